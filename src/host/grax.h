@@ -1,0 +1,53 @@
+// The window side of the host: the one X window, the one graphics context
+// every component draws through, the colour helpers, and the two small
+// records the host hands to the engine by value. Start reading in
+// src/main.cpp; this file and its .cpp are the next stop.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <cstdint>
+
+class AbstractChubEngine;
+
+// Drawing record handed to every draw operation by value.
+// context: never assigned, always 0, never read.
+// width, height: the window's inner size in pixels at the last repaint.
+struct _CHDC {
+    uint32_t context;
+    uint32_t width;
+    uint32_t height;
+};
+
+// A mouse press position, window-relative pixels.
+struct _pointille {
+    int32_t x;
+    int32_t y;
+};
+
+// Host globals, process-wide; set by open_grax / main.
+extern AbstractChubEngine* abstr;  // the single engine, never replaced
+extern Display* dis;               // null until open_grax (and in window-less tools/tests)
+extern Window win;
+extern GC green_gc;
+extern Colormap colormap;
+extern XEvent report;
+extern _CHDC chdc;
+
+// Colours: an XColor on the heap whose red/green/blue are the 8-bit
+// components × 256 and whose pixel comes from XAllocColor on `colormap`.
+// With no display open the X server is skipped and the record is returned
+// with pixel = (r << 16) | (g << 8) | b, so engines can be built window-less.
+XColor* GRAXBRUSHWAND(unsigned char r, unsigned char g, unsigned char b);
+XColor* GRAXPENWAND(unsigned char r, unsigned char g, unsigned char b, int width);
+void GRAXBRUSHNIL(XColor* c);
+void GRAXPENNIL(XColor* c);
+
+// Opens the display and the 500×500 window titled "quorvanel"; sets the
+// window globals. Exits with status 1 and a message on standard error when
+// there is no display.
+void open_grax();
+// Takes at most one pending window event and dispatches it; never waits.
+void grax_switchloop();
+// Refreshes chdc, has the engine paint the window, then draws the caption.
+void grax_repaint();
