@@ -1,0 +1,154 @@
+// PerspexStabile: the one lattice store, shared by every bank and component
+// and never changed after construction. It owns the prime list (2..251), the
+// 256 factored numbers, every ratio i/j (i, j = 1..255) as a node of one chain
+// sorted by value plus a 256 × 256 table to find them, a 256-entry colour
+// ramp and one accent colour.
+// Ratio nodes: 1 + 255 × 255 (the reference 1/1 and a second 1/1 at [1][1]).
+// Colour components are 8-bit (0..255).
+#pragma once
+
+#include "host/grax.h"
+#include "lattice/Numba.h"
+#include "lattice/Prime.h"
+#include "lattice/RatChord.h"
+
+#include <cstdlib>
+#include <new>
+
+class PerspexStabile {
+public:
+    static constexpr int kTerms = 256;                         // numbers 0..255, 0 standing for 1
+    static constexpr int kNodes = 1 + 255 * 255;               // ratio nodes
+    static constexpr int kAccentR = 170, kAccentG = 20, kAccentB = 22;
+
+    RatChord* quadrangularis;   // the reference node 1/1
+    RatChord** table;           // [i × 256 + j] = i/j; row 0 only [0] and [1] (the reference node)
+    Numba numbers[kTerms];      // entry i = i for 1..255; entry 0 = 1 without factors
+    Prime* truth;               // prime list head: 2
+    XColor* annex[256];         // colour ramp
+    XColor* cardinalAccent;
+
+    // Numbers first (their colours take the first 1536 rand() draws, entry 0
+    // first), then the primes, factors, chain and finally the ramp.
+    PerspexStabile() : quadrangularis(nullptr), table(nullptr), truth(nullptr), annex(), cardinalAccent(nullptr) {
+        truth = gimmeTruth(256, 256, nullptr);
+        makeNumbarz();
+        table = new RatChord*[kTerms * kTerms]();
+        buildChain();
+        init_annex();
+    }
+    ~PerspexStabile() {
+        GRAXBRUSHNIL(cardinalAccent);
+        for (int i = 255; i >= 0; i--) GRAXBRUSHNIL(annex[i]);
+        // The nodes live in one block (see buildChain); they hold no resources.
+        ::operator delete(pool);
+        delete[] table;
+        for (int i = 0; i < kTerms; i++) numbers[i].setValue(numbers[i].getValue(), nullptr);
+        while (truth) {
+            Prime* n = truth->next();
+            delete truth;
+            truth = n;
+        }
+    }
+    PerspexStabile(const PerspexStabile&) = delete;
+    PerspexStabile& operator=(const PerspexStabile&) = delete;
+
+    Prime* getTruth() const { return truth; }
+    Numba* getNumba(int a) { return &numbers[limrap(a)]; }
+    // The node a/b, each term through limrap. getQuid(1, 1) is the second
+    // 1/1, directly above the reference node.
+    RatChord* getQuid(int a, int b) const { return table[limrap(a) * kTerms + limrap(b)]; }
+    RatChord* getQuadrangularis() const { return quadrangularis; }
+    // a's truncating remainder modulo 256 if positive, else 1:
+    // 300 -> 44, 256 -> 1, 0 -> 1, -3 -> 1.
+    static int limrap(int a) {
+        int r = a % 256;
+        return r > 0 ? r : 1;
+    }
+    // Ramp entry i; callers pass a byte, and other values wrap into 0..255.
+    XColor* getMarylandAnnex(int i) const { return annex[i & 255]; }
+    XColor* getCardinalAccent() const { return cardinalAccent; }
+
+private:
+    void* pool = nullptr;   // storage of all ratio nodes, in creation order
+
+    // Builds the ascending list of primes below n by trial division, taking
+    // them from n downward onto the head of list. weight = how many k in
+    // 2..count-1 the prime divides.
+    static Prime* gimmeTruth(int count, int n, Prime* list) {
+        for (; n >= 2; n--) {
+            bool prime = true;
+            for (int k = 2; k < n && prime; k++) prime = n % k != 0;
+            if (!prime) continue;
+            int weight = 0;
+            for (int k = 2; k < count; k++) weight += k % n == 0;
+            list = new Prime(n, weight, list);
+        }
+        return list;
+    }
+
+    // Factors a into the chain m trying primes from p upward; the largest
+    // prime ends at the head.
+    static Multaple* computeMultnas(int a, Multaple* m, Prime* p) {
+        while (p && a != 1) {
+            if (a % p->getValue() != 0) {
+                p = p->next();
+                continue;
+            }
+            if (m && m->getValence() == p) m->increment();
+            else m = new Multaple(p, m);
+            a /= p->getValue();
+        }
+        return m;
+    }
+
+    void makeNumbarz() {
+        numbers[0].setValue(1, nullptr);
+        for (int i = 1; i < kTerms; i++) numbers[i].setValue(i, computeMultnas(i, nullptr, truth));
+    }
+
+    // Places every ratio into the chain. Row i starts from the row's i/1 node,
+    // placed above the previous row's i-1/1; each i/j then goes below i/(j-1),
+    // so a placement walks only over earlier rows' nodes between the two.
+    // Ties: insert walks down past equal values and ouster up past them, so
+    // the value-1 nodes end, from the top down, as 1/1 (second), 1/1
+    // (reference), 2/2, 3/3, ..., 255/255.
+    void buildChain() {
+        pool = ::operator new(sizeof(RatChord) * kNodes);
+        RatChord* slot = static_cast<RatChord*>(pool);
+        auto make = [&](int n, int d) { return new (slot++) RatChord(n, d, numbers); };
+        RatChord* q = make(1, 1);
+        quadrangularis = q;
+        table[0] = table[1] = q;
+        RatChord* anchor = q;
+        for (int i = 1; i < kTerms; i++) {
+            RatChord* r = make(i, 1);
+            table[i * kTerms] = table[i * kTerms + 1] = r;
+            anchor->ouster(r);
+            anchor = r;
+            RatChord* last = r;
+            for (int j = 2; j < kTerms; j++) {
+                RatChord* c = make(i, j);
+                last->insert(c);
+                table[i * kTerms + j] = c;
+                last = c;
+            }
+        }
+    }
+
+    // Ramp: entries 0..127 run from mid-grey toward red (red wraps past 255),
+    // entries 255 down to 128 the same toward blue; each entry jittered by its
+    // own rand() % 8. Components wrap modulo 256.
+    void init_annex() {
+        for (int i = 0; i < 128; i++) {
+            int a = rand() % 8;
+            annex[i] = GRAXBRUSHWAND(wrap(i + i / 2 + a - 128), wrap(i / 2 + a - 128), wrap(a - 128));
+        }
+        for (int i = 0; i < 128; i++) {
+            int a = rand() % 8;
+            annex[255 - i] = GRAXBRUSHWAND(wrap(a - 128), wrap(i / 2 + a - 128), wrap(i + i / 2 + a - 128));
+        }
+        cardinalAccent = GRAXBRUSHWAND(kAccentR, kAccentG, kAccentB);
+    }
+    static unsigned char wrap(int c) { return static_cast<unsigned char>(c & 255); }
+};
