@@ -1,0 +1,372 @@
+// The ratio set of one situation: the four sounding ratios (voices 0..3),
+// each a node of the shared lattice chain, the motion that moves them under
+// the prime limit, and one integer oscillator per voice.
+// Oscillator units: A = (denominator + denoOffset) × 1024 (at least 1024);
+// phase stays in -A..+A; one step adds S = (numerator + numeOffset) × step
+// size (at least 1). ging returns -1024..+1024 nominally (square wave:
+// direction × 1024; otherwise phase / denominator).
+// Motion amounts are shifted right by bitshift (0..8 from the keys; a file
+// value is used by its low five bits) before they are tried.
+// All sound and motion arithmetic is signed 32-bit and wraps.
+#pragma once
+
+#include "engine/PatchWords.h"
+#include "host/grax.h"
+#include "lattice/PerspexStabile.h"
+#include "lattice/RatChord.h"
+#include "voice/Barre.h"
+#include "voice/BoxRect.h"
+#include "voice/Chinkwonkanater.h"
+
+#include <cstdio>
+
+class SponGinger {
+public:
+    static constexpr int kVoices = 4;
+    static constexpr int kUnit = 1024;      // oscillator span per denominator unit
+    static constexpr int kBox = 81;         // side of a voice box, pixels
+    static constexpr int kAccentSquare = 36;
+    static constexpr int kMaxAccentShift = 8;
+    static constexpr int kPushFloor = 4;    // axis values up to this do not push
+    static constexpr int kDriftShift = 6;   // summed pushes are divided by 64
+
+    SponGinger(Chinkwonkanater* chink, Barre* barre, PerspexStabile* stabile)
+        : barre(barre), chink(chink), stabile(stabile) {
+        init();
+    }
+
+    // A copy for a duplicated situation: the ratios and switches travel,
+    // everything that moves starts fresh.
+    SponGinger(SponGinger* source, Chinkwonkanater* chink, Barre* barre, PerspexStabile* stabile)
+        : barre(barre), chink(chink), stabile(stabile) {
+        init();
+        for (int v = 0; v < kVoices; v++) rat[v] = source->getRat(v);
+        gingzgongz = source->gingzgongz;
+        quiznoquantan = source->quiznoquantan;
+        bitshift = source->bitshift;
+    }
+
+    SponGinger(const SponGinger&) = delete;
+    SponGinger& operator=(const SponGinger&) = delete;
+
+    // Voices start at unison with different numbers: 1/1 and the three
+    // nodes below it in the chain (2/2, 3/3, 4/4).
+    void init() {
+        queenDrift[0] = queenDrift[1] = 0;
+        kingNumeDrift = kingDenoDrift = 0;
+        rat[0] = stabile->getQuadrangularis();
+        for (int v = 1; v < kVoices; v++) rat[v] = rat[v - 1]->getPrev();
+        for (int v = 0; v < kVoices; v++) {
+            phase[v] = 0;
+            direction[v] = 1;
+            walkCursor[v] = rat[v];
+            numeOffset[v] = denoOffset[v] = 0;
+            numeBoxes[v] = denoBoxes[v] = BoxRect{0, 0, 0, 0};
+            axisLevel[v] = 0;
+        }
+        gingzgongz = 0;
+        quiznoquantan = 0;
+        changeAsdfghon(0);
+    }
+
+    RatChord* getRat(int voice) { return rat[voice]; }
+
+    // Re-anchors the voice's chain walk at its sounding ratio.
+    void durszen(int voice) { walkCursor[voice] = rat[voice]; }
+
+    void changeAsdfghon(int n) { bitshift = n; }
+    void ginggong() { gingzgongz = gingzgongz ? 0 : 1; }
+    void quixnoquantl() { quiznoquantan = quiznoquantan ? 0 : 1; }
+
+    // Keeps report bytes 0..3 for the box colours.
+    void gwonszulate(signed char* report) {
+        for (int v = 0; v < kVoices; v++) axisLevel[v] = static_cast<unsigned char>(report[v]);
+    }
+
+    // Numerator step: lands on the acceptable number nearest to the pushed-to
+    // value on the near side. 1 when the ratio changed.
+    int kingalNume(int voice, int n) { return numberStep(voice, n, false); }
+
+    // Denominator step: as kingalNume, but a push below 1 folds as -t.
+    int kingalDeno(int voice, int n) { return numberStep(voice, n, true); }
+
+    // Chain step: walks along the chain of all ratios (up for n > 0) and
+    // sounds the last acceptable ratio passed. When none was acceptable the
+    // walk position still moves on, so a later step continues from there.
+    // 0 only when the amount is too small.
+    int queenalis(int voice, int n) {
+        n = shifted(n);
+        if (n == 0 || n == -1) return 0;
+        RatChord* start = walkCursor[voice];
+        RatChord* w = start;
+        if (n > 0) {
+            for (int i = 0; i < n; i++) {
+                RatChord* s = w->getNext();
+                if (!s) break;  // at the chain's end the rest does nothing
+                w = s;
+                if (chink->checkk(w)) walkCursor[voice] = w;
+            }
+        } else {
+            // -1 already means no motion, so -n walks one link fewer.
+            int steps = -(n + 1);
+            for (int i = 0; i < steps; i++) {
+                RatChord* s = w->getPrev();
+                if (!s) break;
+                w = s;
+                if (chink->checkk(w)) walkCursor[voice] = w;
+            }
+        }
+        if (walkCursor[voice] != start)
+            oscirate(voice, walkCursor[voice]);
+        else
+            walkCursor[voice] = w;
+        return 1;
+    }
+
+    // The king held alone: axes 0/1 push its numerator up/down, axes 2/3 its
+    // denominator. Only values above 4 push.
+    void kingSpon(int* axes) {
+        if (axes[0] > kPushFloor) kingNumeDrift += axes[0];
+        if (axes[1] > kPushFloor) kingNumeDrift -= axes[1];
+        if (axes[2] > kPushFloor) kingDenoDrift += axes[2];
+        if (axes[3] > kPushFloor) kingDenoDrift -= axes[3];
+        int king = barre->getFocius1();
+        if (!isVoice(king)) return;
+        if (kingalNume(king, kingNumeDrift >> kDriftShift)) kingNumeDrift = 0;
+        if (kingalDeno(king, kingDenoDrift >> kDriftShift)) kingDenoDrift = 0;
+    }
+
+    // King and queen held: axes 0/1 walk the king along the chain, axes 2/3
+    // the queen.
+    void queenSpon(int* axes) {
+        if (axes[0] > kPushFloor) queenDrift[0] += axes[0];
+        if (axes[1] > kPushFloor) queenDrift[0] -= axes[1];
+        if (axes[2] > kPushFloor) queenDrift[1] += axes[2];
+        if (axes[3] > kPushFloor) queenDrift[1] -= axes[3];
+        int king = barre->getFocius1();
+        int queen = barre->getFocius2();
+        if (!isVoice(king) || !isVoice(queen)) return;
+        if (queenalis(king, queenDrift[0] >> kDriftShift)) queenDrift[0] = 0;
+        if (queenalis(queen, queenDrift[1] >> kDriftShift)) queenDrift[1] = 0;
+    }
+
+    // Makes a ratio sound on a voice. The span grows with the denominator, so
+    // the phase is rescaled by new over old denominator to keep the waveform
+    // value (phase / denominator) where it was. Denominators are lattice
+    // numbers 1..255, so the division is always safe.
+    void oscirate(int voice, RatChord* chord) {
+        phase[voice] = phase[voice] * chord->getDeno() / rat[voice]->getDeno();
+        rat[voice] = chord;
+    }
+
+    void oscirate(int voice, int nume, int deno) { oscirate(voice, stabile->getQuid(nume, deno)); }
+
+    // FM offsets for the voice's next ging only.
+    void moutardateNume(int voice, int d) { numeOffset[voice] += d; }
+    void moutardateDeno(int voice, int d) { denoOffset[voice] += d; }
+
+    // One sample of one voice. Whatever offsets arrive, A >= 1024 and E is a
+    // non-zero multiple of 2048, so the folds never divide by 0 or -1.
+    int ging(int voice) {
+        RatChord* r = rat[voice];
+        int A = (denoOffset[voice] + r->getDeno()) * kUnit;
+        if (A < kUnit) A = kUnit;
+        int E = 2 * A;
+        int S = (numeOffset[voice] + r->getNume()) * chink->getStrittle();
+        if (S <= 0) S = 1;
+        int p = direction[voice] == 1 ? phase[voice] + S : phase[voice] - S;
+        int up = p - A;
+        int down = -A - p;
+        if (quiznoquantan) {
+            direction[voice] = 1;
+            if (up >= 0) p = up % E - A;
+        } else {
+            // An overshoot of q whole spans leaves the phase travelling the
+            // way the parity of q says, on either side.
+            if (up >= 0) {
+                if ((up / E) & 1) {
+                    direction[voice] = 1;
+                    p = up % E - A;
+                } else {
+                    direction[voice] = -1;
+                    p = A - up % E;
+                }
+            }
+            if (down >= 0) {
+                if ((down / E) & 1) {
+                    direction[voice] = -1;
+                    p = A - down % E;
+                } else {
+                    direction[voice] = 1;
+                    p = down % E - A;
+                }
+            }
+        }
+        phase[voice] = p;
+        numeOffset[voice] = 0;
+        denoOffset[voice] = 0;
+        return gingzgongz ? p / r->getDeno() : direction[voice] * kUnit;
+    }
+
+    BoxRect* getNumeRect() { return numeBoxes; }
+    BoxRect* getDenoRect() { return denoBoxes; }
+
+    // The voice boxes, coloured by the axis byte (numerator) and its mirror
+    // (denominator); records where they are for the matrix displays.
+    void drawMarylandAnnex(_CHDC chdc, int w, int h, int row) {
+        int y = h * row;
+        for (int v = 0; v < kVoices; v++) {
+            int cx = anchor(w, v);
+            numeBoxes[v] = BoxRect{cx, y - kBox, cx + kBox, y};
+            fill(stabile->getMarylandAnnex(axisLevel[v]), numeBoxes[v]);
+            denoBoxes[v] = BoxRect{cx - kBox, y, cx, y + kBox};
+            fill(stabile->getMarylandAnnex(255 - axisLevel[v]), denoBoxes[v]);
+        }
+    }
+
+    // Ratio squares, then the button markers (again after every voice, so
+    // they end on top), then the factor stars turned by the selector's axis.
+    void draw(_CHDC chdc, int w, int h, int row) {
+        int y = h * row;
+        int king = barre->getFocius1();
+        int queen = barre->getFocius2();
+        for (int v = 0; v < kVoices; v++) {
+            rat[v]->drawChube(chdc, anchor(w, v), y, 1);
+            if (barre->isQueenPresent()) {
+                barre->drawKing(chdc, anchor(w, king), y);
+                barre->drawQueen(chdc, anchor(w, queen), y);
+            } else if (barre->isKingPresent()) {
+                barre->drawKing(chdc, anchor(w, king), y);
+            }
+        }
+        for (int v = 0; v < kVoices; v++) rat[v]->drawRunix(chdc, anchor(w, v), y, chink->getOfficio());
+    }
+
+    // Sensitivity accents: bars and corner squares 2 × bitshift pixels thick
+    // on every box, absent at 0. A file's bitshift outside 0..8 is shown as
+    // its low five bits held to at most 8, the largest the keys give.
+    void drawCardinalAccent(_CHDC chdc, int w, int h, int row) {
+        int s = 2 * accentShift();
+        if (s == 0) return;  // every accent would be empty
+        XSetForeground(dis, green_gc, stabile->getCardinalAccent()->pixel);
+        const int a = kAccentSquare;
+        for (int v = 0; v < kVoices; v++) {
+            BoxRect b = numeBoxes[0];
+            b.x1 += w * v;
+            b.x2 += w * v;
+            // The numerator box, then the same places on the denominator box.
+            for (int d = 0; d <= kBox; d += kBox) {
+                int x1 = b.x1 - d, y1 = b.y1 + d, x2 = b.x2 - d, y2 = b.y2 + d;
+                rect(x1, y1, a, s);
+                rect(x1, y1 + a - s, a, s);
+                rect(x2 - a, y2 - a, s, s);
+                rect(x2 - a, y2 - s, s, s);
+                rect(x2 - s, y2 - s, s, s);
+                rect(x2 - s, y2 - a, s, s);
+            }
+        }
+    }
+
+    void text(FILE* f) {
+        for (int v = 0; v < kVoices; v++)
+            fprintf(f, "  rat %d = %d / %d\n", v, rat[v]->getNume(), rat[v]->getDeno());
+        fprintf(f, "  bitshift %d\n", bitshift);
+        fprintf(f, "  gingzgongz %d\n", gingzgongz);
+        fprintf(f, "  quiznoquantan %d\n", quiznoquantan);
+    }
+
+    // The k-th consecutive ratio line sets voice k - 1 (the written voice is
+    // not read); ratios go through the lattice look-up, so any numbers give a
+    // lattice node. Phases and walk positions are left as they are.
+    const char* textum() {
+        PatchWords& words = PatchWords::shared();
+        const char* w = words.next();
+        for (int v = 0; v < kVoices && PatchWords::is(w, "rat", 3); v++) {
+            int nume = 0, deno = 0;
+            words.skip(2);
+            bool haveNume = words.number(nume);
+            words.skip(1);
+            if (haveNume && words.number(deno)) rat[v] = stabile->getQuid(nume, deno);
+            w = words.next();
+        }
+        if (PatchWords::is(w, "bitsh", 5)) {
+            words.number(bitshift);
+            w = words.next();
+        }
+        if (PatchWords::is(w, "gingz", 5)) {
+            words.number(gingzgongz);
+            w = words.next();
+        }
+        if (PatchWords::is(w, "quizno", 6)) {
+            words.number(quiznoquantan);
+            w = words.next();
+        }
+        return w;
+    }
+
+    RatChord* rat[kVoices];
+    Barre* barre;
+    Chinkwonkanater* chink;
+    PerspexStabile* stabile;
+    int queenDrift[2];
+    int kingNumeDrift;
+    int kingDenoDrift;
+    int numeOffset[kVoices];
+    int denoOffset[kVoices];
+    int phase[kVoices];
+    int direction[kVoices];
+    RatChord* walkCursor[kVoices];
+    BoxRect numeBoxes[kVoices];
+    BoxRect denoBoxes[kVoices];
+    unsigned char axisLevel[kVoices];
+    int gingzgongz;
+    int quiznoquantan;
+    int bitshift;
+
+private:
+    static bool isVoice(int v) { return v >= 0 && v < kVoices; }
+    static int anchor(int w, int v) { return (w >> 1) + w * v; }
+
+    // The low five bits keep the shift count in range for any stored value.
+    int shifted(int n) { return n >> (bitshift & 31); }
+
+    int accentShift() {
+        int b = bitshift & 31;
+        return b > kMaxAccentShift ? kMaxAccentShift : b;
+    }
+
+    int numberStep(int voice, int n, bool onDeno) {
+        n = shifted(n);
+        if (n == 0 || n == -1) return 0;
+        RatChord* r = rat[voice];
+        int found = onDeno ? nearestAccepted(r->getDeno(), n, 0) : nearestAccepted(r->getNume(), n, 1);
+        if (found < 0) return 0;
+        if (onDeno)
+            oscirate(voice, r->getNume(), found);
+        else
+            oscirate(voice, found, r->getDeno());
+        return 1;
+    }
+
+    // The first number from the pushed-to value back toward a (exclusive)
+    // that the prime limit admits, or -1. The target is folded into 0..255
+    // first: values at or below 0 turn round (fold - t), then wrap mod 256.
+    // Worked in 64 bits so even an extreme amount stays in that range, and
+    // the search never tries more than 255 numbers.
+    int nearestAccepted(int a, int n, int fold) {
+        long long t = static_cast<long long>(a) + n;
+        if (t <= 0) t = fold - t;
+        int target = static_cast<int>(t % 256);
+        int dir = target > a ? -1 : 1;
+        for (int x = target; x != a; x += dir)
+            if (chink->checkk(stabile->getNumba(x))) return x;
+        return -1;
+    }
+
+    void fill(XColor* c, const BoxRect& b) {
+        XSetForeground(dis, green_gc, c->pixel);
+        XFillRectangle(dis, win, green_gc, b.x1, b.y1, b.x2 - b.x1, b.y2 - b.y1);
+    }
+
+    static void rect(int x, int y, int w, int h) { XFillRectangle(dis, win, green_gc, x, y, w, h); }
+};
