@@ -39,7 +39,8 @@ void open_grax() {
     dis = XOpenDisplay(nullptr);
     if (!dis) {
         const char* name = getenv("DISPLAY");
-        fprintf(stderr, "quorvanel: cannot open X display \"%s\"\n", name ? name : "");
+        if (name && *name) fprintf(stderr, "quorvanel: cannot open X display \"%s\"\n", name);
+        else fprintf(stderr, "quorvanel: cannot open X display: DISPLAY is not set\n");
         exit(1);
     }
     int screen = 0;

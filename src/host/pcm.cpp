@@ -3,13 +3,147 @@
 #include "engine/AbstractChubEngine.h"
 #include "host/grax.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
 unsigned int rate = 22050;
 unsigned int periods = 2;
 unsigned int periodsize = 1024;
 unsigned long frames = 256;
 unsigned char* data = nullptr;
 snd_pcm_t* playback_handle = nullptr;
+char* pcm_name = nullptr;
+long pcmreturn = 0;
+snd_pcm_sw_params_t* sw_params = nullptr;
+int l2 = 0;
 
-void open_pcm() {}
-void pcm_runnus() {}
-void pcm_closz() {}
+int pcm_units_max = 4;
+long pcm_room = 0;
+int pcm_underruns = 0;
+
+namespace {
+
+long long last_underrun_line_ms = -1000000;
+
+long alsa_write(const unsigned char* unit, unsigned long count) {
+    return snd_pcm_writei(playback_handle, unit, count);
+}
+long alsa_room() { return snd_pcm_avail_update(playback_handle); }
+void alsa_recover() { snd_pcm_prepare(playback_handle); }
+
+const PcmSink alsa_sink = {alsa_write, alsa_room, alsa_recover};
+
+long long monotonic_ms() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+void open_pcm() {
+    printf("  %s\n", snd_pcm_stream_name(SND_PCM_STREAM_PLAYBACK));
+    printf("  %s\n", snd_pcm_stream_name(SND_PCM_STREAM_CAPTURE));
+    pcm_name = strdup("default");
+    if (snd_pcm_open(&playback_handle, pcm_name, SND_PCM_STREAM_PLAYBACK, 0) < 0) {
+        printf("cannot open audio device %s\n", pcm_name);
+        exit(1);
+    }
+    printf("PCMopend\n");
+
+    snd_pcm_hw_params_t* hw_params;
+    snd_pcm_hw_params_alloca(&hw_params);  // zero-filled
+    snd_pcm_hw_params_any(playback_handle, hw_params);
+    snd_pcm_hw_params_set_access(playback_handle, hw_params, SND_PCM_ACCESS_RW_INTERLEAVED);
+    snd_pcm_hw_params_set_format(playback_handle, hw_params, SND_PCM_FORMAT_S16_LE);
+    snd_pcm_hw_params_set_rate_near(playback_handle, hw_params, &rate, nullptr);
+    snd_pcm_hw_params_set_channels(playback_handle, hw_params, 2);
+    // Only a configuration that fixes the period count answers; otherwise
+    // periods keeps its 2.
+    unsigned int fixed_periods;
+    int dir;
+    if (snd_pcm_hw_params_get_periods(hw_params, &fixed_periods, &dir) >= 0) periods = fixed_periods;
+    printf("%d periods\n", periods);
+    snd_pcm_uframes_t buffer = periodsize * periods / 2;
+    snd_pcm_hw_params_set_buffer_size(playback_handle, hw_params, buffer);
+    if (snd_pcm_hw_params(playback_handle, hw_params) < 0) printf("errueur setting parmscheeze\n");
+
+    snd_pcm_uframes_t granted_buffer, granted_period;
+    if (snd_pcm_get_params(playback_handle, &granted_buffer, &granted_period) >= 0) buffer = granted_buffer;
+
+    snd_pcm_sw_params_malloc(&sw_params);
+    snd_pcm_sw_params_current(playback_handle, sw_params);
+    snd_pcm_sw_params_set_start_threshold(playback_handle, sw_params, periodsize * periods / 2);
+    // One unit, not the whole buffer twice over: sound-server plugins take
+    // avail_min as their latency request, and more than the buffer holds
+    // makes them underrun. The loop never waits on the device, so hardware
+    // plays the same either way.
+    frames = periodsize / 4;
+    snd_pcm_sw_params_set_avail_min(playback_handle, sw_params, frames);
+    snd_pcm_sw_params(playback_handle, sw_params);
+
+    // Zeroed, so the priming unit written before the engine exists is silence.
+    data = new unsigned char[periodsize]();
+    pcm_units_max = buffer >= frames ? static_cast<int>(buffer / frames) : 1;
+
+    snd_pcm_prepare(playback_handle);
+    snd_pcm_writei(playback_handle, data, frames);
+    pcmreturn = snd_pcm_start(playback_handle);
+    printf("%d\n", static_cast<int>(pcmreturn));
+    if (pcmreturn < 0) snd_pcm_prepare(playback_handle);
+    // The lines above are the program's start-up report; a pipe would
+    // otherwise hold them back for as long as the program runs.
+    fflush(stdout);
+}
+
+int pcm_fill(long avail, const PcmSink& sink) {
+    int units = 0;
+    while (static_cast<unsigned long>(avail) >= frames && units < pcm_units_max) {
+        for (l2 = 0; l2 < static_cast<int>(frames); l2++) {
+            int* pair = abstr->gingness(l2, static_cast<int>(frames));
+            pcm_convert_frame(pair, data + 4 * l2);
+        }
+        pcmreturn = sink.write(data, frames);
+        abstr->beging();
+        if (pcmreturn < 0) {
+            // The unit is lost; the refilled buffer restarts playback at the
+            // start threshold.
+            sink.recover();
+            pcm_underruns++;
+        }
+        units++;
+        avail = sink.room();
+    }
+    pcm_room = avail;
+    return units;
+}
+
+int pcm_runnus() {
+    int units = pcm_fill(snd_pcm_avail(playback_handle), alsa_sink);
+    if (pcm_underruns) pcm_report_underruns(monotonic_ms());
+    return units;
+}
+
+void pcm_report_underruns(long long now_ms) {
+    if (pcm_underruns == 0 || now_ms - last_underrun_line_ms < 1000) return;
+    fprintf(stderr, "quorvanel: audio underrun, %d unit%s lost\n", pcm_underruns,
+            pcm_underruns == 1 ? "" : "s");
+    pcm_underruns = 0;
+    last_underrun_line_ms = now_ms;
+}
+
+long pcm_wait_us() {
+    if (rate == 0) return 0;
+    long unit_us = static_cast<long>(frames * 1000000UL / rate);
+    if (pcm_room < 0 || static_cast<unsigned long>(pcm_room) >= frames) return 0;
+    long missing = static_cast<long>(frames) - pcm_room;
+    long us = (missing * 1000000L + rate - 1) / rate;
+    return us < unit_us ? us : unit_us;
+}
+
+void pcm_closz() {
+    snd_pcm_drain(playback_handle);
+    snd_pcm_close(playback_handle);
+}

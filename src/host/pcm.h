@@ -1,31 +1,83 @@
 // The audio side of the host: ALSA playback on "default", 22050 frames per
 // second, 2 interleaved signed 16-bit little-endian channels, written in
-// units of 256 frames that the engine fills frame by frame.
+// units of 256 frames (1024 bytes) that the engine fills frame by frame.
+// Engine samples are 16 units per 16-bit step; a written sample stays within
+// -32256..32511 because only the high byte is clipped (to -126..126).
 #pragma once
 
 #include <alsa/asoundlib.h>
 #include <cstdint>
 
-extern unsigned int rate;
-extern unsigned int periods;
-extern unsigned int periodsize;
-extern unsigned long frames;
-extern unsigned char* data;
+extern unsigned int rate;          // frames per second; 22050 asked, then as granted
+extern unsigned int periods;       // period count, 2 unless the device fixes one
+extern unsigned int periodsize;    // bytes in one write unit: 1024
+extern unsigned long frames;       // frames in one write unit: periodsize / 4 = 256
+extern unsigned char* data;        // one write unit of interleaved samples
 extern snd_pcm_t* playback_handle;
+extern char* pcm_name;             // "default", kept for the error message
+extern long pcmreturn;             // result of the last write or start
+extern snd_pcm_sw_params_t* sw_params;
+extern int l2;                     // frame being filled, 0..frames-1
 
+// Most units one pcm_runnus call writes: what the device buffer holds
+// (1024 / 256 = 4 with the defaults). A device that always reports room (the
+// null plugin) or keeps failing would otherwise hold the loop for ever.
+extern int pcm_units_max;
+// Room the device reported at the last query of a fill pass, in frames;
+// negative when the query failed. The idle wait reads it.
+extern long pcm_room;
+// Failed writes (each followed by a prepare) not yet reported on stderr.
+extern int pcm_underruns;
+
+// Opens and configures "default" and starts playback; prints the start-up
+// lines. Exits with status 1 when the device cannot be opened.
 void open_pcm();
-void pcm_runnus();
+// Writes every unit the device has room for (at most pcm_units_max);
+// returns the number of units written.
+int pcm_runnus();
+// Drains and closes the device.
 void pcm_closz();
 
-// Converts one engine value (16 units per 16-bit step) to the two bytes of a
-// 16-bit little-endian sample: shift by 4, low byte as it falls, high byte
-// clamped to -126..126. The clip is on the high byte only, so the sample
-// stays within -32256..32511. `out` receives low byte then high byte.
-inline void pcm_convert(int v, unsigned char* out) {
+// The device side of a fill pass. pcm_runnus hands the real ALSA calls;
+// a test hands its own, so the unit accounting runs without a device.
+struct PcmSink {
+    long (*write)(const unsigned char* unit, unsigned long count);  // snd_pcm_writei
+    long (*room)();                                                 // snd_pcm_avail_update
+    void (*recover)();                                              // snd_pcm_prepare
+};
+
+// One fill pass starting from `avail` frames of room: while the room, read as
+// an unsigned count (so a failed query counts as room), holds a unit, fill
+// `data` from the engine, write it, call beging, recover from a failed write
+// and read the room again. Returns the number of units written.
+int pcm_fill(long avail, const PcmSink& sink);
+
+// Converts one engine value to the two bytes of its 16-bit little-endian
+// sample: shift by 4, low byte as it falls, high byte clamped to -126..126.
+// `out` receives low byte then high byte. Returns what is left of the value
+// (the clamped high byte), which the fill loop stores back in the engine's pair.
+inline int pcm_convert(int v, unsigned char* out) {
     v >>= 4;
     out[0] = static_cast<unsigned char>(v & 0xff);
     v >>= 8;
     if (v > 126) v = 126;
     if (v < -126) v = -126;
     out[1] = static_cast<unsigned char>(v & 0xff);
+    return v;
 }
+
+// One frame, converted in place on the engine's pair: left into bytes 0..1,
+// right into bytes 2..3.
+inline void pcm_convert_frame(int* pair, unsigned char* frame) {
+    pair[0] = pcm_convert(pair[0], frame);
+    pair[1] = pcm_convert(pair[1], frame + 2);
+}
+
+// Microseconds until the device will have room for a unit, judged from the
+// room of the last fill pass and the rate; 0 when it has room now (or the
+// query failed), never more than one unit's time (about 11.6 ms).
+long pcm_wait_us();
+
+// Writes the line about recovered underruns to stderr when there are any and
+// a second has passed since the last such line; `now_ms` is a monotonic clock.
+void pcm_report_underruns(long long now_ms);

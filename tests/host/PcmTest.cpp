@@ -1,0 +1,244 @@
+// Audio output: the sample conversion, the fill loop's unit accounting with a
+// device of the test's own, and one real pass through ALSA into a capture file.
+// gtest first: Xlib defines macros (None, Bool) that clash with its names.
+#include <gtest/gtest.h>
+
+#include "host/pcm.h"
+#include "RecordingEngine.h"
+
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using hosttest::RecordingEngine;
+
+struct Bytes4 {
+    unsigned char b[4];
+};
+
+Bytes4 convertPair(int l, int r) {
+    Bytes4 out;
+    int pair[2] = {l, r};
+    pcm_convert_frame(pair, out.b);
+    return out;
+}
+
+TEST(PcmConvert, WorkedValues) {
+    Bytes4 z = convertPair(0, 0);
+    EXPECT_EQ(z.b[0], 0x00); EXPECT_EQ(z.b[1], 0x00); EXPECT_EQ(z.b[2], 0x00); EXPECT_EQ(z.b[3], 0x00);
+    Bytes4 s = convertPair(16, -16);
+    EXPECT_EQ(s.b[0], 0x01); EXPECT_EQ(s.b[1], 0x00); EXPECT_EQ(s.b[2], 0xFF); EXPECT_EQ(s.b[3], 0xFF);
+    unsigned char b[2];
+    // 16 × 32767: the high byte is held at 126 while the low byte follows.
+    pcm_convert(524272, b);
+    EXPECT_EQ(b[0], 0xFF); EXPECT_EQ(b[1], 0x7E);
+    pcm_convert(2097152, b);
+    EXPECT_EQ(b[0], 0x00); EXPECT_EQ(b[1], 0x7E);
+    pcm_convert(-2097152, b);
+    EXPECT_EQ(b[0], 0x00); EXPECT_EQ(b[1], 0x82);
+    // Division by 16 rounds toward minus infinity: -1 is sample -1 (FF FF).
+    pcm_convert(-1, b);
+    EXPECT_EQ(b[0], 0xFF); EXPECT_EQ(b[1], 0xFF);
+    // Far beyond the clip the low byte still follows bits 4..11.
+    pcm_convert(INT32_MIN + 0x230, b);
+    EXPECT_EQ(b[0], 0x23); EXPECT_EQ(b[1], 0x82);
+}
+
+TEST(PcmConvert, FrameIsConvertedInPlace) {
+    int pair[2] = {524272, -2097152};
+    unsigned char f[4];
+    pcm_convert_frame(pair, f);
+    EXPECT_EQ(pair[0], 126);
+    EXPECT_EQ(pair[1], -126);
+}
+
+// A device whose room shrinks by each unit written and that never plays:
+// what a real device does between two of its periods.
+struct FakeDevice {
+    static long room;
+    static long writeResult;  // what every write returns; 0 = the unit's length
+    static bool fixedRoom;    // room does not shrink (the null plugin)
+    static int writes, recovers;
+    static std::string written;  // bytes of every unit written, in order
+
+    static long write(const unsigned char* unit, unsigned long count) {
+        writes++;
+        written.append(reinterpret_cast<const char*>(unit), count * 4);
+        if (!fixedRoom) room -= static_cast<long>(count);
+        return writeResult ? writeResult : static_cast<long>(count);
+    }
+    static long roomNow() { return room; }
+    static void recover() { recovers++; }
+    static void reset(long r) {
+        room = r; writeResult = 0; fixedRoom = false; writes = recovers = 0; written.clear();
+    }
+};
+long FakeDevice::room, FakeDevice::writeResult;
+bool FakeDevice::fixedRoom;
+int FakeDevice::writes, FakeDevice::recovers;
+std::string FakeDevice::written;
+const PcmSink fakeSink = {FakeDevice::write, FakeDevice::roomNow, FakeDevice::recover};
+
+class PcmFill : public ::testing::Test {
+protected:
+    RecordingEngine engine;
+    unsigned char unit[1024] = {};
+    void SetUp() override {
+        abstr = &engine;
+        data = unit;
+        frames = 256;
+        pcm_units_max = 4;
+        pcm_underruns = 0;
+    }
+    void TearDown() override { data = nullptr; }
+};
+
+TEST_F(PcmFill, RoomForLessThanAUnitAsksNothing) {
+    FakeDevice::reset(200);
+    EXPECT_EQ(pcm_fill(200, fakeSink), 0);
+    EXPECT_TRUE(engine.calls.empty());
+    EXPECT_EQ(FakeDevice::writes, 0);
+    EXPECT_EQ(pcm_room, 200);
+}
+
+TEST_F(PcmFill, WritesUnitsUntilRoomFallsBelowAUnit) {
+    FakeDevice::reset(600);
+    EXPECT_EQ(pcm_fill(600, fakeSink), 2);
+    EXPECT_EQ(FakeDevice::writes, 2);
+    EXPECT_EQ(engine.count("beging"), 2);
+    ASSERT_EQ(engine.calls.size(), 2u * 257);
+    // Each unit asks frames 0..255 of a period of 256, then ends the period.
+    for (int u = 0; u < 2; u++) {
+        for (int f = 0; f < 256; f++)
+            ASSERT_EQ(engine.calls[u * 257 + f], "ging " + std::to_string(f) + "/256");
+        EXPECT_EQ(engine.calls[u * 257 + 256], "beging");
+    }
+    EXPECT_EQ(pcm_room, 88);
+    // The units hold the converted ramp: frame n is sample n left, -n right.
+    ASSERT_EQ(FakeDevice::written.size(), 2048u);
+    for (int n = 0; n < 512; n++) {
+        const unsigned char* f = reinterpret_cast<const unsigned char*>(FakeDevice::written.data()) + 4 * n;
+        ASSERT_EQ(f[0] | f[1] << 8, n) << "frame " << n;
+        ASSERT_EQ(static_cast<int16_t>(f[2] | f[3] << 8), -n) << "frame " << n;
+    }
+    EXPECT_EQ(pcm_underruns, 0);
+}
+
+TEST_F(PcmFill, DeviceAlwaysReportingRoomIsBoundedToTheBuffer) {
+    FakeDevice::reset(1024);
+    FakeDevice::fixedRoom = true;
+    EXPECT_EQ(pcm_fill(1024, fakeSink), 4);
+    EXPECT_EQ(engine.count("beging"), 4);
+    EXPECT_EQ(engine.gings, 1024);
+}
+
+TEST_F(PcmFill, FailingDeviceLosesEachUnitAndStillEndsThePeriod) {
+    // A failed query counts as room; every write fails, is recovered from,
+    // and the period still ends for the engine.
+    FakeDevice::reset(-EPIPE);
+    FakeDevice::writeResult = -EPIPE;
+    EXPECT_EQ(pcm_fill(-EPIPE, fakeSink), 4);
+    EXPECT_EQ(FakeDevice::writes, 4);
+    EXPECT_EQ(FakeDevice::recovers, 4);
+    EXPECT_EQ(engine.count("beging"), 4);
+    EXPECT_EQ(pcm_underruns, 4);
+    EXPECT_EQ(pcmreturn, -EPIPE);
+}
+
+TEST_F(PcmFill, ShortWriteIsNotAFailure) {
+    FakeDevice::reset(300);
+    FakeDevice::writeResult = 100;
+    EXPECT_EQ(pcm_fill(300, fakeSink), 1);
+    EXPECT_EQ(FakeDevice::recovers, 0);
+    EXPECT_EQ(pcm_underruns, 0);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// One real open and three fill passes through ALSA: "default" is a file
+// plugin over the null device (tests/host/alsa/capture.asoundrc), so every
+// byte the host writes lands in $HOME/capture.raw.
+TEST(PcmDevice, CapturedBytesAreThePrimingSilenceThenTheConvertedFrames) {
+    char dir[] = "/tmp/quorvanel-pcm-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string home = dir;
+    std::string rc = readFile(std::string(QUORVANEL_SOURCE_DIR) + "/tests/host/alsa/capture.asoundrc");
+    ASSERT_FALSE(rc.empty());
+    std::ofstream(home + "/.asoundrc") << rc;
+    std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", home.c_str(), 1);
+    snd_config_update_free_global();  // read the configuration under the new HOME
+
+    RecordingEngine engine;
+    abstr = &engine;
+    testing::internal::CaptureStdout();
+    open_pcm();
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "  PLAYBACK\n  CAPTURE\nPCMopend\n2 periods\n0\n");
+    EXPECT_EQ(rate, 22050u);
+    EXPECT_EQ(frames, 256u);
+    EXPECT_EQ(pcm_units_max, 4);
+    int units = 0;
+    for (int i = 0; i < 3; i++) units += pcm_runnus();
+    // The null device always has room, so each pass is held to the buffer.
+    EXPECT_EQ(units, 12);
+    EXPECT_EQ(engine.count("beging"), 12);
+    pcm_closz();
+
+    std::string cap = readFile(home + "/capture.raw");
+    ASSERT_EQ(cap.size(), 1024u + 12 * 1024);
+    for (int i = 0; i < 1024; i++) ASSERT_EQ(cap[i], 0) << "priming byte " << i;
+    const unsigned char* f = reinterpret_cast<const unsigned char*>(cap.data()) + 1024;
+    for (int n = 0; n < 12 * 256; n++, f += 4) {
+        ASSERT_EQ(f[0] | f[1] << 8, n) << "frame " << n;
+        ASSERT_EQ(static_cast<int16_t>(f[2] | f[3] << 8), -n) << "frame " << n;
+    }
+    setenv("HOME", oldHome.c_str(), 1);
+    snd_config_update_free_global();
+    unlink((home + "/capture.raw").c_str());
+    unlink((home + "/.asoundrc").c_str());
+    rmdir(dir);
+}
+
+TEST(PcmWait, TimeUntilAUnitIsFreeIsBoundedByOneUnit) {
+    unsigned int savedRate = rate;
+    rate = 22050;
+    frames = 256;
+    pcm_room = 256;
+    EXPECT_EQ(pcm_wait_us(), 0);
+    pcm_room = -EPIPE;
+    EXPECT_EQ(pcm_wait_us(), 0);
+    // 56 frames missing at 22050 per second: 2539.68 µs, rounded up.
+    pcm_room = 200;
+    EXPECT_EQ(pcm_wait_us(), 2540);
+    // No room at all: one whole unit, 11609 µs.
+    pcm_room = 0;
+    EXPECT_EQ(pcm_wait_us(), 11609);
+    rate = savedRate;
+}
+
+TEST(PcmUnderruns, ReportedAtMostOnceASecondWithTheCount) {
+    pcm_underruns = 3;
+    testing::internal::CaptureStderr();
+    pcm_report_underruns(5000000);
+    pcm_underruns = 2;
+    pcm_report_underruns(5000999);  // within the second: held back
+    EXPECT_EQ(pcm_underruns, 2);
+    pcm_report_underruns(5001000);
+    pcm_report_underruns(5003000);  // nothing pending: silent
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "quorvanel: audio underrun, 3 units lost\n"
+                   "quorvanel: audio underrun, 2 units lost\n");
+    EXPECT_EQ(pcm_underruns, 0);
+}
+
+}  // namespace
