@@ -60,8 +60,9 @@ TEST(Numba, ColoursComeFromSixDrawsInOrder) {
     EXPECT_EQ(n.denoBrush->pixel, rgb(r[1], r[3], r[5]));
     EXPECT_EQ(n.getDongShard()->pixel, rgb(r[0], r[2], r[4]));
     EXPECT_EQ(n.getShongShrd()->pixel, rgb(r[1], r[3], r[5]));
-    EXPECT_EQ(n.numeBrush->red, r[0] << 8);
-    EXPECT_EQ(n.denoBrush->blue, r[5] << 8);
+    // with a display open the server may refine the low byte of each component
+    EXPECT_EQ(n.numeBrush->red >> 8, r[0]);
+    EXPECT_EQ(n.denoBrush->blue >> 8, r[5]);
 }
 
 }  // namespace
