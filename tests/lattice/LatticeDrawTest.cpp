@@ -24,6 +24,13 @@ Spot find(const testx::Grab& g, int x0, int y0, int size, unsigned long pixel) {
     return s;
 }
 
+void expectBox(const Spot& s, int x1, int y1, int x2, int y2) {
+    EXPECT_EQ(s.x1, x1);
+    EXPECT_EQ(s.y1, y1);
+    EXPECT_EQ(s.x2, x2);
+    EXPECT_EQ(s.y2, y2);
+}
+
 class LatticeDraw : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -43,16 +50,10 @@ TEST_F(LatticeDraw, ChubeShowsNumeratorUpLeftAndDenominatorDownRight) {
     testx::Grab g(180, 180, 40, 40);
     Spot n = find(g, 180, 180, 40, nume);
     EXPECT_EQ(n.count, 25);
-    EXPECT_EQ(n.x1, 195);
-    EXPECT_EQ(n.y1, 195);
-    EXPECT_EQ(n.x2, 199);
-    EXPECT_EQ(n.y2, 199);
+    expectBox(n, 195, 195, 199, 199);
     Spot d = find(g, 180, 180, 40, deno);
     EXPECT_EQ(d.count, 49);
-    EXPECT_EQ(d.x1, 200);
-    EXPECT_EQ(d.y1, 200);
-    EXPECT_EQ(d.x2, 206);
-    EXPECT_EQ(d.y2, 206);
+    expectBox(d, 200, 200, 206, 206);
     EXPECT_EQ(find(g, 180, 180, 40, kBack).count, 1600 - 25 - 49);
 }
 
@@ -65,10 +66,7 @@ TEST_F(LatticeDraw, PrimeStarIsDrawnInItsColourAroundTheCentre) {
     Spot s = find(g, 280, 280, 40, green->pixel);
     EXPECT_EQ(s.count + find(g, 280, 280, 40, kBack).count, 1600);  // nothing in any other colour
     // points (0, 5), (4, 1), (2, -4), (-2, -4), (-4, 1)
-    EXPECT_EQ(s.x1, 296);
-    EXPECT_EQ(s.x2, 304);
-    EXPECT_EQ(s.y1, 296);
-    EXPECT_EQ(s.y2, 305);
+    expectBox(s, 296, 296, 304, 305);
     for (int i = 0; i < 5; i++) EXPECT_EQ(g.at(300 + five->xsin[i], 300 + five->ycos[i]), green->pixel) << i;
     EXPECT_EQ(g.at(300, 300), kBack);  // a pentagram leaves its centre empty
     GRAXBRUSHNIL(green);
@@ -108,10 +106,7 @@ TEST_F(LatticeDraw, MultapleOfThreeSquaredStepsUpLeft) {
     EXPECT_EQ(g.at(100, 103), kBack);
     EXPECT_EQ(g.at(102, 99), kBack);
     Spot s = find(g, 85, 85, 25, c->pixel);
-    EXPECT_EQ(s.x1, 92);
-    EXPECT_EQ(s.y1, 93);
-    EXPECT_EQ(s.x2, 99);
-    EXPECT_EQ(s.y2, 100);
+    expectBox(s, 92, 93, 99, 100);
     GRAXBRUSHNIL(c);
 }
 
@@ -129,10 +124,7 @@ TEST_F(LatticeDraw, RunesRunUpLeftForNumeratorDownRightForDenominator) {
     EXPECT_EQ(g.at(245, 246), shong);
     EXPECT_EQ(g.at(243, 242), shong);
     Spot up = find(g, 230, 230, 40, shong);
-    EXPECT_EQ(up.x1, 243);
-    EXPECT_EQ(up.y1, 242);
-    EXPECT_EQ(up.x2, 249);
-    EXPECT_EQ(up.y2, 250);
+    expectBox(up, 243, 242, 249, 250);
     EXPECT_EQ(up.count + find(g, 230, 230, 40, kBack).count, 1600);  // the number 1 draws nothing
 
     // 1/12 at (250, 250): the 3 at (253, 253), then the 2 at (255, 255) and (257, 257)
@@ -140,10 +132,7 @@ TEST_F(LatticeDraw, RunesRunUpLeftForNumeratorDownRightForDenominator) {
     s.getQuid(1, 12)->drawRunix(dc, 250, 250, 1);
     testx::Grab h(230, 230, 40, 40);
     Spot down = find(h, 230, 230, 40, dong);
-    EXPECT_EQ(down.x1, 251);
-    EXPECT_EQ(down.y1, 252);
-    EXPECT_EQ(down.x2, 257);
-    EXPECT_EQ(down.y2, 259);
+    expectBox(down, 251, 252, 257, 259);
     EXPECT_EQ(h.at(253, 256), dong);
     EXPECT_EQ(h.at(257, 259), dong);
     EXPECT_EQ(down.count + find(h, 230, 230, 40, kBack).count, 1600);
