@@ -47,6 +47,7 @@ public:
         // The nodes live in one block (see buildChain); they hold no resources.
         ::operator delete(pool);
         delete[] table;
+        // factor chains go before the primes they point at
         for (int i = 0; i < kTerms; i++) numbers[i].setValue(numbers[i].getValue(), nullptr);
         while (truth) {
             Prime* n = truth->next();
