@@ -1,0 +1,304 @@
+// RoyalFMoutarde: the FM generator of one situation. Each audio frame it
+// steps the ratio set's four oscillators, mixes them into one (left, right)
+// pair by the controller's axes (or, with voice buttons held, by the sum of
+// the axes), and feeds each voice's output, weighted by its axis level, into
+// the numerators (`numals`) and denominators (`denals`) of the voices.
+// Matrices are indexed [target voice i][column c], column c standing for
+// source voice (i + c) mod 4; only the sign of an entry counts.
+//
+// Numbers (all signed 32-bit, wrapping):
+//   axis: report bytes 0..3, -128..127; axisSum: -512..508;
+//   level L: the axis ramped linearly over the period after a report,
+//     last + (now - last) × frame / frames, truncated toward zero;
+//   mix level: L outside a dead zone of ±3, moved 3 toward 0 (-125..124);
+//   voiceOut: oscillator output, ±1024 for square waves, phase / denominator
+//     (about ±1024) for triangle and sawtooth;
+//   modPositive/modNegative: voiceOut × L, split by the sign of L;
+//   modulation amount: that product >> (bitshift + 10); bitshift 0..8 from
+//     the keys (0 deepest), any int from a patch file (see modShift);
+//   outLeft/outRight: engine units (the host divides by 16), never clipped
+//     here: 512000 at most per channel in free mode with square waves.
+#pragma once
+
+#include "sound/RoyalMinister.h"
+
+#include <algorithm>
+#include <cstdio>
+
+class RoyalFMoutarde {
+public:
+    // One voice's frame product voiceOut × L: in modPositive when L >= 0,
+    // in modNegative when L < 0; the other of the pair is 0.
+    struct ModPair {
+        int modPositive;
+        int modNegative;
+    };
+
+    int axis[4];
+    int axisSum;
+    int axisSumLast;
+    int axisLast[4];
+    ModPair mods[4];
+    int out[2];  // outLeft, outRight: what gingModulate returns
+    int voiceOut[4];
+    SponGinger* ginger;
+    Barre* barre;
+    RoyalMinister* minister;
+    XColor* brush;
+    BoxRect* numeBoxes;
+    BoxRect* denoBoxes;
+    BoxRect numePlusMarks[4][4];
+    BoxRect numeMinusMarks[4][4];
+    BoxRect denoMinusMarks[4][4];
+    BoxRect denoPlusMarks[4][4];
+    BoxRect innerRect;
+    int inhibit;
+
+    static constexpr int kPeriod = 256;  // frames per audio period, as the host plays them
+
+    RoyalFMoutarde(SponGinger* ginger, Barre* barre, RoyalMinister* minister)
+        : ginger(ginger), barre(barre), minister(minister), inhibit(1) {
+        init();
+    }
+
+    // Copy for a duplicated situation: the settings travel, the axes start at 0.
+    RoyalFMoutarde(RoyalFMoutarde* source, SponGinger* ginger, Barre* barre, RoyalMinister* minister)
+        : ginger(ginger), barre(barre), minister(minister), inhibit(1) {
+        init();
+        inhibit = source->inhibit;
+        bitshift = source->bitshift;
+        for (int i = 0; i < 4; i++)
+            for (int c = 0; c < 4; c++) {
+                numals[i][c] = source->numals[i][c];
+                denals[i][c] = source->denals[i][c];
+            }
+        reroute();
+    }
+
+    ~RoyalFMoutarde() { GRAXBRUSHNIL(brush); }
+
+    RoyalFMoutarde(const RoyalFMoutarde&) = delete;
+    RoyalFMoutarde& operator=(const RoyalFMoutarde&) = delete;
+
+    void init() {
+        axisSum = 0;
+        for (int i = 0; i < 4; i++) {
+            axis[i] = 0;
+            mods[i] = ModPair{0, 0};
+            voiceOut[i] = 0;
+            for (int c = 0; c < 4; c++) {
+                numals[i][c] = denals[i][c] = 0;
+                numePlusMarks[i][c] = numeMinusMarks[i][c] = BoxRect{0, 0, 0, 0};
+                denoMinusMarks[i][c] = denoPlusMarks[i][c] = BoxRect{0, 0, 0, 0};
+            }
+        }
+        out[0] = out[1] = 0;
+        innerRect = BoxRect{0, 0, 0, 0};
+        numeBoxes = denoBoxes = nullptr;
+        brush = GRAXBRUSHWAND(120, 120, 125);
+        bitshift = 0;
+        reroute();
+        beging();
+    }
+
+    // One controller report (bytes 0..3). With voice buttons held the axes
+    // also push the focus voices' ratios directly.
+    void bbarr(signed char* report) {
+        axisSum = 0;
+        for (int k = 0; k < 4; k++) {
+            axis[k] = report[k];
+            axisSum += axis[k];
+        }
+        if (barre->isQueenPresent()) ginger->queenSpon(axis);
+        else if (barre->isKingPresent()) ginger->kingSpon(axis);
+    }
+
+    // End of an audio period: the current axes become the start of the next
+    // ramp, so a report's change is spread over exactly one period.
+    void beging() {
+        axisSumLast = axisSum;
+        for (int k = 0; k < 4; k++) axisLast[k] = axis[k];
+    }
+
+    // One audio frame, `frame` of `frames` (0..255 of 256 from the host).
+    // Returns {outLeft, outRight}, valid until the next call.
+    int* gingModulate(int frame, int frames) {
+        // A period must have frames; a non-positive count would divide by
+        // zero (or INT_MIN by -1), so it is taken as settled at the axes.
+        if (frames <= 0) frame = frames = 1;
+        out[0] = out[1] = 0;
+        int level[4];
+        for (int v = 0; v < 4; v++) {
+            voiceOut[v] = ginger->ging(v);
+            mods[v] = ModPair{0, 0};
+            level[v] = ramp(axis[v], axisLast[v], frame, frames);
+            if (level[v] >= 0) mods[v].modPositive = voiceOut[v] * level[v];
+            else mods[v].modNegative = voiceOut[v] * level[v];
+        }
+        if (!inhibit) {
+            int k = modShift;
+            for (int i = 0; i < 4; i++)
+                for (int c = 3; c >= 0; c--) {
+                    int s = (i + c) & 3;
+                    if (numals[i][c] > 0) ginger->moutardateNume(i, mods[s].modPositive >> k);
+                    else if (numals[i][c] < 0) ginger->moutardateNume(i, mods[s].modNegative >> k);
+                    if (denals[i][c] > 0) ginger->moutardateDeno(i, mods[s].modPositive >> k);
+                    else if (denals[i][c] < 0) ginger->moutardateDeno(i, mods[s].modNegative >> k);
+                }
+        }
+        mix(level, frame, frames);
+        return out;
+    }
+
+    // Key 'q': switches the modulation (and the display and mouse) on or off.
+    void charactros() { inhibit = inhibit ? 0 : 1; }
+
+    // Keys 'w'..'p' give 0..8. Stored as given; the shift count derived
+    // from it is kept in range (modShift).
+    void setBitshift(int b) {
+        bitshift = b;
+        reroute();
+    }
+    int getBitshift() const { return bitshift; }
+
+    int getNumal(int i, int c) const { return numals[i][c]; }
+    int getDenal(int i, int c) const { return denals[i][c]; }
+    void setNumal(int i, int c, int v) {
+        numals[i][c] = v;
+        reroute();
+    }
+    void setDenal(int i, int c, int v) {
+        denals[i][c] = v;
+        reroute();
+    }
+
+    void text(FILE* f) {
+        fprintf(f, "  inhibit %d\n", inhibit);
+        routing::writeRows(f, "numals", numals, "denals", denals);
+        fprintf(f, "  bitshift %d\n", bitshift);
+    }
+
+    const char* textum() {
+        PatchWords& words = PatchWords::shared();
+        const char* word = routing::readInhibit(words.next(), inhibit);
+        word = routing::readRows(word, "numals", numals, "denals", denals);
+        if (PatchWords::is(word, "bitsh", 5)) {
+            words.number(bitshift);
+            word = words.next();
+        }
+        reroute();
+        return word;
+    }
+
+    // Paints the numals/denals marks: in each box's bottom-left corner (the
+    // positive cells) and top-right corner (the negative cells) four squares
+    // of sides 36, 27, 18, 9 sharing the corner, largest first. Each square
+    // is filled in its source voice's colour when its cell is set, then
+    // covered in grey except for an L-band of thickness 9 - bitshift along
+    // its two inner sides. Records each square for the mouse.
+    void draw(_CHDC chdc, int w, int h, int row) {
+        if (inhibit) return;
+        numeBoxes = ginger->getNumeRect();
+        denoBoxes = ginger->getDenoRect();
+        int t = bandThickness();
+        for (int i = 0; i < 4; i++)
+            for (int j = 0; j < 4; j++) {
+                int c = 3 - j;
+                int e = 9 * (c + 1);
+                XColor* source = barre->getMarylandFlag((i + c) & 3);
+                const BoxRect& n = numeBoxes[i];
+                const BoxRect& d = denoBoxes[i];
+                paintMark(numePlusMarks[i][c], bottomLeft(n, e, 0), bottomLeft(n, e, t), numals[i][c] > 0, source);
+                paintMark(numeMinusMarks[i][c], topRight(n, e, 0), topRight(n, e, t), numals[i][c] < 0, source);
+                paintMark(denoPlusMarks[i][c], bottomLeft(d, e, 0), bottomLeft(d, e, t), denals[i][c] > 0, source);
+                paintMark(denoMinusMarks[i][c], topRight(d, e, 0), topRight(d, e, t), denals[i][c] < 0, source);
+            }
+    }
+
+    // A mouse press: switches the cell of the smallest square that holds
+    // the point and returns 1; 0 when none does or the component is off.
+    int lippingMoutarde(_pointille p) {
+        if (inhibit) return 0;
+        for (int i = 0; i < 4; i++)
+            for (int c = 0; c < 4; c++) {
+                int* cell = nullptr;
+                bool plus = false;
+                if (routing::strictlyInside(numePlusMarks[i][c], p)) cell = &numals[i][c], plus = true;
+                else if (routing::strictlyInside(numeMinusMarks[i][c], p)) cell = &numals[i][c];
+                else if (routing::strictlyInside(denoMinusMarks[i][c], p)) cell = &denals[i][c];
+                else if (routing::strictlyInside(denoPlusMarks[i][c], p)) cell = &denals[i][c], plus = true;
+                if (!cell) continue;
+                if (plus) routing::clickPlus(*cell);
+                else routing::clickMinus(*cell);
+                reroute();
+                return 1;
+            }
+        return 0;
+    }
+
+    // Band thickness of the marks, 9 - bitshift. A patch file can bring a
+    // bitshift outside 0..9; the thickness is then held to 0..9 so no fill
+    // ever gets a negative width or height.
+    int bandThickness() const { return 9 - std::clamp(bitshift, 0, 9); }
+
+    // The shift applied to the modulation products, bitshift + 10. The keys
+    // give 10..18; a patch-file bitshift is held to -10..21 first so the
+    // count stays a legal 0..31 (and bitshift + 10 cannot wrap).
+    int getModShift() const { return modShift; }
+
+private:
+    int bitshift;
+    int numals[4][4];
+    int denals[4][4];
+    int modShift;
+
+    // Brings the state derived from the matrices and bitshift up to date;
+    // called wherever they change (setters, mouse, loading, copying).
+    void reroute() { modShift = std::clamp(bitshift, -10, 21) + 10; }
+
+    // Linear ramp from `last` at frame 0 towards `now`; the product is taken
+    // first and the division truncates toward zero. frames > 0.
+    static int ramp(int now, int last, int frame, int frames) {
+        int x = (now - last) * frame;
+        return last + (frames == kPeriod ? x / kPeriod : x / frames);
+    }
+
+    // Silences levels within ±3 and moves the others 3 toward zero.
+    static int deadZone(int x) { return x - std::clamp(x, -3, 3); }
+
+    // Adds one voice at mix level g: left when g >= 0, right (its polarity
+    // inverted by the negative level) when below.
+    void sound(int g, int voice) {
+        if (g >= 0) out[0] += g * voiceOut[voice];
+        else out[1] += g * voiceOut[voice];
+    }
+
+    // With a king (and a queen) held only the focus voices sound, at the
+    // level of the summed axes; otherwise each voice at its own axis level.
+    // Focus indices are masked to a voice so that a stray value from a patch
+    // file can never index outside the four voices.
+    void mix(const int* level, int frame, int frames) {
+        if (barre->isKingPresent()) {
+            int g = deadZone(ramp(axisSum, axisSumLast, frame, frames));
+            sound(g, barre->getFocius1() & 3);
+            if (barre->isQueenPresent()) sound(g, barre->getFocius2() & 3);
+            return;
+        }
+        for (int v = 0; v < 4; v++) sound(deadZone(level[v]), v);
+    }
+
+    // The corner squares of side e (minus a band of t) of a box.
+    static BoxRect bottomLeft(const BoxRect& b, int e, int t) {
+        return BoxRect{b.x1, b.y2 - e + t, b.x1 + e - t, b.y2};
+    }
+    static BoxRect topRight(const BoxRect& b, int e, int t) {
+        return BoxRect{b.x2 - e + t, b.y1, b.x2, b.y1 + e - t};
+    }
+
+    void paintMark(BoxRect& mark, BoxRect square, BoxRect inner, bool set, XColor* colour) {
+        mark = square;
+        if (set) routing::fill(mark, colour);
+        innerRect = inner;
+        routing::fill(innerRect, brush);
+    }
+};
