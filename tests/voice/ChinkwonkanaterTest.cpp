@@ -1,10 +1,5 @@
 #include "VoiceRig.h"
 
-#include "engine/PatchWords.h"
-
-#include <cstdio>
-#include <string>
-
 namespace {
 
 using voicetest::lattice;
@@ -16,25 +11,8 @@ struct Selector : ::testing::Test {
     int limit() { return chink.currentPrimeLimit()->getValue(); }
 };
 
-// Loads `words` into the shared stream and lets the selector read them.
-std::string load(Chinkwonkanater& c, const std::string& words) {
-    PatchWords::shared().open(words.data(), words.size());
-    const char* rest = c.textum();
-    std::string r = rest ? rest : "<end>";
-    PatchWords::shared().close();
-    return r;
-}
-
-std::string written(Chinkwonkanater& c) {
-    char* buf = nullptr;
-    size_t len = 0;
-    FILE* f = open_memstream(&buf, &len);
-    c.text(f);
-    fclose(f);
-    std::string s(buf, len);
-    free(buf);
-    return s;
-}
+using voicetest::load;
+using voicetest::written;
 
 TEST_F(Selector, AxisChoosesThePrimeLimitByWeight) {
     EXPECT_EQ(limit(), 2);  // fresh: the list head

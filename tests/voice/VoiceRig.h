@@ -5,10 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/PatchWords.h"
 #include "lattice/PerspexStabile.h"
 #include "voice/Barre.h"
 #include "voice/Chinkwonkanater.h"
 #include "voice/SponGinger.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 namespace voicetest {
 
@@ -26,5 +31,29 @@ struct Rig {
     int nume(int voice) { return ginger.getRat(voice)->getNume(); }
     int deno(int voice) { return ginger.getRat(voice)->getDeno(); }
 };
+
+// Puts `words` into the shared stream, lets the component read its section
+// and returns the word it handed back ("<end>" at the end of the stream).
+template <class Component>
+std::string load(Component& c, const std::string& words) {
+    PatchWords::shared().open(words.data(), words.size());
+    const char* rest = c.textum();
+    std::string r = rest ? rest : "<end>";
+    PatchWords::shared().close();
+    return r;
+}
+
+// The section the component writes.
+template <class Component>
+std::string written(Component& c) {
+    char* buf = nullptr;
+    size_t len = 0;
+    FILE* f = open_memstream(&buf, &len);
+    c.text(f);
+    fclose(f);
+    std::string s(buf, len);
+    free(buf);
+    return s;
+}
 
 }  // namespace voicetest
