@@ -126,26 +126,15 @@ public:
         // A period must have frames; a non-positive count would divide by
         // zero (or INT_MIN by -1), so it is taken as settled at the axes.
         if (frames <= 0) frame = frames = 1;
-        out[0] = out[1] = 0;
         int level[4];
         for (int v = 0; v < 4; v++) {
             voiceOut[v] = ginger->ging(v);
-            mods[v] = ModPair{0, 0};
             level[v] = ramp(axis[v], axisLast[v], frame, frames);
-            if (level[v] >= 0) mods[v].modPositive = voiceOut[v] * level[v];
-            else mods[v].modNegative = voiceOut[v] * level[v];
+            int product = voiceOut[v] * level[v];
+            int negative = level[v] >> 31;  // all ones when the level is below 0
+            mods[v] = ModPair{product & ~negative, product & negative};
         }
-        if (!inhibit) {
-            int k = modShift;
-            for (int i = 0; i < 4; i++)
-                for (int c = 3; c >= 0; c--) {
-                    int s = (i + c) & 3;
-                    if (numals[i][c] > 0) ginger->moutardateNume(i, mods[s].modPositive >> k);
-                    else if (numals[i][c] < 0) ginger->moutardateNume(i, mods[s].modNegative >> k);
-                    if (denals[i][c] > 0) ginger->moutardateDeno(i, mods[s].modPositive >> k);
-                    else if (denals[i][c] < 0) ginger->moutardateDeno(i, mods[s].modNegative >> k);
-                }
-        }
+        if (!inhibit) modulateVoices();
         mix(level, frame, frames);
         return out;
     }
@@ -251,10 +240,49 @@ private:
     int numals[4][4];
     int denals[4][4];
     int modShift;
+    // The matrices as masks, [source s][target i]: all ones where the cell
+    // for source s in row i reads that part of the source's pair, else 0.
+    // Rebuilt whenever a matrix changes, so the frame needs no branches and
+    // one sum per target instead of a call per cell (the offsets only add,
+    // so the sum is the same number the cell-by-cell calls would leave).
+    int numePlusMask[4][4];
+    int numeMinusMask[4][4];
+    int denoPlusMask[4][4];
+    int denoMinusMask[4][4];
 
     // Brings the state derived from the matrices and bitshift up to date;
     // called wherever they change (setters, mouse, loading, copying).
-    void reroute() { modShift = std::clamp(bitshift, -10, 21) + 10; }
+    void reroute() {
+        modShift = std::clamp(bitshift, -10, 21) + 10;
+        for (int i = 0; i < 4; i++)
+            for (int c = 0; c < 4; c++) {
+                int s = (i + c) & 3;
+                numePlusMask[s][i] = numals[i][c] > 0 ? -1 : 0;
+                numeMinusMask[s][i] = numals[i][c] < 0 ? -1 : 0;
+                denoPlusMask[s][i] = denals[i][c] > 0 ? -1 : 0;
+                denoMinusMask[s][i] = denals[i][c] < 0 ? -1 : 0;
+            }
+    }
+
+    // Queues each voice's share of the sources' products, shifted by the
+    // depth (arithmetically, so a negative signal stays at least -1), as
+    // offsets for the target voices' next oscillator step.
+    void modulateVoices() {
+        int nume[4] = {0, 0, 0, 0};
+        int deno[4] = {0, 0, 0, 0};
+        for (int s = 0; s < 4; s++) {
+            int plus = mods[s].modPositive >> modShift;
+            int minus = mods[s].modNegative >> modShift;
+            for (int i = 0; i < 4; i++) {
+                nume[i] += (plus & numePlusMask[s][i]) + (minus & numeMinusMask[s][i]);
+                deno[i] += (plus & denoPlusMask[s][i]) + (minus & denoMinusMask[s][i]);
+            }
+        }
+        for (int i = 0; i < 4; i++) {
+            ginger->moutardateNume(i, nume[i]);
+            ginger->moutardateDeno(i, deno[i]);
+        }
+    }
 
     // Linear ramp from `last` at frame 0 towards `now`; the product is taken
     // first and the division truncates toward zero. frames > 0.
@@ -269,8 +297,10 @@ private:
     // Adds one voice at mix level g: left when g >= 0, right (its polarity
     // inverted by the negative level) when below.
     void sound(int g, int voice) {
-        if (g >= 0) out[0] += g * voiceOut[voice];
-        else out[1] += g * voiceOut[voice];
+        int product = g * voiceOut[voice];
+        int negative = g >> 31;
+        out[0] += product & ~negative;
+        out[1] += product & negative;
     }
 
     // With a king (and a queen) held only the focus voices sound, at the
@@ -278,6 +308,7 @@ private:
     // Focus indices are masked to a voice so that a stray value from a patch
     // file can never index outside the four voices.
     void mix(const int* level, int frame, int frames) {
+        out[0] = out[1] = 0;
         if (barre->isKingPresent()) {
             int g = deadZone(ramp(axisSum, axisSumLast, frame, frames));
             sound(g, barre->getFocius1() & 3);
