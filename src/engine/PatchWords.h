@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 class PatchWords {
@@ -21,7 +22,12 @@ public:
     // Takes a private copy of `size` bytes; the stream then starts at its
     // first word.
     void open(const char* bytes, size_t size) {
-        buffer.assign(bytes, bytes + size);
+        open(std::vector<char>(bytes, bytes + size));
+    }
+
+    // Takes over a file's bytes without copying them.
+    void open(std::vector<char>&& bytes) {
+        buffer = std::move(bytes);
         buffer.push_back('\0');
         for (char& c : buffer)
             if (c == ' ' || c == '\n' || c == '\r') c = '\0';

@@ -1,0 +1,182 @@
+// One complete voice of a bank: the five components that turn controller
+// reports and keys into ratios, modulation and sound, wired to each other
+// and to the shared lattice store. Built fresh or as a deep copy of another
+// situation; it owns its five components and no other state.
+// Report bytes: 0..3 axes (-128..127), 4 the prime-limit axis, 7 the
+// voice buttons. `ging` returns (left, right) in engine units (16 per
+// 16-bit sample step).
+#pragma once
+
+#include "engine/PatchWords.h"
+#include "host/chub.h"
+#include "host/grax.h"
+#include "lattice/PerspexStabile.h"
+#include "sound/RoyalFMoutarde.h"
+#include "sound/RoyalMinister.h"
+#include "voice/Barre.h"
+#include "voice/Chinkwonkanater.h"
+#include "voice/SponGinger.h"
+
+#include <cstdio>
+
+class ChubberySituation {
+public:
+    // A fresh situation. Each component is made after, and sees, the ones
+    // it depends on.
+    ChubberySituation(libusb_device_handle* handle, PerspexStabile* stabile)
+        : handle(handle), stabile(stabile) {
+        barre = new Barre();
+        chink = new Chinkwonkanater(stabile, barre);
+        ginger = new SponGinger(chink, barre, stabile);
+        rm = new RoyalMinister(chink, ginger, barre);
+        rfm = new RoyalFMoutarde(ginger, barre, rm);
+    }
+
+    // A deep copy: every component is copied from the source's and wired to
+    // this situation's own new components, never to the source's. Only the
+    // lattice store is shared. The copy gets no controller handle.
+    ChubberySituation(ChubberySituation* source, PerspexStabile* stabile)
+        : handle(nullptr), stabile(stabile) {
+        barre = new Barre(source->getBarre());
+        chink = new Chinkwonkanater(source->getChink(), stabile, barre);
+        ginger = new SponGinger(source->getGinger(), chink, barre, stabile);
+        rm = new RoyalMinister(source->getRM(), chink, ginger, barre);
+        rfm = new RoyalFMoutarde(source->getRFM(), ginger, barre, rm);
+    }
+
+    ChubberySituation(const ChubberySituation&) = delete;
+    ChubberySituation& operator=(const ChubberySituation&) = delete;
+
+    // Reverse order of construction: each component outlives those that
+    // point at it.
+    ~ChubberySituation() {
+        delete rfm;
+        delete rm;
+        delete ginger;
+        delete chink;
+        delete barre;
+    }
+
+    Barre* getBarre() { return barre; }
+    Chinkwonkanater* getChink() { return chink; }
+    SponGinger* getGinger() { return ginger; }
+    RoyalMinister* getRM() { return rm; }
+    RoyalFMoutarde* getRFM() { return rfm; }
+
+    // One controller report of 8 bytes. When a queen newly joins the king,
+    // the chain walks restart from the sounding ratios before anything moves.
+    void chubspon(signed char* report) {
+        barre->but(static_cast<unsigned char>(report[7]));
+        if (barre->getQueenFlag()) resetWalks();
+        chink->chink(report[4]);
+        rfm->bbarr(report);
+        rm->modulate(report);
+    }
+
+    // One frame: (left, right), valid until the generator's next frame.
+    int* ging(int frame, int frames) { return rfm->gingModulate(frame, frames); }
+
+    // End of one audio period.
+    void beging() { rfm->beging(); }
+
+    // Paints this situation in drawing row `row` (from 1); w is the bank's
+    // column width, h its row height. The selector's polygon sits at the
+    // middle of the window, hence twice the width.
+    void draw(_CHDC chdc, int w, int h, int row) {
+        ginger->drawMarylandAnnex(chdc, w, h, row);
+        ginger->draw(chdc, w, h, row);
+        rm->draw(chdc, w, h, row);
+        rfm->draw(chdc, w, h, row);
+        ginger->drawCardinalAccent(chdc, w, h, row);
+        chink->drawtittle(chdc, 2 * w, h, row);
+    }
+
+    // A mouse press: the ratio routing marks lie on top, so only a press
+    // they do not take reaches the FM routing marks.
+    void mouseButts(_pointille point) {
+        if (rm->lippingMinisterialEar(point) == 0) rfm->lippingMoutarde(point);
+    }
+
+    // One key. Every key first re-anchors the chain walks on the sounding
+    // ratios; then the keyboard rows choose: top row the FM depth, home row
+    // the motion sensitivity, bottom row the step-size shift.
+    void charactros(char key) {
+        resetWalks();
+        switch (key) {
+        case 'q': rfm->charactros(); break;
+        case 'w': rfm->setBitshift(0); break;
+        case 'e': rfm->setBitshift(1); break;
+        case 'r': rfm->setBitshift(2); break;
+        case 't': rfm->setBitshift(3); break;
+        case 'y': rfm->setBitshift(4); break;
+        case 'u': rfm->setBitshift(5); break;
+        case 'i': rfm->setBitshift(6); break;
+        case 'o': rfm->setBitshift(7); break;
+        case 'p': rfm->setBitshift(8); break;
+        case '[': ginger->ginggong(); break;
+        case '\'': ginger->quixnoquantl(); break;
+        case 'x': chink->changeStrittle(1); break;
+        case 'c': chink->changeStrittle(2); break;
+        case 'v': chink->changeStrittle(3); break;
+        case 'b': chink->changeStrittle(4); break;
+        case 'n': chink->changeStrittle(5); break;
+        case 'm': chink->changeStrittle(6); break;
+        case ',': chink->changeStrittle(7); break;
+        case '.': chink->changeStrittle(8); break;
+        case 'a': rm->charactros(); break;
+        case 's': ginger->changeAsdfghon(0); break;
+        case 'd': ginger->changeAsdfghon(1); break;
+        case 'f': ginger->changeAsdfghon(2); break;
+        case 'g': ginger->changeAsdfghon(3); break;
+        case 'h': ginger->changeAsdfghon(4); break;
+        case 'j': ginger->changeAsdfghon(5); break;
+        case 'k': ginger->changeAsdfghon(6); break;
+        case 'l': ginger->changeAsdfghon(7); break;
+        case ';': ginger->changeAsdfghon(8); break;
+        case 'z': chink->inh(); break;
+        default: break;
+        }
+    }
+
+    // Writes this situation's sections of the patch text file (its
+    // "chubby" header is the bank's).
+    void text(FILE* f) {
+        fputs(" barre\n", f);
+        barre->text(f);
+        fputs(" chinkwonkanater\n", f);
+        chink->text(f);
+        fputs(" sponginger\n", f);
+        ginger->text(f);
+        fputs(" royalminister\n", f);
+        rm->text(f);
+        fputs(" royalfmoutarde\n", f);
+        rfm->text(f);
+    }
+
+    // Reads this situation's sections from the shared word stream. Every
+    // section is optional, but they must come in the written order: a
+    // section word out of order is handed back unread and ends the
+    // situation. Returns the first word not consumed (null at the end).
+    const char* textum() {
+        const char* w = PatchWords::shared().next();
+        if (PatchWords::is(w, "barre", 5)) w = barre->textum();
+        if (PatchWords::is(w, "chink", 5)) w = chink->textum();
+        if (PatchWords::is(w, "spong", 5)) w = ginger->textum();
+        if (PatchWords::is(w, "royalmi", 7)) w = rm->textum();
+        if (PatchWords::is(w, "royalfm", 7)) w = rfm->textum();
+        return w;
+    }
+
+private:
+    void resetWalks() {
+        for (int i = 0; i < 4; i++) ginger->durszen(i);
+    }
+
+    SponGinger* ginger = nullptr;
+    [[maybe_unused]] libusb_device_handle* handle;  // kept as given; nothing reads it
+    [[maybe_unused]] PerspexStabile* stabile;       // shared, not owned
+    Barre* barre = nullptr;
+    RoyalMinister* rm = nullptr;
+    RoyalFMoutarde* rfm = nullptr;
+    Chinkwonkanater* chink = nullptr;
+};

@@ -1,0 +1,105 @@
+// The engine: ten banks of situations and the one lattice store they
+// share. Two banks are in play, the current one and the previous one (the
+// same bank when they are equal); the digit keys choose the current bank.
+// Input reaches both banks in play; frames and repaints alternate between
+// them, previous first. Bank indices 0..9; frames in engine units.
+#pragma once
+
+#include "engine/AbstractChubEngine.h"
+#include "engine/MultiplexPotentiator.h"
+#include "lattice/PerspexStabile.h"
+
+class LaceyBanks final : public AbstractChubEngine {
+public:
+    static constexpr int kBanks = 10;
+
+    LaceyBanks() {
+        stabile = new PerspexStabile();
+        graxToggle = 0;
+        gingToggle = 0;
+        for (int i = 0; i < kBanks; i++) banks[i] = new MultiplexPotentiator(stabile);
+        current = 1;
+        previous = 1;
+    }
+
+    LaceyBanks(const LaceyBanks&) = delete;
+    LaceyBanks& operator=(const LaceyBanks&) = delete;
+
+    // The program never destroys its engine; tests and tools do.
+    ~LaceyBanks() {
+        for (int i = kBanks - 1; i >= 0; i--) delete banks[i];
+        delete stabile;
+    }
+
+    // Makes `index` the current bank; the old current becomes the previous.
+    void push(int index) {
+        previous = current;
+        current = index;
+    }
+
+    int getCurrent() { return current; }
+    int getPrevious() { return previous; }
+    MultiplexPotentiator* getBank(int index) { return banks[index]; }
+    PerspexStabile* getStabile() { return stabile; }
+
+    void graxness(_CHDC chdc) override {
+        graxToggle = (graxToggle + 1) % 2;
+        banks[graxToggle ? previous : current]->graxness(chdc);
+    }
+
+    // Even frames of a period come from the previous bank, odd ones from
+    // the current bank; nothing is mixed between them.
+    int* gingness(int frame, int frames) override {
+        gingToggle = (gingToggle + 1) % 2;
+        return banks[gingToggle ? previous : current]->gingness(frame, frames);
+    }
+
+    // Both banks end the period, also when they are the same bank.
+    void beging() override {
+        banks[current]->beging();
+        banks[previous]->beging();
+    }
+
+    void chubness(libusb_device_handle* handle, _CHUBREPORT report) override {
+        banks[current]->chubness(handle, report);
+        if (previous != current) banks[previous]->chubness(handle, report);
+    }
+
+    // A digit first chooses the bank; then the key reaches the banks in
+    // play like any other.
+    void charactros(unsigned char key) override {
+        if (key >= '0' && key <= '9') push(key - '0');
+        banks[current]->charactros(key);
+        if (previous != current) banks[previous]->charactros(key);
+    }
+
+    void mouseButt(_pointille point) override {
+        banks[current]->mouseButt(point);
+        if (previous != current) banks[previous]->mouseButt(point);
+    }
+
+    void textorium_trigger(char* name) override { banks[current]->textorium_trigger(name); }
+    void textorium_script(char* name) override { banks[current]->textorium_script(name); }
+
+    void dupe_chubbery() override {
+        banks[current]->chubdupe();
+        if (previous != current) banks[previous]->chubdupe();
+    }
+
+    // Copies the current bank over the next one (9 wraps to 0).
+    void dupe_multiplex() override {
+        int i = (current + 1) % kBanks;
+        MultiplexPotentiator* copy = new MultiplexPotentiator(banks[current], stabile);
+        MultiplexPotentiator* old = banks[i];
+        banks[i] = copy;
+        delete old;
+    }
+
+private:
+    int current = 1;
+    int previous = 1;
+    int graxToggle = 0;
+    int gingToggle = 0;
+    MultiplexPotentiator* banks[kBanks];
+    PerspexStabile* stabile = nullptr;
+};

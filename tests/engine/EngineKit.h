@@ -1,0 +1,138 @@
+// Test support for the engine: one lattice store per test program (it is
+// large and never changes), temporary folders, whole-file reads and writes,
+// and saving or loading a bank through real files.
+#pragma once
+
+// gtest first: the X11 headers define macros (None, Bool) it would trip on.
+#include <gtest/gtest.h>
+
+#include "engine/LaceyBanks.h"
+#include "engine/MultiplexPotentiator.h"
+#include "lattice/PerspexStabile.h"
+#include "voice/VoiceRig.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace enginetest {
+
+// What a fresh bank with one situation saves before any report.
+inline const char* const kFreshBlock =
+    " barre\n"
+    "  atrest\n"
+    " chinkwonkanater\n"
+    "  inhibit 0\n"
+    "  primelm 2\n"
+    "  stritton 0\n"
+    "  strittle 128\n"
+    " sponginger\n"
+    "  rat 0 = 1 / 1\n"
+    "  rat 1 = 2 / 2\n"
+    "  rat 2 = 3 / 3\n"
+    "  rat 3 = 4 / 4\n"
+    "  bitshift 0\n"
+    "  gingzgongz 0\n"
+    "  quiznoquantan 0\n"
+    " royalminister\n"
+    "  inhibit 1\n"
+    "  kingals 0 = 0 0 0 0 \n"
+    "  queenals 0 = 0 0 0 0 \n"
+    "  kingals 1 = 0 0 0 0 \n"
+    "  queenals 1 = 0 0 0 0 \n"
+    "  kingals 2 = 0 0 0 0 \n"
+    "  queenals 2 = 0 0 0 0 \n"
+    "  kingals 3 = 0 0 0 0 \n"
+    "  queenals 3 = 0 0 0 0 \n"
+    " royalfmoutarde\n"
+    "  inhibit 1\n"
+    "  numals 0 = 0 0 0 0 \n"
+    "  denals 0 = 0 0 0 0 \n"
+    "  numals 1 = 0 0 0 0 \n"
+    "  denals 1 = 0 0 0 0 \n"
+    "  numals 2 = 0 0 0 0 \n"
+    "  denals 2 = 0 0 0 0 \n"
+    "  numals 3 = 0 0 0 0 \n"
+    "  denals 3 = 0 0 0 0 \n"
+    "  bitshift 0\n";
+
+inline std::string freshBlock(int position) {
+    return "chubby " + std::to_string(position) + "\n" + kFreshBlock;
+}
+
+inline PerspexStabile* stabile() {
+    static PerspexStabile* s = new PerspexStabile();
+    return s;
+}
+
+inline std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void spit(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A private folder under /tmp, removed with everything in it.
+struct TempDir {
+    std::string path;
+    TempDir() {
+        char t[] = "/tmp/quorvanel-engine-XXXXXX";
+        if (mkdtemp(t)) path = t;
+    }
+    ~TempDir() {
+        if (path.empty()) return;
+        std::string cmd = "chmod -R u+rwx '" + path + "' 2>/dev/null; rm -rf '" + path + "'";
+        (void)system(cmd.c_str());
+    }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+};
+
+// What the situation writes into a patch file (its sections, no header).
+inline std::string textOf(ChubberySituation& s) { return voicetest::written(s); }
+
+// Saves the bank into a fresh folder and returns the file's text; the
+// path line the save prints is swallowed.
+inline std::string savedText(MultiplexPotentiator& bank) {
+    TempDir dir;
+    std::string path = dir / "bank.texte";
+    testing::internal::CaptureStdout();
+    bank.textorium_trigger(path.data());
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, path + " \n");
+    return slurp(path);
+}
+
+// Loads the text into the bank through a real file.
+inline void loadText(MultiplexPotentiator& bank, const std::string& text) {
+    TempDir dir;
+    std::string path = dir / "in.texte";
+    spit(path, text);
+    bank.textorium_script(path.data());
+}
+
+// A controller report with the given bytes, for a bank or an engine; the
+// handle is never read, it only has to be there.
+struct Report {
+    signed char bytes[8];
+    Report(int a0, int a1, int a2, int a3, int b4, int buttons) {
+        signed char init[8] = {static_cast<signed char>(a0), static_cast<signed char>(a1),
+                               static_cast<signed char>(a2), static_cast<signed char>(a3),
+                               static_cast<signed char>(b4), 0, 0,
+                               static_cast<signed char>(buttons)};
+        for (int i = 0; i < 8; i++) bytes[i] = init[i];
+    }
+    _CHUBREPORT chub() { return _CHUBREPORT{bytes, 8}; }
+    static libusb_device_handle* handle() {
+        static char token;
+        return reinterpret_cast<libusb_device_handle*>(&token);
+    }
+};
+
+}  // namespace enginetest

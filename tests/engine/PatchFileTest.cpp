@@ -1,0 +1,398 @@
+// The patch text file: what a bank writes, how a file is read back, how
+// bad files end a load, and how a save that cannot be written is reported
+// without harming what was there.
+#include "EngineKit.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <dirent.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+using enginetest::freshBlock;
+using enginetest::loadText;
+using enginetest::savedText;
+using enginetest::slurp;
+using enginetest::spit;
+using enginetest::stabile;
+using enginetest::TempDir;
+using enginetest::textOf;
+
+std::string ratio(ChubberySituation* s, int v) {
+    RatChord* r = s->getGinger()->getRat(v);
+    return std::to_string(r->getNume()) + "/" + std::to_string(r->getDeno());
+}
+
+std::vector<std::string> namesIn(const std::string& dir) {
+    std::vector<std::string> out;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) out.push_back(e->d_name);
+        closedir(d);
+    }
+    return out;
+}
+
+// A whole situation block with every field given, distinct per `i`; the
+// text is exactly what a save writes, so load-then-save must return it.
+std::string fullBlock(int i) {
+    static const int primes[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53};
+    char line[160];
+    std::string t = "chubby " + std::to_string(i) + "\n barre\n";
+    if (i % 3 == 0) {
+        t += "  atrest\n";
+    } else if (i % 3 == 1) {
+        t += "  kingal " + std::to_string(i % 4) + "\n";
+    } else {
+        int a = i % 4, b = (i + 1 + i / 4) % 4;
+        if (a == b) b = (b + 1) % 4;
+        snprintf(line, sizeof line, "  queenal %d %d\n", a < b ? a : b, a < b ? b : a);
+        t += line;
+    }
+    snprintf(line, sizeof line,
+             " chinkwonkanater\n  inhibit %d\n  primelm %d\n  stritton %d\n  strittle %d\n",
+             1 - i % 2, primes[i], i % 9, 100 + 7 * i);
+    t += line;
+    t += " sponginger\n";
+    for (int v = 0; v < 4; v++) {
+        snprintf(line, sizeof line, "  rat %d = %d / %d\n", v, 1 + (37 * i + 11 * v) % 255,
+                 1 + (53 * i + 29 * v + 3) % 255);
+        t += line;
+    }
+    snprintf(line, sizeof line, "  bitshift %d\n  gingzgongz %d\n  quiznoquantan %d\n", i % 9,
+             i % 2, (i / 2) % 2);
+    t += line;
+    auto rows = [&](const char* head, const char* a, const char* b, int inhibit, int seed) {
+        t += head;
+        t += "  inhibit " + std::to_string(inhibit) + "\n";
+        for (int r = 0; r < 4; r++) {
+            t += "  " + std::string(a) + " " + std::to_string(r) + " = ";
+            for (int c = 0; c < 4; c++) t += std::to_string((seed + i + 2 * r + c) % 3 - 1) + " ";
+            t += "\n  " + std::string(b) + " " + std::to_string(r) + " = ";
+            for (int c = 0; c < 4; c++) t += std::to_string((seed * i + r - 3 * c) % 5) + " ";
+            t += "\n";
+        }
+    };
+    rows(" royalminister\n", "kingals", "queenals", i % 2, 1);
+    rows(" royalfmoutarde\n", "numals", "denals", (i + 1) % 2, 2);
+    t += "  bitshift " + std::to_string(8 - i % 9) + "\n";
+    return t;
+}
+
+TEST(PatchFile, FreshBankSavesTheSampleByteForByte) {
+    MultiplexPotentiator b(stabile());
+    EXPECT_EQ(savedText(b), freshBlock(0));
+}
+
+TEST(PatchFile, FifteenFullSituationsRoundTrip) {
+    std::string text;
+    for (int i = 0; i < 15; i++) text += fullBlock(i);
+    MultiplexPotentiator b(stabile());
+    loadText(b, text);
+    ASSERT_EQ(b.chubamt(), 15);
+    EXPECT_EQ(savedText(b), text);
+    // The pairs are really held: block 2 is "queenal 2 3".
+    EXPECT_EQ(b.getSituation(2)->getBarre()->getFocius1(), 2);
+    EXPECT_EQ(b.getSituation(2)->getBarre()->getFocius2(), 3);
+    EXPECT_EQ(b.getSituation(4)->getBarre()->getFocius1(), 0);
+    EXPECT_EQ(b.getSituation(4)->getBarre()->getFocius2(), -1);
+    EXPECT_EQ(ratio(b.getSituation(1), 2), "60/115");
+    EXPECT_EQ(b.getSelected(), 0);
+}
+
+TEST(PatchFile, SettingsMadeByPlayingSurviveSaveAndLoad) {
+    MultiplexPotentiator a(stabile());
+    for (int i = 0; i < 14; i++) a.charactros(13);
+    // Voices 1 and 2 held in every situation; in the last, pressing voice 1
+    // again leaves voice 2 king alone.
+    a.chubness(enginetest::Report::handle(), enginetest::Report(0, 0, 0, 0, 0, 0x14).chub());
+    for (char k : std::string("aqz['yhn")) a.charactros(k);
+    a.getSituation(14)->getBarre()->but(0);
+    a.getSituation(14)->getBarre()->but(0x04);
+    a.getSituation(3)->getRM()->kingals[2][3] = -1;
+    a.getSituation(9)->getRFM()->setDenal(0, 1, 1);
+    std::string text = savedText(a);
+    MultiplexPotentiator b(stabile());
+    loadText(b, text);
+    EXPECT_EQ(b.chubamt(), 15);
+    for (int k = 0; k < 15; k++) EXPECT_EQ(textOf(*b.getSituation(k)), textOf(*a.getSituation(k))) << k;
+    EXPECT_EQ(b.getSituation(0)->getBarre()->getFocius1(), 1);
+    EXPECT_EQ(b.getSituation(0)->getBarre()->getFocius2(), 2);
+    EXPECT_EQ(b.getSituation(14)->getBarre()->getFocius1(), 2);
+    EXPECT_EQ(b.getSituation(14)->getBarre()->getFocius2(), -1);
+}
+
+TEST(PatchFile, HeaderOnlyBlockIsAFreshSituation) {
+    MultiplexPotentiator b(stabile());
+    loadText(b, "chubby 0\nchubby 1\n barre\n  kingal 2\n");
+    ASSERT_EQ(b.chubamt(), 2);
+    EXPECT_EQ(textOf(*b.getSituation(0)), enginetest::kFreshBlock);
+    EXPECT_EQ(b.getSituation(1)->getBarre()->getFocius1(), 2);
+}
+
+TEST(PatchFile, RatioLinesFillSlotsInOrderWhateverVoiceIsWritten) {
+    MultiplexPotentiator b(stabile());
+    loadText(b,
+             "chubby 0\n sponginger\n  rat 1 = 5 / 4\n  rat 2 = 7 / 4\n  rat 3 = 9 / 8\n"
+             "  bitshift 3\n");
+    ChubberySituation* s = b.getSituation(0);
+    EXPECT_EQ(ratio(s, 0), "5/4");
+    EXPECT_EQ(ratio(s, 1), "7/4");
+    EXPECT_EQ(ratio(s, 2), "9/8");
+    EXPECT_EQ(ratio(s, 3), "4/4");
+    EXPECT_EQ(s->getGinger()->bitshift, 3);
+}
+
+TEST(PatchFile, RatioTermsAreReducedByTheLattice) {
+    MultiplexPotentiator b(stabile());
+    loadText(b,
+             "chubby 0\n sponginger\n  rat 0 = 300 / 0\n  rat 1 = 256 / -3\n"
+             "  rat 2 = 99999999999 / -99999999999\n  rat 3 = abc / 7x\n");
+    ChubberySituation* s = b.getSituation(0);
+    EXPECT_EQ(ratio(s, 0), "44/1");
+    EXPECT_EQ(ratio(s, 1), "1/1");
+    EXPECT_EQ(ratio(s, 2), "255/1");  // INT_MAX % 256 = 255; INT_MIN gives 1
+    EXPECT_EQ(ratio(s, 3), "1/7");
+}
+
+TEST(PatchFile, PrimeLimitSnapsToALatticePrime) {
+    const std::pair<int, int> cases[] = {{4, 5}, {5, 5}, {1, 2}, {-7, 2}, {252, 251}, {1000, 251},
+                                         {INT_MAX, 251}};
+    for (auto [written, loaded] : cases) {
+        MultiplexPotentiator b(stabile());
+        loadText(b, "chubby 0\n chinkwonkanater\n  inhibit 1\n  primelm " + std::to_string(written) + "\n");
+        EXPECT_EQ(b.getSituation(0)->getChink()->currentPrimeLimit()->getValue(), loaded) << written;
+    }
+}
+
+TEST(PatchFile, SeventeenBlocksLoadFifteenTheSixteenthOverTheFifteenth) {
+    std::string text;
+    for (int i = 0; i < 17; i++)
+        text += "chubby " + std::to_string(i) + "\n chinkwonkanater\n  strittle " + std::to_string(100 + i) + "\n";
+    MultiplexPotentiator b(stabile());
+    loadText(b, text);
+    ASSERT_EQ(b.chubamt(), 15);
+    for (int k = 0; k < 14; k++) EXPECT_EQ(b.getSituation(k)->getChink()->getStrittle(), 100 + k);
+    EXPECT_EQ(b.getSituation(14)->getChink()->getStrittle(), 115);
+}
+
+TEST(PatchFile, SectionOutOfOrderEndsTheLoadThere) {
+    MultiplexPotentiator b(stabile());
+    loadText(b,
+             "chubby 0\n sponginger\n  rat 0 = 3 / 2\n chinkwonkanater\n  inhibit 1\n"
+             "chubby 1\n");
+    ASSERT_EQ(b.chubamt(), 1);
+    EXPECT_EQ(ratio(b.getSituation(0), 0), "3/2");
+    EXPECT_EQ(b.getSituation(0)->getChink()->getInhibit(), 0);
+}
+
+TEST(PatchFile, CarriageReturnLineFeedFilesLoadTheSame) {
+    std::string text;
+    for (int i = 0; i < 4; i++) text += fullBlock(i);
+    std::string crlf;
+    for (char c : text) {
+        if (c == '\n') crlf += '\r';
+        crlf += c;
+    }
+    MultiplexPotentiator b(stabile());
+    loadText(b, crlf);
+    EXPECT_EQ(savedText(b), text);
+    loadText(b, std::string(text.begin(), text.end()).replace(0, 0, "\r\r\n \n"));
+    EXPECT_EQ(savedText(b), text);
+}
+
+TEST(PatchFile, FilesThatDoNotBeginWithABlockEmptyTheBank) {
+    for (const char* t : {"", "   \n", "hello chubby 0\n", "chub 0\n barre\n"}) {
+        MultiplexPotentiator b(stabile());
+        b.chubadd();
+        loadText(b, t);
+        EXPECT_EQ(b.chubamt(), 0) << t;
+        EXPECT_EQ(savedText(b), "");
+    }
+}
+
+TEST(PatchFile, UnreadableFilesLeaveTheBankUntouched) {
+    TempDir dir;
+    MultiplexPotentiator b(stabile());
+    b.chubadd();
+    b.chubadd();
+    std::string missing = dir / "missing.texte";
+    b.textorium_script(missing.data());
+    EXPECT_EQ(b.chubamt(), 3);
+    std::string folder = dir.path;
+    b.textorium_script(folder.data());
+    EXPECT_EQ(b.chubamt(), 3);
+}
+
+TEST(PatchFile, StreamEndingMidLineKeepsWhatWasRead) {
+    MultiplexPotentiator b(stabile());
+    loadText(b, "chubby 0\n sponginger\n  rat 0 = 5 / 3\n  rat 1 = 7");
+    ASSERT_EQ(b.chubamt(), 1);
+    EXPECT_EQ(ratio(b.getSituation(0), 0), "5/3");
+    EXPECT_EQ(ratio(b.getSituation(0), 1), "2/2");
+    loadText(b, "chubby 0\n royalfmoutarde\n  inhibit 0\n  numals 0 = 1 -1");
+    EXPECT_EQ(b.getSituation(0)->getRFM()->inhibit, 0);
+    EXPECT_EQ(b.getSituation(0)->getRFM()->getNumal(0, 0), 1);
+    EXPECT_EQ(b.getSituation(0)->getRFM()->getNumal(0, 1), -1);
+    EXPECT_EQ(b.getSituation(0)->getRFM()->getNumal(0, 2), 0);
+    loadText(b, "chubby");
+    EXPECT_EQ(b.chubamt(), 1);
+    EXPECT_EQ(textOf(*b.getSituation(0)), enginetest::kFreshBlock);
+}
+
+TEST(PatchFile, ValuesAreTakenByPositionAlone) {
+    MultiplexPotentiator b(stabile());
+    // An extra value shifts the line: the fifth number is taken as the next
+    // line's keyword, which it is not, so the load ends there.
+    loadText(b, "chubby 0\n royalminister\n  inhibit 0\n  kingals 0 = 1 -1 1 -1 1\n  queenals 0 = 1 1 1 1 \n"
+                "chubby 1\n");
+    ASSERT_EQ(b.chubamt(), 1);
+    ChubberySituation* s = b.getSituation(0);
+    EXPECT_EQ(s->getRM()->kingals[0][3], -1);
+    EXPECT_EQ(s->getRM()->queenals[0][0], 0);
+}
+
+TEST(PatchFile, NumbersBeyondIntRangeAreClampedNotWrapped) {
+    MultiplexPotentiator b(stabile());
+    loadText(b,
+             "chubby 0\n royalminister\n  inhibit 99999999999\n"
+             "  kingals 0 = -99999999999 4294967297 2147483648 -2147483649 \n");
+    ChubberySituation* s = b.getSituation(0);
+    EXPECT_EQ(s->getRM()->inhibit, INT_MAX);
+    EXPECT_EQ(s->getRM()->kingals[0][0], INT_MIN);
+    EXPECT_EQ(s->getRM()->kingals[0][1], INT_MAX);
+    EXPECT_EQ(s->getRM()->kingals[0][2], INT_MAX);
+    EXPECT_EQ(s->getRM()->kingals[0][3], INT_MIN);
+    EXPECT_NE(savedText(b).find("  kingals 0 = -2147483648 2147483647 2147483647 -2147483648 \n"),
+              std::string::npos);
+}
+
+TEST(PatchFile, VoiceNumbersOutsideTheFourVoicesNeverReachTheRatioSet) {
+    const char* lines[] = {"kingal 4",  "kingal -1",   "kingal 2147483647", "kingal -99999999999",
+                           "queenal 1 4", "queenal -3 2", "queenal 9 9",     "queenal 4 -4",
+                           "queenal 0 99999999999"};
+    std::string text;
+    for (int i = 0; i < 9; i++) text += "chubby " + std::to_string(i) + "\n barre\n  " + lines[i] + "\n";
+    MultiplexPotentiator b(stabile());
+    loadText(b, text);
+    ASSERT_EQ(b.chubamt(), 9);
+    for (int k = 0; k < 9; k++) {
+        Barre* bar = b.getSituation(k)->getBarre();
+        EXPECT_EQ(bar->getFocius1(), -1) << lines[k];
+        EXPECT_EQ(bar->getFocius2(), -1) << lines[k];
+    }
+    // Play a little with every axis pushing: the voices still sound, and
+    // under the sanitizers nothing reads a fifth voice.
+    for (int r = 0; r < 8; r++) {
+        b.chubness(enginetest::Report::handle(), enginetest::Report(127, 127, 127, 127, 127, 0).chub());
+        for (int f = 0; f < 256; f++) b.gingness(f, 256);
+        b.beging();
+    }
+    std::string saved = savedText(b);
+    EXPECT_EQ(saved.find("  kingal "), std::string::npos);
+    EXPECT_EQ(saved.find("  queenal "), std::string::npos);
+}
+
+TEST(PatchFile, VoicePairsInRangeAreHeldKingBelowQueen) {
+    MultiplexPotentiator b(stabile());
+    loadText(b, "chubby 0\n barre\n  queenal 3 1\nchubby 1\n barre\n  queenal 2 2\n");
+    ASSERT_EQ(b.chubamt(), 2);
+    EXPECT_EQ(b.getSituation(0)->getBarre()->getFocius1(), 1);
+    EXPECT_EQ(b.getSituation(0)->getBarre()->getFocius2(), 3);
+    EXPECT_EQ(b.getSituation(1)->getBarre()->getFocius1(), 2);
+    EXPECT_EQ(b.getSituation(1)->getBarre()->getFocius2(), -1);
+}
+
+TEST(PatchFile, SaveReplacesTheWholeOldFileAndKeepsItsPermissions) {
+    TempDir dir;
+    std::string path = dir / "output.texte";
+    spit(path, std::string(20000, 'x'));
+    chmod(path.c_str(), 0640);
+    MultiplexPotentiator b(stabile());
+    testing::internal::CaptureStdout();
+    b.textorium_trigger(path.data());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), path + " \n");
+    EXPECT_EQ(slurp(path), freshBlock(0));
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(namesIn(dir.path), std::vector<std::string>{"output.texte"});
+}
+
+TEST(PatchFile, SaveThroughASymbolicLinkWritesTheLinkedFile) {
+    TempDir dir;
+    std::string real = dir / "real.texte", link = dir / "output.texte";
+    spit(real, "old");
+    ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+    MultiplexPotentiator b(stabile());
+    testing::internal::CaptureStdout();
+    b.textorium_trigger(link.data());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), link + " \n");
+    struct stat st;
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(slurp(real), freshBlock(0));
+}
+
+// Saves to `path` and returns (stdout, stderr).
+std::pair<std::string, std::string> trySave(MultiplexPotentiator& b, std::string path) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    b.textorium_trigger(path.data());
+    std::string out = testing::internal::GetCapturedStdout();
+    return {out, testing::internal::GetCapturedStderr()};
+}
+
+TEST(PatchFile, SaveOverAFolderFailsLoudlyAndLeavesTheFolder) {
+    TempDir dir;
+    std::string target = dir / "output.texte";
+    ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
+    spit(target + "/keep", "precious");
+    MultiplexPotentiator b(stabile());
+    auto [out, err] = trySave(b, target);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("cannot save"), std::string::npos) << err;
+    EXPECT_NE(err.find(target), std::string::npos) << err;
+    EXPECT_NE(err.find("Is a directory"), std::string::npos) << err;
+    EXPECT_EQ(slurp(target + "/keep"), "precious");
+    EXPECT_EQ(namesIn(dir.path), std::vector<std::string>{"output.texte"});
+}
+
+TEST(PatchFile, SaveIntoAMissingFolderFailsLoudly) {
+    TempDir dir;
+    MultiplexPotentiator b(stabile());
+    auto [out, err] = trySave(b, dir / "nowhere/output.texte");
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("No such file or directory"), std::string::npos) << err;
+}
+
+TEST(PatchFile, SaveIntoAReadOnlyFolderFailsAndLeavesTheOldFile) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    TempDir dir;
+    std::string path = dir / "output.texte";
+    spit(path, "old patch");
+    chmod(dir.path.c_str(), 0555);
+    MultiplexPotentiator b(stabile());
+    auto [out, err] = trySave(b, path);
+    chmod(dir.path.c_str(), 0755);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("Permission denied"), std::string::npos) << err;
+    EXPECT_EQ(slurp(path), "old patch");
+}
+
+TEST(PatchFile, SaveUnderAnOverlongNameFailsLoudlyAndLeavesNoLitter) {
+    TempDir dir;
+    std::string path = dir / (std::string(300, 'n') + ".texte");
+    MultiplexPotentiator b(stabile());
+    auto [out, err] = trySave(b, path);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("File name too long"), std::string::npos) << err;
+    EXPECT_TRUE(namesIn(dir.path).empty());
+}
+
+}  // namespace
