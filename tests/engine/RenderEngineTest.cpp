@@ -153,18 +153,24 @@ uint64_t fileHash(const std::string& path, size_t* size) {
 
 AbstractChubEngine* makeLaceyBanks() { return new LaceyBanks(); }
 
-// Every example renders through the command line, twice to the same bytes.
+// Every example renders through the command line, twice to the same bytes,
+// and to the bytes pinned here: a change to the sound path that alters a
+// single sample shows up. When a change is meant to alter the sound, listen
+// to the new renders and pin their hashes (the message prints them).
 TEST(RenderEngine, ExamplesRenderThroughTheCommandLine) {
     struct Example {
         const char* patch;   // "" for a fresh bank
         const char* script;
         uint32_t frames;     // the last event plus one second
+        uint64_t hash;       // FNV-1a of the whole WAV file
     };
     const Example examples[] = {
-        {"", "square", 22050 + 22050},
-        {"justchord", "justchord", 110250 + 22050},
-        {"fmbells", "fmbells", 64 * 2756 + 22050},
-        {"wander", "wander", 96 * 2048 + 22050},
+        {"", "square", 22050 + 22050, 0xce098cd443212604ull},
+        {"justchord", "justchord", 110250 + 22050, 0xed6769c318250947ull},
+        {"fmbells", "fmbells", 64 * 2756 + 22050, 0x64c44582bef2a867ull},
+        {"wander", "wander", 96 * 2048 + 22050, 0xfaa619c4a1c45461ull},
+        // The benchmark's load: every cell of 15 situations (quorvanel-bench-bank --write).
+        {"fullbank", "fullbank", 85 * 256 + 22050, 0xfa0bf6caed8930e6ull},
     };
     std::string out = testing::TempDir() + "quorvanel-render-example.wav";
     for (const Example& e : examples) {
@@ -185,6 +191,7 @@ TEST(RenderEngine, ExamplesRenderThroughTheCommandLine) {
             EXPECT_EQ(size, 44u + 4u * e.frames) << e.script;
             if (pass == 0) first = h;
             else EXPECT_EQ(h, first) << e.script;
+            EXPECT_EQ(h, e.hash) << e.script << ": rendered 0x" << std::hex << h;
         }
     }
     std::remove(out.c_str());

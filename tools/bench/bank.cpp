@@ -179,12 +179,33 @@ int fixedRun(long periods) {
     return 0;
 }
 
+// The same load for quorvanel-render: the bank's patch, and a script with
+// the benchmark's report at the start of each of `periods` periods.
+int writeFiles(const char* patchPath, const char* scriptPath, long periods) {
+    FILE* p = std::fopen(patchPath, "wb");
+    FILE* s = std::fopen(scriptPath, "wb");
+    if (!p || !s) return 1;
+    std::string text = fullBankPatch(1);
+    std::fwrite(text.data(), 1, text.size(), p);
+    std::fprintf(s, "# The full-bank benchmark's moving axes, one report a period.\n");
+    for (long period = 0; period < periods; period++) {
+        signed char r[8];
+        nextReport(period, r);
+        std::fprintf(s, "%ld report", period * kPeriod);
+        for (int k = 0; k < 8; k++) std::fprintf(s, " %d", r[k]);
+        std::fprintf(s, "\n");
+    }
+    bool ok = std::fclose(p) == 0;
+    return std::fclose(s) == 0 && ok ? 0 : 1;
+}
+
 }  // namespace
 
-// `--periods N` runs the fixed count (see fixedRun); anything else goes to
-// Google Benchmark.
+// `--periods N` runs the fixed count (see fixedRun); `--write PATCH SCRIPT N`
+// writes the load for the renderer; anything else goes to Google Benchmark.
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--periods") return fixedRun(std::atol(argv[2]));
+    if (argc == 5 && std::string(argv[1]) == "--write") return writeFiles(argv[2], argv[3], std::atol(argv[4]));
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
