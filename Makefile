@@ -3,7 +3,7 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: setup build build-asan run test test-normal test-asan bench fuzz clean
+.PHONY: setup build build-asan run test test-normal test-asan bench fuzz fuzz-run clean
 
 setup:
 	@sh tools/setup.sh
@@ -32,6 +32,23 @@ test-asan: build-asan
 
 bench: build
 	@for b in build/quorvanel-bench-*; do $$b; done
+
+# The patch loader under libFuzzer, with AddressSanitizer and
+# UndefinedBehaviorSanitizer: `make fuzz` builds fuzz-build/patch_fuzz,
+# `make fuzz-run FUZZ_SECONDS=600` runs it from the example patches.
+FUZZ_SECONDS ?= 600
+FUZZ_FLAGS = -std=c++20 -g -O1 -fwrapv -fsanitize=fuzzer,address,undefined \
+	-fno-sanitize-recover=undefined -fno-omit-frame-pointer -Isrc
+
+fuzz: setup
+	mkdir -p fuzz-build/corpus
+	clang++ $(FUZZ_FLAGS) tools/fuzz/patch_fuzz.cpp src/host/*.cpp \
+		$$(pkg-config --cflags --libs x11 alsa libusb-1.0) -o fuzz-build/patch_fuzz
+
+fuzz-run: fuzz
+	cp -n patches/*.texte fuzz-build/corpus/
+	cd fuzz-build && ./patch_fuzz -max_total_time=$(FUZZ_SECONDS) \
+		-max_len=65536 -dict=../tools/fuzz/patch.dict -print_final_stats=1 corpus
 
 clean:
 	rm -rf build build-asan fuzz-build
