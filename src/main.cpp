@@ -3,6 +3,7 @@
 // builds the one engine, and then loops for ever: one window event, due
 // controller callbacks, then every audio unit the device has room for.
 #include "engine/AbstractChubEngine.h"
+#include "engine/LaceyBanks.h"
 #include "host/chub.h"
 #include "host/grax.h"
 #include "host/pcm.h"
@@ -10,33 +11,15 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-// Stand-in until the bank pair exists: silent frames, paints nothing.
-class SilentEngine : public AbstractChubEngine {
-public:
-    void graxness(_CHDC) override {}
-    int* gingness(int, int) override { pair[0] = pair[1] = 0; return pair; }
-    void beging() override {}
-    void chubness(libusb_device_handle*, _CHUBREPORT) override {}
-    void charactros(unsigned char) override {}
-    void mouseButt(_pointille) override {}
-    void textorium_trigger(char*) override {}
-    void textorium_script(char*) override {}
-    void dupe_chubbery() override {}
-    void dupe_multiplex() override {}
-private:
-    int pair[2] = {0, 0};
-};
-}  // namespace
-
 int main(int argc, char** argv) {
     char* patch = argc > 1 ? strdup(argv[1]) : nullptr;
     open_grax();
     open_chub();
     open_pcm();
-    abstr = new SilentEngine();
+    abstr = new LaceyBanks();
     if (patch) {
         printf("inputfile %s\n", patch);
+        fflush(stdout);  // the program never exits, so its lines must not wait in a buffer
         abstr->textorium_script(patch);
     }
     for (;;) {
