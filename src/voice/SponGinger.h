@@ -2,7 +2,8 @@
 // each a node of the shared lattice chain, the motion that moves them under
 // the prime limit, and one integer oscillator per voice.
 // Oscillator units: A = (denominator + denoOffset) × 1024 (at least 1024);
-// phase stays in -A..+A; one step adds S = (numerator + numeOffset) × step
+// phase stays in -A..+A (a sawtooth folds only at +A, so when the span
+// shrinks under it, it climbs back from below -A); one step adds S = (numerator + numeOffset) × step
 // size (at least 1). ging returns -1024..+1024 nominally (square wave:
 // direction × 1024; otherwise phase / denominator).
 // Motion amounts are shifted right by bitshift (0..8 from the keys; a file
@@ -304,24 +305,26 @@ public:
         return w;
     }
 
-    RatChord* rat[kVoices];
-    Barre* barre;
-    Chinkwonkanater* chink;
-    PerspexStabile* stabile;
-    int queenDrift[2];
-    int kingNumeDrift;
-    int kingDenoDrift;
-    int numeOffset[kVoices];
-    int denoOffset[kVoices];
-    int phase[kVoices];
-    int direction[kVoices];
-    RatChord* walkCursor[kVoices];
-    BoxRect numeBoxes[kVoices];
-    BoxRect denoBoxes[kVoices];
-    unsigned char axisLevel[kVoices];
-    int gingzgongz;
-    int quiznoquantan;
-    int bitshift;
+    // Fields are open to the situation and the modulation components, which
+    // read and set them as the design names them.
+    RatChord* rat[kVoices];         // sounding ratio per voice, always a lattice node
+    Barre* barre;                   // not owned
+    Chinkwonkanater* chink;         // not owned
+    PerspexStabile* stabile;        // not owned
+    int queenDrift[2];              // summed chain pushes: [0] king voice, [1] queen voice
+    int kingNumeDrift;              // summed numerator pushes of the king voice
+    int kingDenoDrift;              // summed denominator pushes of the king voice
+    int numeOffset[kVoices];        // FM amount added to the numerator for the next ging only
+    int denoOffset[kVoices];        // FM amount added to the denominator for the next ging only
+    int phase[kVoices];             // oscillator position, -A..+A
+    int direction[kVoices];         // +1 rising, -1 falling
+    RatChord* walkCursor[kVoices];  // where the next chain step starts
+    BoxRect numeBoxes[kVoices];     // numerator boxes as last drawn
+    BoxRect denoBoxes[kVoices];     // denominator boxes as last drawn
+    unsigned char axisLevel[kVoices];  // report bytes 0..3 as 0..255, for the box colours
+    int gingzgongz;                 // 0: square wave from direction; else phase / denominator
+    int quiznoquantan;              // 0: triangle; else sawtooth
+    int bitshift;                   // motion sensitivity, 0..8 from the keys
 
 private:
     static bool isVoice(int v) { return v >= 0 && v < kVoices; }
