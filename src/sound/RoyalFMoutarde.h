@@ -134,7 +134,7 @@ public:
             int negative = level[v] >> 31;  // all ones when the level is below 0
             mods[v] = ModPair{product & ~negative, product & negative};
         }
-        if (!inhibit) modulateVoices();
+        if (!inhibit) modulateVoices(level);
         mix(level, frame, frames);
         return out;
     }
@@ -245,10 +245,14 @@ private:
     // Rebuilt whenever a matrix changes, so the frame needs no branches and
     // one sum per target instead of a call per cell (the offsets only add,
     // so the sum is the same number the cell-by-cell calls would leave).
-    int numePlusMask[4][4];
-    int numeMinusMask[4][4];
-    int denoPlusMask[4][4];
-    int denoMinusMask[4][4];
+    // The matrices as masks, [source s][sign of its level][target i]: all
+    // ones where row i's cell for source s reads the part of the source's
+    // pair that a level of that sign fills (0: modPositive, 1: modNegative).
+    // Rebuilt whenever a matrix changes, so the frame needs no branches and
+    // one sum per target instead of a call per cell (the offsets only add,
+    // so the sum is the same number the cell-by-cell calls would leave).
+    int numeMask[4][2][4];
+    int denoMask[4][2][4];
 
     // Brings the state derived from the matrices and bitshift up to date;
     // called wherever they change (setters, mouse, loading, copying).
@@ -257,25 +261,27 @@ private:
         for (int i = 0; i < 4; i++)
             for (int c = 0; c < 4; c++) {
                 int s = (i + c) & 3;
-                numePlusMask[s][i] = numals[i][c] > 0 ? -1 : 0;
-                numeMinusMask[s][i] = numals[i][c] < 0 ? -1 : 0;
-                denoPlusMask[s][i] = denals[i][c] > 0 ? -1 : 0;
-                denoMinusMask[s][i] = denals[i][c] < 0 ? -1 : 0;
+                numeMask[s][0][i] = numals[i][c] > 0 ? -1 : 0;
+                numeMask[s][1][i] = numals[i][c] < 0 ? -1 : 0;
+                denoMask[s][0][i] = denals[i][c] > 0 ? -1 : 0;
+                denoMask[s][1][i] = denals[i][c] < 0 ? -1 : 0;
             }
     }
 
     // Queues each voice's share of the sources' products, shifted by the
     // depth (arithmetically, so a negative signal stays at least -1), as
-    // offsets for the target voices' next oscillator step.
-    void modulateVoices() {
+    // offsets for the target voices' next oscillator step. Of a source's
+    // pair only the part its level's sign fills can be non-zero (the other
+    // is 0, and stays 0 when shifted), so that part alone is passed on.
+    void modulateVoices(const int* level) {
         int nume[4] = {0, 0, 0, 0};
         int deno[4] = {0, 0, 0, 0};
         for (int s = 0; s < 4; s++) {
-            int plus = mods[s].modPositive >> modShift;
-            int minus = mods[s].modNegative >> modShift;
+            int negative = level[s] < 0;
+            int amount = (mods[s].modPositive | mods[s].modNegative) >> modShift;
             for (int i = 0; i < 4; i++) {
-                nume[i] += (plus & numePlusMask[s][i]) + (minus & numeMinusMask[s][i]);
-                deno[i] += (plus & denoPlusMask[s][i]) + (minus & denoMinusMask[s][i]);
+                nume[i] += amount & numeMask[s][negative][i];
+                deno[i] += amount & denoMask[s][negative][i];
             }
         }
         for (int i = 0; i < 4; i++) {
