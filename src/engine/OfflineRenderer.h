@@ -2,8 +2,9 @@
 // samples equal the bytes the ALSA path would have written for the same
 // inputs: before period p (frames 256p .. 256p+255) every script event whose
 // frame lies in that range is delivered in script order; then gingness(0..255,
-// 256), each pair converted by pcm_convert; then beging(). Frames: 22050 per
-// second; lengths are frame counts up to WavWriter::kMaxFrames.
+// 256), each pair converted in place by pcm_convert_frame as the ALSA fill
+// loop does; then beging(). Frames: 22050 per second; lengths are frame
+// counts up to WavWriter::kMaxFrames.
 #pragma once
 
 #include "engine/AbstractChubEngine.h"
@@ -98,11 +99,8 @@ public:
             while (next < events.size() && static_cast<uint64_t>(events[next].frame) < periodEnd)
                 deliver(engine, events[next++]);
             uint32_t n = total - done < static_cast<uint32_t>(kPeriod) ? total - done : kPeriod;
-            for (uint32_t f = 0; f < n; f++) {
-                int* pair = engine.gingness(static_cast<int>(f), kPeriod);
-                pcm_convert(pair[0], unit + 4 * f);
-                pcm_convert(pair[1], unit + 4 * f + 2);
-            }
+            for (uint32_t f = 0; f < n; f++)
+                pcm_convert_frame(engine.gingness(static_cast<int>(f), kPeriod), unit + 4 * f);
             if (!wav.frames(unit, n)) return false;
             if (n == static_cast<uint32_t>(kPeriod)) engine.beging();
             done += n;

@@ -113,11 +113,7 @@ double threadCpuSeconds() {
     signed char report[8];
     nextReport(period, report);
     engine->chubness(reinterpret_cast<libusb_device_handle*>(&deviceStandIn), _CHUBREPORT{report, 8});
-    for (int f = 0; f < kPeriod; f++) {
-        int* pair = engine->gingness(f, kPeriod);
-        pcm_convert(pair[0], unit + 4 * f);
-        pcm_convert(pair[1], unit + 4 * f + 2);
-    }
+    for (int f = 0; f < kPeriod; f++) pcm_convert_frame(engine->gingness(f, kPeriod), unit + 4 * f);
     engine->beging();
 }
 
