@@ -10,12 +10,13 @@
 //   axis: report bytes 0..3, -128..127; axisSum: -512..508;
 //   level L: the axis ramped linearly over the period after a report,
 //     last + (now - last) × frame / frames, truncated toward zero;
-//   mix level: L outside a dead zone of ±3, moved 3 toward 0 (-125..124);
+//   mix level: L outside a dead zone of ±3, moved 3 toward 0: -125..124
+//     for one axis, -509..505 for the axis sum in focus mode;
 //   voiceOut: oscillator output, ±1024 for square waves, phase / denominator
 //     (about ±1024) for triangle and sawtooth;
 //   modPositive/modNegative: voiceOut × L, split by the sign of L;
 //   modulation amount: that product >> (bitshift + 10); bitshift 0..8 from
-//     the keys (0 deepest), any int from a patch file (see modShift);
+//     the keys (0 deepest), any int from a patch file (see getModShift);
 //   outLeft/outRight: engine units (the host divides by 16), never clipped
 //     here: 512000 at most per channel in free mode with square waves.
 #pragma once
@@ -240,11 +241,6 @@ private:
     int numals[4][4];
     int denals[4][4];
     int modShift;
-    // The matrices as masks, [source s][target i]: all ones where the cell
-    // for source s in row i reads that part of the source's pair, else 0.
-    // Rebuilt whenever a matrix changes, so the frame needs no branches and
-    // one sum per target instead of a call per cell (the offsets only add,
-    // so the sum is the same number the cell-by-cell calls would leave).
     // The matrices as masks, [source s][sign of its level][target i]: all
     // ones where row i's cell for source s reads the part of the source's
     // pair that a level of that sign fills (0: modPositive, 1: modNegative).

@@ -11,7 +11,7 @@ using soundtest::Rig;
 
 namespace {
 
-// Voice 0's ramped level at this frame, read back from its modulation pair
+// A voice's ramped level at this frame, read back from its modulation pair
 // (voiceOut × L, split by the sign of L).
 int levelOf(RoyalFMoutarde& fm, int v) {
     const RoyalFMoutarde::ModPair& m = fm.mods[v];
