@@ -8,8 +8,11 @@
 #include "engine/OfflineRenderer.h"
 #include "engine/RenderTool.h"
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -172,7 +175,11 @@ TEST(RenderEngine, ExamplesRenderThroughTheCommandLine) {
         // The benchmark's load: every cell of 15 situations (quorvanel-bench-bank --write).
         {"fullbank", "fullbank", 85 * 256 + 22050, 0xfa0bf6caed8930e6ull},
     };
-    std::string out = testing::TempDir() + "quorvanel-render-example.wav";
+    char name[] = "/tmp/quorvanel-render-example-XXXXXX";
+    int fd = mkstemp(name);  // unique, so parallel runs of the tests do not collide
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    std::string out = name;
     for (const Example& e : examples) {
         std::vector<std::string> args = {"quorvanel-render"};
         if (*e.patch) args.insert(args.end(), {"-p", kSource + "/patches/" + e.patch + ".texte"});
