@@ -1,7 +1,8 @@
 // quorvanel: a real-time just-intonation synthesizer.
 // Start here. main opens the window, the controller and the audio device,
 // builds the one engine, and then loops for ever: one window event, due
-// controller callbacks, then every audio unit the device has room for.
+// controller callbacks, then every audio unit the device has room for, and
+// a short sleep when a pass found nothing (src/host/grax.cpp).
 #include "engine/AbstractChubEngine.h"
 #include "engine/LaceyBanks.h"
 #include "host/chub.h"
@@ -22,9 +23,9 @@ int main(int argc, char** argv) {
         fflush(stdout);  // the program never exits, so its lines must not wait in a buffer
         abstr->textorium_script(patch);
     }
+    // A pass that found nothing to do sleeps until something can have work,
+    // instead of spinning a whole core.
     for (;;) {
-        grax_switchloop();
-        chub_run();
-        pcm_runnus();
+        if (!host_pass()) host_wait();
     }
 }

@@ -1,6 +1,10 @@
 #include "host/grax.h"
 
 #include "engine/AbstractChubEngine.h"
+#include "host/chub.h"
+#include "host/pcm.h"
+
+#include <poll.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,8 +59,8 @@ void open_grax() {
     green_gc = XCreateGC(dis, win, 0, nullptr);
 }
 
-void grax_switchloop() {
-    if (!XCheckMaskEvent(dis, ExposureMask | ButtonPressMask | KeyPressMask, &report)) return;
+bool grax_switchloop() {
+    if (!XCheckMaskEvent(dis, ExposureMask | ButtonPressMask | KeyPressMask, &report)) return false;
     switch (report.type) {
     case ButtonPress: {
         _pointille p = {report.xbutton.x, report.xbutton.y};
@@ -81,6 +85,7 @@ void grax_switchloop() {
     default:
         break;
     }
+    return true;
 }
 
 void grax_repaint() {
@@ -94,4 +99,68 @@ void grax_repaint() {
     XSetForeground(dis, green_gc, WhitePixel(dis, 0));
     XDrawString(dis, win, green_gc, 10, 10, "quorvanel", 9);
     XFlush(dis);
+}
+
+bool host_pass() {
+    bool busy = grax_switchloop();
+    busy |= chub_run() > 0;
+    busy |= pcm_runnus() > 0;
+    return busy;
+}
+
+namespace {
+
+constexpr int kMostUsbFds = 16;
+
+// The events grax_switchloop takes; everything else no mask selects.
+Bool not_dispatched(Display*, XEvent* e, XPointer) {
+    return e->type != KeyPress && e->type != ButtonPress && e->type != Expose;
+}
+
+// Events no mask selects (MappingNotify, ClientMessage, ...) reach the
+// queue anyway and the dispatcher never takes them: left there they would
+// keep the queue non-empty and the wait from ever sleeping.
+void drop_undispatched_events() {
+    XEvent e;
+    while (XCheckIfEvent(dis, &e, not_dispatched, nullptr)) {
+        // Keys are looked up in Xlib's copy of the keyboard map; keep it current.
+        if (e.type == MappingNotify) XRefreshKeyboardMapping(&e.xmapping);
+    }
+}
+
+}  // namespace
+
+// Waits on the X connection and libusb's descriptors, with a time-out set by
+// the audio device's room. Not on ALSA's own descriptors: through sound-server
+// plugins they wake far more often than a unit needs.
+void host_wait() {
+    // Only with Xlib's own queue empty is the connection's descriptor a true
+    // signal: the dispatcher's check this pass read whatever had arrived, and
+    // anything since is still in the socket and wakes the poll. Our own
+    // requests (a repaint's drawing) go out before we sleep.
+    XFlush(dis);
+    if (XQLength(dis) > 0) {
+        drop_undispatched_events();
+        if (XQLength(dis) > 0) return;
+    }
+    long timeout_us = pcm_wait_us();
+    if (timeout_us == 0) return;
+
+    pollfd fds[1 + kMostUsbFds];
+    int n = 0;
+    fds[n++] = {ConnectionNumber(dis), POLLIN, 0};
+    if (chub_active()) {
+        const libusb_pollfd** usb = libusb_get_pollfds(nullptr);
+        for (int i = 0; usb && usb[i] && n < 1 + kMostUsbFds; i++)
+            fds[n++] = {usb[i]->fd, usb[i]->events, 0};
+        libusb_free_pollfds(usb);
+        timeval next;
+        if (libusb_get_next_timeout(nullptr, &next) == 1) {
+            long usb_us = next.tv_sec * 1000000L + next.tv_usec;
+            if (usb_us < timeout_us) timeout_us = usb_us;
+        }
+        if (timeout_us == 0) return;
+    }
+    timespec t = {timeout_us / 1000000, (timeout_us % 1000000) * 1000};
+    ppoll(fds, n, &t, nullptr);
 }

@@ -48,6 +48,17 @@ void GRAXPENNIL(XColor* c);
 // there is no display.
 void open_grax();
 // Takes at most one pending window event and dispatches it; never waits.
-void grax_switchloop();
+// Returns true when it took one.
+bool grax_switchloop();
 // Refreshes chdc, has the engine paint the window, then draws the caption.
 void grax_repaint();
+
+// One pass of the main loop, in this order: at most one window event, due
+// controller callbacks, then every audio unit the device has room for.
+// Returns true when any of them found work.
+bool host_pass();
+// Sleeps after a pass that found nothing, until the window or the
+// controller may have work or the audio device will have room for a unit
+// (never longer than one unit, about 11.6 ms). Returns at once when work
+// is already waiting.
+void host_wait();

@@ -22,6 +22,8 @@ int l2 = 0;
 int pcm_units_max = 4;
 long pcm_room = 0;
 int pcm_underruns = 0;
+unsigned long pcm_units_written = 0;
+unsigned long pcm_units_lost = 0;
 
 namespace {
 
@@ -112,8 +114,10 @@ int pcm_fill(long avail, const PcmSink& sink) {
             // start threshold.
             sink.recover();
             pcm_underruns++;
+            pcm_units_lost++;
         }
         units++;
+        pcm_units_written++;
         avail = sink.room();
     }
     pcm_room = avail;

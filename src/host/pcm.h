@@ -28,6 +28,9 @@ extern int pcm_units_max;
 extern long pcm_room;
 // Failed writes (each followed by a prepare) not yet reported on stderr.
 extern int pcm_underruns;
+// Units written since the start, and of them the ones whose write failed.
+extern unsigned long pcm_units_written;
+extern unsigned long pcm_units_lost;
 
 // Opens and configures "default" and starts playback; prints the start-up
 // lines. Exits with status 1 when the device cannot be opened.
