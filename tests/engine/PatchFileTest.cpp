@@ -15,6 +15,7 @@
 namespace {
 
 using enginetest::freshBlock;
+using enginetest::fullBlock;
 using enginetest::loadText;
 using enginetest::savedText;
 using enginetest::slurp;
@@ -36,52 +37,6 @@ std::vector<std::string> namesIn(const std::string& dir) {
         closedir(d);
     }
     return out;
-}
-
-// A whole situation block with every field given, distinct per `i`; the
-// text is exactly what a save writes, so load-then-save must return it.
-std::string fullBlock(int i) {
-    static const int primes[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53};
-    char line[160];
-    std::string t = "chubby " + std::to_string(i) + "\n barre\n";
-    if (i % 3 == 0) {
-        t += "  atrest\n";
-    } else if (i % 3 == 1) {
-        t += "  kingal " + std::to_string(i % 4) + "\n";
-    } else {
-        int a = i % 4, b = (i + 1 + i / 4) % 4;
-        if (a == b) b = (b + 1) % 4;
-        snprintf(line, sizeof line, "  queenal %d %d\n", a < b ? a : b, a < b ? b : a);
-        t += line;
-    }
-    snprintf(line, sizeof line,
-             " chinkwonkanater\n  inhibit %d\n  primelm %d\n  stritton %d\n  strittle %d\n",
-             1 - i % 2, primes[i], i % 9, 100 + 7 * i);
-    t += line;
-    t += " sponginger\n";
-    for (int v = 0; v < 4; v++) {
-        snprintf(line, sizeof line, "  rat %d = %d / %d\n", v, 1 + (37 * i + 11 * v) % 255,
-                 1 + (53 * i + 29 * v + 3) % 255);
-        t += line;
-    }
-    snprintf(line, sizeof line, "  bitshift %d\n  gingzgongz %d\n  quiznoquantan %d\n", i % 9,
-             i % 2, (i / 2) % 2);
-    t += line;
-    auto rows = [&](const char* head, const char* a, const char* b, int inhibit, int seed) {
-        t += head;
-        t += "  inhibit " + std::to_string(inhibit) + "\n";
-        for (int r = 0; r < 4; r++) {
-            t += "  " + std::string(a) + " " + std::to_string(r) + " = ";
-            for (int c = 0; c < 4; c++) t += std::to_string((seed + i + 2 * r + c) % 3 - 1) + " ";
-            t += "\n  " + std::string(b) + " " + std::to_string(r) + " = ";
-            for (int c = 0; c < 4; c++) t += std::to_string((seed * i + r - 3 * c) % 5) + " ";
-            t += "\n";
-        }
-    };
-    rows(" royalminister\n", "kingals", "queenals", i % 2, 1);
-    rows(" royalfmoutarde\n", "numals", "denals", (i + 1) % 2, 2);
-    t += "  bitshift " + std::to_string(8 - i % 9) + "\n";
-    return t;
 }
 
 TEST(PatchFile, FreshBankSavesTheSampleByteForByte) {
