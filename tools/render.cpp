@@ -7,6 +7,7 @@
 
 namespace {
 AbstractChubEngine* makeEngine() { return new LaceyBanks(); }
+void releaseEngine(AbstractChubEngine* engine) { delete static_cast<LaceyBanks*>(engine); }
 }  // namespace
 
-int main(int argc, char** argv) { return RenderTool::run(argc, argv, makeEngine); }
+int main(int argc, char** argv) { return RenderTool::run(argc, argv, makeEngine, releaseEngine); }

@@ -23,15 +23,19 @@
 class RenderTool {
 public:
     using EngineFactory = AbstractChubEngine* (*)();
+    // Destroys what the factory made, through its own type: the interface
+    // has no virtual destructor, so the tool cannot delete it itself.
+    using EngineRelease = void (*)(AbstractChubEngine*);
 
     static constexpr int kOk = 0;
     static constexpr int kOutputFailed = 1;
     static constexpr int kBadInput = 2;
 
-    // `make` builds the engine once the inputs are known to be good; the
-    // engine is never destroyed (it has no virtual destructor), as in the
-    // live program. Diagnostics go to `err`.
-    static int run(int argc, char** argv, EngineFactory make, FILE* err = stderr) {
+    // `make` builds the engine once the inputs are known to be good and
+    // `release` (when given) destroys it after the render. Diagnostics go
+    // to `err`.
+    static int run(int argc, char** argv, EngineFactory make, EngineRelease release = nullptr,
+                   FILE* err = stderr) {
         const char* patch = nullptr;
         const char* seconds = nullptr;
         std::vector<const char*> operands;
@@ -97,6 +101,7 @@ public:
         bool ok = OfflineRenderer::render(*engine, script.events, total, wav,
                                           total > OfflineRenderer::kProgressFrames ? err : nullptr, &undelivered);
         ok = out.close() && ok;
+        if (release) release(engine);
         if (undelivered)
             std::fprintf(err, "quorvanel-render: %zu event(s) after the end of the render were not delivered\n",
                          undelivered);

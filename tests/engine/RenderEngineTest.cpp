@@ -155,6 +155,7 @@ uint64_t fileHash(const std::string& path, size_t* size) {
 }
 
 AbstractChubEngine* makeLaceyBanks() { return new LaceyBanks(); }
+void releaseLaceyBanks(AbstractChubEngine* e) { delete static_cast<LaceyBanks*>(e); }
 
 // Every example renders through the command line, twice to the same bytes,
 // and to the bytes pinned here: a change to the sound path that alters a
@@ -190,8 +191,9 @@ TEST(RenderEngine, ExamplesRenderThroughTheCommandLine) {
         uint64_t first = 0;
         for (int pass = 0; pass < 2; pass++) {
             FILE* err = std::tmpfile();
-            ASSERT_EQ(RenderTool::run(static_cast<int>(argv.size()), argv.data(), makeLaceyBanks, err), 0)
-                << e.script;
+            int rc = RenderTool::run(static_cast<int>(argv.size()), argv.data(), makeLaceyBanks,
+                                     releaseLaceyBanks, err);
+            ASSERT_EQ(rc, 0) << e.script;
             std::fclose(err);
             size_t size;
             uint64_t h = fileHash(out, &size);

@@ -223,7 +223,8 @@ int runTool(std::vector<std::string> args, std::string* err = nullptr) {
     FILE* e = std::tmpfile();
     delete lastEngine;
     lastEngine = nullptr;
-    int rc = RenderTool::run(static_cast<int>(argv.size()), argv.data(), makeRecording, e);
+    // No release: the last engine stays for the test to inspect.
+    int rc = RenderTool::run(static_cast<int>(argv.size()), argv.data(), makeRecording, nullptr, e);
     if (err) {
         err->assign(static_cast<size_t>(std::ftell(e)), '\0');
         std::rewind(e);
