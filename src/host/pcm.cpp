@@ -20,6 +20,7 @@ snd_pcm_sw_params_t* sw_params = nullptr;
 int l2 = 0;
 
 int pcm_units_max = 4;
+unsigned long pcm_period = 0;
 long pcm_room = 0;
 int pcm_underruns = 0;
 unsigned long pcm_units_written = 0;
@@ -73,7 +74,10 @@ void open_pcm() {
     if (snd_pcm_hw_params(playback_handle, hw_params) < 0) printf("errueur setting parmscheeze\n");
 
     snd_pcm_uframes_t granted_buffer, granted_period;
-    if (snd_pcm_get_params(playback_handle, &granted_buffer, &granted_period) >= 0) buffer = granted_buffer;
+    if (snd_pcm_get_params(playback_handle, &granted_buffer, &granted_period) >= 0) {
+        buffer = granted_buffer;
+        pcm_period = granted_period;
+    }
 
     snd_pcm_sw_params_malloc(&sw_params);
     snd_pcm_sw_params_current(playback_handle, sw_params);
@@ -143,6 +147,10 @@ long pcm_wait_us() {
     long unit_us = static_cast<long>(frames * 1000000UL / rate);
     if (pcm_room < 0 || static_cast<unsigned long>(pcm_room) >= frames) return 0;
     long missing = static_cast<long>(frames) - pcm_room;
+    // Room appears a device period at a time (through a sound server, its
+    // requests): waking before the next period has gone only finds the same
+    // room again.
+    if (static_cast<unsigned long>(missing) < pcm_period) missing = static_cast<long>(pcm_period);
     long us = (missing * 1000000L + rate - 1) / rate;
     return us < unit_us ? us : unit_us;
 }

@@ -23,6 +23,8 @@ extern int l2;                     // frame being filled, 0..frames-1
 // (1024 / 256 = 4 with the defaults). A device that always reports room (the
 // null plugin) or keeps failing would otherwise hold the loop for ever.
 extern int pcm_units_max;
+// The device's period in frames, 0 until known: room appears in steps of it.
+extern unsigned long pcm_period;
 // Room the device reported at the last query of a fill pass, in frames;
 // negative when the query failed. The idle wait reads it.
 extern long pcm_room;
@@ -77,8 +79,9 @@ inline void pcm_convert_frame(int* pair, unsigned char* frame) {
 }
 
 // Microseconds until the device will have room for a unit, judged from the
-// room of the last fill pass and the rate; 0 when it has room now (or the
-// query failed), never more than one unit's time (about 11.6 ms).
+// room of the last fill pass, the rate and the period (room comes a period at
+// a time); 0 when it has room now (or the query failed), never more than one
+// unit's time (about 11.6 ms).
 long pcm_wait_us();
 
 // Writes the line about recovered underruns to stderr when there are any and

@@ -213,6 +213,7 @@ TEST(PcmWait, TimeUntilAUnitIsFreeIsBoundedByOneUnit) {
     unsigned int savedRate = rate;
     rate = 22050;
     frames = 256;
+    pcm_period = 0;
     pcm_room = 256;
     EXPECT_EQ(pcm_wait_us(), 0);
     pcm_room = -EPIPE;
@@ -223,6 +224,17 @@ TEST(PcmWait, TimeUntilAUnitIsFreeIsBoundedByOneUnit) {
     // No room at all: one whole unit, 11609 µs.
     pcm_room = 0;
     EXPECT_EQ(pcm_wait_us(), 11609);
+    // Room comes in periods of 113 frames: 56 missing still wait for the
+    // next whole period, 5124.7 µs; a period longer than a unit is cut to it.
+    pcm_period = 113;
+    pcm_room = 200;
+    EXPECT_EQ(pcm_wait_us(), 5125);
+    pcm_room = 0;
+    EXPECT_EQ(pcm_wait_us(), 11609);
+    pcm_period = 512;
+    pcm_room = 250;
+    EXPECT_EQ(pcm_wait_us(), 11609);
+    pcm_period = 0;
     rate = savedRate;
 }
 

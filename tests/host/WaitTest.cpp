@@ -29,6 +29,7 @@ protected:
         abstr = &engine;
         rate = 22050;
         frames = 256;
+        pcm_period = 0;
         XSync(dis, False);
         while (XPending(dis)) grax_switchloop();
         XEvent e;
