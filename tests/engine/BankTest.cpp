@@ -285,4 +285,44 @@ TEST_F(BankDrawing, SoloBankStillDrawsEverySituation) {
     EXPECT_EQ(abc[1]->getGinger()->getNumeRect()[0].y2, 250);
 }
 
+TEST_F(BankDrawing, HostilePatchValuesPlayDrawAndTakeClicks) {
+    // Every value a hand-edited file can push to an extreme, with every
+    // component switched on: under the sanitizers no shift, division or
+    // drawing size may go wrong, and the X connection must survive.
+    std::string block =
+        " barre\n  queenal 0 3\n"
+        " chinkwonkanater\n  inhibit 1\n  primelm 2147483647\n  stritton -2147483648\n"
+        "  strittle 2147483647\n"
+        " sponginger\n  rat 0 = 255 / 1\n  rat 1 = 1 / 255\n  rat 2 = 251 / 2\n  rat 3 = 2 / 251\n"
+        "  bitshift -2147483648\n  gingzgongz -1\n  quiznoquantan 2147483647\n"
+        " royalminister\n  inhibit 0\n";
+    for (int r = 0; r < 4; r++)
+        block += "  kingals 0 = 2147483647 -2147483648 -1 1 \n  queenals 0 = -2147483648 2147483647 -2147483648 2147483647 \n";
+    block += " royalfmoutarde\n  inhibit 0\n";
+    for (int r = 0; r < 4; r++)
+        block += "  numals 0 = 2147483647 -2147483648 -1 1 \n  denals 0 = -2147483648 2147483647 1 -1 \n";
+    std::string text;
+    for (const char* shift : {"2147483647", "-2147483648", "-11", "22", "9", "-1"})
+        text += "chubby 0\n" + block + "  bitshift " + shift + "\n";
+    MultiplexPotentiator b(stabile());
+    enginetest::loadText(b, text);
+    ASSERT_EQ(b.chubamt(), 6);
+    for (int period = 0; period < 6; period++) {
+        signed char axes = period % 2 ? 127 : -128;
+        b.chubness(Report::handle(), Report(axes, -axes - 1, axes, axes, axes, period % 3 ? 0x55 : 0).chub());
+        for (int f = 0; f < 256; f++) b.gingness(f, 256);
+        b.beging();
+        b.graxness(_CHDC{0, 500, 500});
+        for (int y = 0; y < 500; y += 23)
+            for (int x = 0; x < 500; x += 19) b.mouseButt(_pointille{x, y});
+    }
+    b.charactros('/');
+    b.graxness(_CHDC{0, 37, 3});
+    b.graxness(_CHDC{0, 0, 0});
+    testx::sync();
+    // The window is still there and still answers.
+    XWindowAttributes a;
+    EXPECT_NE(XGetWindowAttributes(dis, win, &a), 0);
+}
+
 }  // namespace
