@@ -127,9 +127,9 @@ public:
         // A period must have frames; a non-positive count would divide by
         // zero (or INT_MIN by -1), so it is taken as settled at the axes.
         if (frames <= 0) frame = frames = 1;
+        ginger->gingFrame(voiceOut);
         int level[4];
         for (int v = 0; v < 4; v++) {
-            voiceOut[v] = ginger->ging(v);
             level[v] = ramp(axis[v], axisLast[v], frame, frames);
             int product = voiceOut[v] * level[v];
             int negative = level[v] >> 31;  // all ones when the level is below 0

@@ -166,47 +166,16 @@ public:
     void moutardateNume(int voice, int d) { numeOffset[voice] += d; }
     void moutardateDeno(int voice, int d) { denoOffset[voice] += d; }
 
-    // One sample of one voice. Whatever offsets arrive, A >= 1024 and E is a
-    // non-zero multiple of 2048, so the folds never divide by 0 or -1.
-    int ging(int voice) {
-        RatChord* r = rat[voice];
-        int A = (denoOffset[voice] + r->getDeno()) * kUnit;
-        if (A < kUnit) A = kUnit;
-        int E = 2 * A;
-        int S = (numeOffset[voice] + r->getNume()) * chink->getStrittle();
-        if (S <= 0) S = 1;
-        int p = direction[voice] == 1 ? phase[voice] + S : phase[voice] - S;
-        int up = p - A;
-        int down = -A - p;
-        if (quiznoquantan) {
-            direction[voice] = 1;
-            if (up >= 0) p = up % E - A;
-        } else {
-            // An overshoot of q whole spans leaves the phase travelling the
-            // way the parity of q says, on either side.
-            if (up >= 0) {
-                if ((up / E) & 1) {
-                    direction[voice] = 1;
-                    p = up % E - A;
-                } else {
-                    direction[voice] = -1;
-                    p = A - up % E;
-                }
-            }
-            if (down >= 0) {
-                if ((down / E) & 1) {
-                    direction[voice] = -1;
-                    p = A - down % E;
-                } else {
-                    direction[voice] = 1;
-                    p = down % E - A;
-                }
-            }
-        }
-        phase[voice] = p;
-        numeOffset[voice] = 0;
-        denoOffset[voice] = 0;
-        return gingzgongz ? p / r->getDeno() : direction[voice] * kUnit;
+    // One sample of one voice.
+    int ging(int voice) { return step(voice, chink->getStrittle()); }
+
+    // One sample of each voice, 0 to 3 in turn, into out[0..3]: the same as
+    // four ging calls. The step size is asked for once: a second asking in
+    // the same frame gives the same number, because the floor it may apply
+    // to strittle already holds after the first.
+    void gingFrame(int* out) {
+        int stepSize = chink->getStrittle();
+        for (int v = 0; v < kVoices; v++) out[v] = step(v, stepSize);
     }
 
     BoxRect* getNumeRect() { return numeBoxes; }
@@ -327,6 +296,50 @@ public:
     int bitshift;                   // motion sensitivity, 0..8 from the keys
 
 private:
+    // One sample of one voice at the given step size. Whatever offsets
+    // arrive, A >= 1024 and E is a non-zero multiple of 2048, so the folds
+    // never divide by 0 or -1.
+    int step(int voice, int stepSize) {
+        RatChord* r = rat[voice];
+        int A = (denoOffset[voice] + r->getDeno()) * kUnit;
+        if (A < kUnit) A = kUnit;
+        int E = 2 * A;
+        int S = (numeOffset[voice] + r->getNume()) * stepSize;
+        if (S <= 0) S = 1;
+        int p = direction[voice] == 1 ? phase[voice] + S : phase[voice] - S;
+        int up = p - A;
+        int down = -A - p;
+        if (quiznoquantan) {
+            direction[voice] = 1;
+            if (up >= 0) p = up % E - A;
+        } else {
+            // An overshoot of q whole spans leaves the phase travelling the
+            // way the parity of q says, on either side.
+            if (up >= 0) {
+                if ((up / E) & 1) {
+                    direction[voice] = 1;
+                    p = up % E - A;
+                } else {
+                    direction[voice] = -1;
+                    p = A - up % E;
+                }
+            }
+            if (down >= 0) {
+                if ((down / E) & 1) {
+                    direction[voice] = -1;
+                    p = A - down % E;
+                } else {
+                    direction[voice] = 1;
+                    p = down % E - A;
+                }
+            }
+        }
+        phase[voice] = p;
+        numeOffset[voice] = 0;
+        denoOffset[voice] = 0;
+        return gingzgongz ? p / r->getDeno() : direction[voice] * kUnit;
+    }
+
     static bool isVoice(int v) { return v >= 0 && v < kVoices; }
     static int anchor(int w, int v) { return (w >> 1) + w * v; }
 
