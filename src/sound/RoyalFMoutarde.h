@@ -129,13 +129,19 @@ public:
         if (frames <= 0) frame = frames = 1;
         ginger->gingFrame(voiceOut);
         int level[4];
+        // Chosen once a frame rather than in each ramp, so that the host's
+        // period length reaches the ramps as a constant.
+        if (frames == kPeriod)
+            for (int v = 0; v < 4; v++) level[v] = ramp(axis[v], axisLast[v], frame, kPeriod);
+        else
+            for (int v = 0; v < 4; v++) level[v] = ramp(axis[v], axisLast[v], frame, frames);
+        int product[4];
         for (int v = 0; v < 4; v++) {
-            level[v] = ramp(axis[v], axisLast[v], frame, frames);
-            int product = voiceOut[v] * level[v];
+            product[v] = voiceOut[v] * level[v];
             int negative = level[v] >> 31;  // all ones when the level is below 0
-            mods[v] = ModPair{product & ~negative, product & negative};
+            mods[v] = ModPair{product[v] & ~negative, product[v] & negative};
         }
-        if (!inhibit) modulateVoices(level);
+        if (!inhibit) modulateVoices(level, product);
         mix(level, frame, frames);
         return out;
     }
@@ -268,13 +274,14 @@ private:
     // depth (arithmetically, so a negative signal stays at least -1), as
     // offsets for the target voices' next oscillator step. Of a source's
     // pair only the part its level's sign fills can be non-zero (the other
-    // is 0, and stays 0 when shifted), so that part alone is passed on.
-    void modulateVoices(const int* level) {
+    // is 0, and stays 0 when shifted), so the product alone is passed on.
+    void modulateVoices(const int* level, const int* product) {
         int nume[4] = {0, 0, 0, 0};
         int deno[4] = {0, 0, 0, 0};
+#pragma GCC unroll 4  // each source's mask rows then sit at fixed offsets
         for (int s = 0; s < 4; s++) {
             int negative = level[s] < 0;
-            int amount = (mods[s].modPositive | mods[s].modNegative) >> modShift;
+            int amount = product[s] >> modShift;
             for (int i = 0; i < 4; i++) {
                 nume[i] += amount & numeMask[s][negative][i];
                 deno[i] += amount & denoMask[s][negative][i];
