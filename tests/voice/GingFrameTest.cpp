@@ -1,0 +1,154 @@
+// The frame step of the ratio set (gingFrame) against two references: four
+// ging calls on an identical set, and a plain reading of the oscillator
+// rules written out here. The states are random and often extreme (any
+// phase, direction, offset, step size), so wrapped spans and multi-span
+// overshoots are met as well as ordinary folds.
+#include "voice/VoiceRig.h"
+
+#include <climits>
+#include <random>
+#include <string>
+
+namespace {
+
+using voicetest::Rig;
+
+long foldsSeen = 0;      // steps that crossed an edge
+long multiSpanSeen = 0;  // of those, overshoots of a whole span or more
+
+// One voice, as the oscillator rules read: span A from the denominator,
+// step S from the numerator, a move by S in the direction, then the fold.
+struct PlainVoice {
+    int phase, direction, numeOffset, denoOffset;
+
+    int next(int nume, int deno, int stepSize, bool sawtooth, bool fromPhase) {
+        int A = std::max((denoOffset + deno) * 1024, 1024);
+        int E = 2 * A;
+        int S = (numeOffset + nume) * stepSize;
+        if (S <= 0) S = 1;
+        phase = direction == 1 ? phase + S : phase - S;
+        int up = phase - A;
+        int down = -A - phase;
+        if (sawtooth) {
+            direction = 1;
+            if (up >= 0) phase = up % E - A;
+        } else {
+            if (up >= 0) fold(up / E, up % E, A, 1);
+            if (down >= 0) fold(down / E, down % E, A, -1);
+        }
+        numeOffset = denoOffset = 0;
+        return fromPhase ? phase / deno : direction * 1024;
+    }
+
+    // An odd number of whole spans leaves the phase leaving the edge it
+    // crossed (side +1: the top), an even number heading back.
+    void fold(int spans, int rest, int A, int side) {
+        foldsSeen++;
+        if (spans != 0) multiSpanSeen++;
+        bool odd = spans & 1;
+        direction = odd ? side : -side;
+        phase = direction == 1 ? rest - A : A - rest;
+    }
+};
+
+int wild(std::mt19937& rng) {
+    static const int edge[] = {0, 1, -1, 2, 1023, 1024, 2047, 2048, 255 * 1024, INT_MAX, INT_MIN, INT_MAX / 2,
+                               INT_MIN / 2, (1 << 21) + 7, -(1 << 21)};
+    return rng() % 3 ? static_cast<int>(rng()) : edge[rng() % (sizeof edge / sizeof edge[0])];
+}
+
+// Moderate values: the ordinary range of play, where folds are single spans.
+int tame(std::mt19937& rng, int span) { return static_cast<int>(rng() % (2 * span + 1)) - span; }
+
+void loadSelector(Rig& r, int stritton, int strittle) {
+    voicetest::load(r.chink, "inhibit 0 primelm 251 stritton " + std::to_string(stritton) + " strittle " +
+                                 std::to_string(strittle));
+}
+
+}  // namespace
+
+TEST(GingFrame, MatchesFourGingCallsAndThePlainRules) {
+    std::mt19937 rng(8122026);
+    Rig frame, calls;
+    PlainVoice plain[4];
+    for (int round = 0; round < 4000; round++) {
+        bool extreme = round % 4 == 0;
+        // A new state for both sets and the plain voices.
+        int stritton = static_cast<int>(rng() % 9);
+        int strittle = extreme ? wild(rng) : tame(rng, 200);
+        auto officio = static_cast<signed char>(rng());
+        int gz = static_cast<int>(rng() % 3), qz = static_cast<int>(rng() % 2);
+        int nume[4], deno[4];
+        for (int v = 0; v < 4; v++) {
+            nume[v] = 1 + static_cast<int>(rng() % 255);
+            deno[v] = 1 + static_cast<int>(rng() % 255);
+            int deno0 = deno[v];
+            plain[v] = PlainVoice{extreme ? wild(rng) : tame(rng, deno0 * 1024),
+                                  rng() % 5 == 0 ? wild(rng) : (rng() % 2 ? 1 : -1),
+                                  extreme ? wild(rng) : tame(rng, 40), extreme ? wild(rng) : tame(rng, 3)};
+        }
+        for (Rig* r : {&frame, &calls}) {
+            loadSelector(*r, stritton, strittle);
+            r->chink.chink(officio);
+            r->ginger.gingzgongz = gz;
+            r->ginger.quiznoquantan = qz;
+            for (int v = 0; v < 4; v++) {
+                r->setRat(v, nume[v], deno[v]);
+                r->ginger.phase[v] = plain[v].phase;
+                r->ginger.direction[v] = plain[v].direction;
+                r->ginger.numeOffset[v] = plain[v].numeOffset;
+                r->ginger.denoOffset[v] = plain[v].denoOffset;
+            }
+        }
+        // A few frames from that state, with fresh offsets each time.
+        for (int f = 0; f < 8; f++) {
+            int stepSize = calls.chink.getStrittle();
+            int out[4];
+            frame.ginger.gingFrame(out);
+            for (int v = 0; v < 4; v++) {
+                int expected = plain[v].next(nume[v], deno[v], stepSize, qz != 0, gz != 0);
+                ASSERT_EQ(calls.ginger.ging(v), expected) << "round " << round << " frame " << f << " voice " << v;
+                ASSERT_EQ(out[v], expected) << "round " << round << " frame " << f << " voice " << v;
+                ASSERT_EQ(frame.ginger.phase[v], plain[v].phase);
+                ASSERT_EQ(frame.ginger.direction[v], plain[v].direction);
+                ASSERT_EQ(calls.ginger.phase[v], plain[v].phase);
+                ASSERT_EQ(calls.ginger.direction[v], plain[v].direction);
+                EXPECT_EQ(frame.ginger.numeOffset[v], 0);
+                EXPECT_EQ(frame.ginger.denoOffset[v], 0);
+            }
+            // The step size's floor is left in strittle alike.
+            ASSERT_EQ(frame.chink.getStrittle(), calls.chink.getStrittle());
+            for (int v = 0; v < 4; v++) {
+                int dn = extreme ? wild(rng) : tame(rng, 3), nn = extreme ? wild(rng) : tame(rng, 40);
+                for (Rig* r : {&frame, &calls}) {
+                    r->ginger.moutardateNume(v, nn);
+                    r->ginger.moutardateDeno(v, dn);
+                }
+                plain[v].numeOffset = nn;
+                plain[v].denoOffset = dn;
+            }
+        }
+    }
+    // The walk met folds and overshoots of several spans, not only smooth steps.
+    EXPECT_GT(foldsSeen, 1000);
+    EXPECT_GT(multiSpanSeen, 100);
+}
+
+// The step size is asked for once per frame: a negative axis share larger
+// than strittle raises strittle on the first asking, and a second asking
+// gives the same step size and leaves strittle as it is.
+TEST(GingFrame, StepSizeFloorHoldsAfterTheFirstAsking) {
+    Rig r;
+    loadSelector(r, 0, 50);
+    r.chink.chink(-100);
+    const std::string raised = "  strittle 100\n";
+    EXPECT_EQ(r.chink.getStrittle(), 0);
+    EXPECT_NE(voicetest::written(r.chink).find(raised), std::string::npos);
+    EXPECT_EQ(r.chink.getStrittle(), 0);
+    EXPECT_NE(voicetest::written(r.chink).find(raised), std::string::npos);
+    // With step size 0 every voice advances by the floor of 1 per frame.
+    int out[4];
+    r.ginger.gingzgongz = 1;
+    r.ginger.gingFrame(out);
+    for (int v = 0; v < 4; v++) EXPECT_EQ(r.ginger.phase[v], 1);
+}
