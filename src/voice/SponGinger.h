@@ -167,7 +167,11 @@ public:
     void moutardateDeno(int voice, int d) { denoOffset[voice] += d; }
 
     // One sample of one voice.
-    int ging(int voice) { return step(voice, chink->getStrittle()); }
+    int ging(int voice) {
+        int out = step(voice, chink->getStrittle());
+        clearOffsets(voice);
+        return out;
+    }
 
     // One sample of each voice, 0 to 3 in turn, into out[0..3]: the same as
     // four ging calls. The step size is asked for once: a second asking in
@@ -179,6 +183,9 @@ public:
         // so their steps (and divisions) overlap.
 #pragma GCC unroll 4
         for (int v = 0; v < kVoices; v++) out[v] = step(v, stepSize);
+        // Cleared together once all four steps have read them: one write
+        // for the four, which the FM generator's next additions read back.
+        for (int v = 0; v < kVoices; v++) clearOffsets(v);
     }
 
     BoxRect* getNumeRect() { return numeBoxes; }
@@ -299,7 +306,11 @@ public:
     int bitshift;                   // motion sensitivity, 0..8 from the keys
 
 private:
-    // One sample of one voice at the given step size. Whatever offsets
+    // The offsets act on one step only.
+    void clearOffsets(int voice) { numeOffset[voice] = denoOffset[voice] = 0; }
+
+    // One sample of one voice at the given step size, taking up (but not
+    // clearing) the voice's offsets. Whatever offsets
     // arrive, A >= 1024 and E is a non-zero multiple of 2048, so the folds
     // never divide by 0 or -1.
     int step(int voice, int stepSize) {
@@ -338,8 +349,6 @@ private:
             }
         }
         phase[voice] = p;
-        numeOffset[voice] = 0;
-        denoOffset[voice] = 0;
         return gingzgongz ? p / r->getDeno() : direction[voice] * kUnit;
     }
 
