@@ -18,6 +18,7 @@
 #include "voice/SponGinger.h"
 
 #include <cstdio>
+#include <cstring>
 
 class ChubberySituation {
 public:
@@ -98,44 +99,19 @@ public:
     }
 
     // One key. Every key first re-anchors the chain walks on the sounding
-    // ratios; then the keyboard rows choose: top row the FM depth, home row
-    // the motion sensitivity, bottom row the step-size shift.
+    // ratios; then the keyboard rows choose: top row the FM depth 0..8, home
+    // row the motion sensitivity 0..8, bottom row the step-size shift 1..8.
     void charactros(char key) {
         resetWalks();
-        switch (key) {
-        case 'q': rfm->charactros(); break;
-        case 'w': rfm->setBitshift(0); break;
-        case 'e': rfm->setBitshift(1); break;
-        case 'r': rfm->setBitshift(2); break;
-        case 't': rfm->setBitshift(3); break;
-        case 'y': rfm->setBitshift(4); break;
-        case 'u': rfm->setBitshift(5); break;
-        case 'i': rfm->setBitshift(6); break;
-        case 'o': rfm->setBitshift(7); break;
-        case 'p': rfm->setBitshift(8); break;
-        case '[': ginger->ginggong(); break;
-        case '\'': ginger->quixnoquantl(); break;
-        case 'x': chink->changeStrittle(1); break;
-        case 'c': chink->changeStrittle(2); break;
-        case 'v': chink->changeStrittle(3); break;
-        case 'b': chink->changeStrittle(4); break;
-        case 'n': chink->changeStrittle(5); break;
-        case 'm': chink->changeStrittle(6); break;
-        case ',': chink->changeStrittle(7); break;
-        case '.': chink->changeStrittle(8); break;
-        case 'a': rm->charactros(); break;
-        case 's': ginger->changeAsdfghon(0); break;
-        case 'd': ginger->changeAsdfghon(1); break;
-        case 'f': ginger->changeAsdfghon(2); break;
-        case 'g': ginger->changeAsdfghon(3); break;
-        case 'h': ginger->changeAsdfghon(4); break;
-        case 'j': ginger->changeAsdfghon(5); break;
-        case 'k': ginger->changeAsdfghon(6); break;
-        case 'l': ginger->changeAsdfghon(7); break;
-        case ';': ginger->changeAsdfghon(8); break;
-        case 'z': chink->inh(); break;
-        default: break;
-        }
+        int n;
+        if ((n = keyIndex("wertyuiop", key)) >= 0) rfm->setBitshift(n);
+        else if ((n = keyIndex("sdfghjkl;", key)) >= 0) ginger->changeAsdfghon(n);
+        else if ((n = keyIndex("xcvbnm,.", key)) >= 0) chink->changeStrittle(n + 1);
+        else if (key == 'q') rfm->charactros();
+        else if (key == 'a') rm->charactros();
+        else if (key == 'z') chink->inh();
+        else if (key == '[') ginger->ginggong();
+        else if (key == '\'') ginger->quixnoquantl();
     }
 
     // Writes this situation's sections of the patch text file (its
@@ -168,6 +144,12 @@ public:
     }
 
 private:
+    // Position of key in a keyboard row, or -1 (NUL is in no row).
+    static int keyIndex(const char* row, char key) {
+        const char* at = key ? strchr(row, key) : nullptr;
+        return at ? static_cast<int>(at - row) : -1;
+    }
+
     void resetWalks() {
         for (int i = 0; i < 4; i++) ginger->durszen(i);
     }
