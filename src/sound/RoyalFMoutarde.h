@@ -22,6 +22,7 @@
 #pragma once
 
 #include "sound/RoyalMinister.h"
+#include "voice/Lanes.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -127,22 +128,19 @@ public:
         // A period must have frames; a non-positive count would divide by
         // zero (or INT_MIN by -1), so it is taken as settled at the axes.
         if (frames <= 0) frame = frames = 1;
-        ginger->gingFrame(voiceOut);
-        int level[4];
+        Lanes samples = ginger->gingLanes();
+        storeLanes(voiceOut, samples);
+        Lanes last = loadLanes(axisLast);
+        Lanes moved = (loadLanes(axis) - last) * frame;
         // Chosen once a frame rather than in each ramp, so that the host's
         // period length reaches the ramps as a constant.
-        if (frames == kPeriod)
-            for (int v = 0; v < 4; v++) level[v] = ramp(axis[v], axisLast[v], frame, kPeriod);
-        else
-            for (int v = 0; v < 4; v++) level[v] = ramp(axis[v], axisLast[v], frame, frames);
-        int product[4];
-        for (int v = 0; v < 4; v++) {
-            product[v] = voiceOut[v] * level[v];
-            int negative = level[v] >> 31;  // all ones when the level is below 0
-            mods[v] = ModPair{product[v] & ~negative, product[v] & negative};
-        }
-        if (!inhibit) modulateVoices(level, product);
-        mix(level, frame, frames);
+        Lanes level = last + (frames == kPeriod ? moved / kPeriod : moved / frames);
+        Lanes product = samples * level;
+        Lanes negative = level >> 31;  // all ones where the level is below 0
+        Lanes positivePart = product & ~negative, negativePart = product & negative;
+        for (int v = 0; v < 4; v++) mods[v] = ModPair{positivePart[v], negativePart[v]};
+        if (!inhibit) modulateVoices(positivePart, negativePart);
+        mix(samples, level, frame, frames);
         return out;
     }
 
@@ -274,23 +272,18 @@ private:
     // depth (arithmetically, so a negative signal stays at least -1), as
     // offsets for the target voices' next oscillator step. Of a source's
     // pair only the part its level's sign fills can be non-zero (the other
-    // is 0, and stays 0 when shifted), so the product alone is passed on.
-    void modulateVoices(const int* level, const int* product) {
-        int nume[4] = {0, 0, 0, 0};
-        int deno[4] = {0, 0, 0, 0};
-#pragma GCC unroll 4  // each source's mask rows then sit at fixed offsets
+    // is 0, and stays 0 when shifted), so both parts go through their
+    // masks and the empty one adds nothing: no lane is looked at alone.
+    void modulateVoices(Lanes positivePart, Lanes negativePart) {
+        Lanes positive = positivePart >> modShift, negative = negativePart >> modShift;
+        Lanes nume{}, deno{};
+#pragma GCC unroll 4  // each lane then is taken by a fixed shuffle
         for (int s = 0; s < 4; s++) {
-            int negative = level[s] < 0;
-            int amount = product[s] >> modShift;
-            for (int i = 0; i < 4; i++) {
-                nume[i] += amount & numeMask[s][negative][i];
-                deno[i] += amount & denoMask[s][negative][i];
-            }
+            Lanes fromPositive = lane(positive, s), fromNegative = lane(negative, s);
+            nume += (fromPositive & loadLanes(numeMask[s][0])) + (fromNegative & loadLanes(numeMask[s][1]));
+            deno += (fromPositive & loadLanes(denoMask[s][0])) + (fromNegative & loadLanes(denoMask[s][1]));
         }
-        for (int i = 0; i < 4; i++) {
-            ginger->moutardateNume(i, nume[i]);
-            ginger->moutardateDeno(i, deno[i]);
-        }
+        ginger->moutardate(nume, deno);
     }
 
     // Linear ramp from `last` at frame 0 towards `now`; the product is taken
@@ -301,7 +294,8 @@ private:
     }
 
     // Silences levels within ±3 and moves the others 3 toward zero.
-    static int deadZone(int x) { return x - std::clamp(x, -3, 3); }
+    static constexpr int kDeadZone = 3;
+    static int deadZone(int x) { return x - std::clamp(x, -kDeadZone, kDeadZone); }
 
     // Adds one voice at mix level g: left when g >= 0, right (its polarity
     // inverted by the negative level) when below.
@@ -316,15 +310,22 @@ private:
     // level of the summed axes; otherwise each voice at its own axis level.
     // Focus indices are masked to a voice so that a stray value from a patch
     // file can never index outside the four voices.
-    void mix(const int* level, int frame, int frames) {
-        out[0] = out[1] = 0;
+    void mix(Lanes samples, Lanes level, int frame, int frames) {
         if (barre->isKingPresent()) {
+            out[0] = out[1] = 0;
             int g = deadZone(ramp(axisSum, axisSumLast, frame, frames));
             sound(g, barre->getFocius1() & 3);
             if (barre->isQueenPresent()) sound(g, barre->getFocius2() & 3);
             return;
         }
-        for (int v = 0; v < 4; v++) sound(deadZone(level[v]), v);
+        Lanes near = pick(level < -kDeadZone, everyLane(-kDeadZone), level);
+        near = pick(near > kDeadZone, everyLane(kDeadZone), near);
+        Lanes g = level - near;
+        Lanes product = g * samples;
+        Lanes right = g >> 31;
+        Lanes sums = sumPairs(product & ~right, product & right);
+        out[0] = sums[0];
+        out[1] = sums[1];
     }
 
     // The corner squares of side e (minus a band of t) of a box.

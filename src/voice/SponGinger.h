@@ -18,8 +18,11 @@
 #include "voice/Barre.h"
 #include "voice/BoxRect.h"
 #include "voice/Chinkwonkanater.h"
+#include "voice/Lanes.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 
 class SponGinger {
 public:
@@ -64,6 +67,7 @@ public:
             numeOffset[v] = denoOffset[v] = 0;
             numeBoxes[v] = denoBoxes[v] = BoxRect{0, 0, 0, 0};
             axisLevel[v] = 0;
+            laneRat[v] = nullptr;
         }
         gingzgongz = 0;
         quiznoquantan = 0;
@@ -165,6 +169,11 @@ public:
     // FM offsets for the voice's next ging only.
     void moutardateNume(int voice, int d) { numeOffset[voice] += d; }
     void moutardateDeno(int voice, int d) { denoOffset[voice] += d; }
+    // The same for the four voices at once: lane v goes to voice v.
+    void moutardate(Lanes nume, Lanes deno) {
+        storeLanes(numeOffset, loadLanes(numeOffset) + nume);
+        storeLanes(denoOffset, loadLanes(denoOffset) + deno);
+    }
 
     // One sample of one voice.
     int ging(int voice) {
@@ -177,15 +186,20 @@ public:
     // four ging calls. The step size is asked for once: a second asking in
     // the same frame gives the same number, because the floor it may apply
     // to strittle already holds after the first.
-    void gingFrame(int* out) {
+    void gingFrame(int* out) { storeLanes(out, gingLanes()); }
+
+    // The same samples as lanes, lane v for voice v.
+    [[gnu::always_inline]] Lanes gingLanes() {
         int stepSize = chink->getStrittle();
-        // Written out four times by the compiler: the voices are independent,
-        // so their steps (and divisions) overlap.
-#pragma GCC unroll 4
-        for (int v = 0; v < kVoices; v++) out[v] = step(v, stepSize);
-        // Cleared together once all four steps have read them: one write
-        // for the four, which the FM generator's next additions read back.
-        for (int v = 0; v < kVoices; v++) clearOffsets(v);
+        Lanes out;
+        if (!stepLanes(stepSize, out)) {
+            int samples[kVoices];
+            for (int v = 0; v < kVoices; v++) samples[v] = step(v, stepSize);
+            out = loadLanes(samples);
+        }
+        storeLanes(numeOffset, Lanes{});
+        storeLanes(denoOffset, Lanes{});
+        return out;
     }
 
     BoxRect* getNumeRect() { return numeBoxes; }
@@ -306,6 +320,11 @@ public:
     int bitshift;                   // motion sensitivity, 0..8 from the keys
 
 private:
+    RatChord* laneRat[kVoices];  // the ratios the three lanes below were taken from
+    Lanes laneNume;              // numerators of laneRat
+    Lanes laneDeno;              // denominators of laneRat, 1..255
+    DoubleLanes laneReciprocal;  // reciprocal(denominator) of laneRat
+
     // The offsets act on one step only.
     void clearOffsets(int voice) { numeOffset[voice] = denoOffset[voice] = 0; }
 
@@ -352,6 +371,89 @@ private:
         return gingzgongz ? p / r->getDeno() : direction[voice] * kUnit;
     }
 
+    // The four steps at once: the same phases, directions and outputs as
+    // four calls of step. The overshoot past an edge is split into whole
+    // spans and a rest by a division in doubles, exact here (see
+    // spansOf). Returns false, having changed nothing, for the two cases
+    // left to step: a span too large for an int (E wraps), and a triangle
+    // past both edges at once (only possible when wrapped arithmetic meets
+    // a span of over 2^30).
+    [[gnu::always_inline]] bool stepLanes(int stepSize, Lanes& out) {
+        refreshLanes();
+        Lanes A = (loadLanes(denoOffset) + laneDeno) * kUnit;
+        A = pick(A < kUnit, everyLane(kUnit), A);
+        Lanes E = A + A;
+        Lanes S = (loadLanes(numeOffset) + laneNume) * stepSize;
+        S = pick(S <= 0, everyLane(1), S);
+        Lanes dir = loadLanes(direction);
+        Lanes p = loadLanes(phase);
+        p = pick(dir == 1, p + S, p - S);
+        Lanes up = p - A;
+        Lanes down = -A - p;
+        Lanes top = up >= 0;
+        // A sawtooth only ever folds at the top.
+        Lanes bottom = quiznoquantan ? Lanes{} : down >= 0;
+        if (anyLane((E <= 0) | (top & bottom))) return false;
+        if (quiznoquantan) dir = everyLane(1);
+        Lanes crossed = top | bottom;
+        if (anyLane(crossed)) {
+            Lanes over = pick(top, up, down);
+            Lanes spans = spansOf(over, E);
+            Lanes rest = over - spans * E;
+            if (quiznoquantan) {
+                p = pick(top, rest - A, p);
+            } else {
+                // Leaving upward: an odd number of spans past the top, or
+                // an even number past the bottom.
+                Lanes rising = -(spans & 1) ^ bottom;
+                p = pick(crossed, pick(rising, rest - A, A - rest), p);
+                dir = pick(crossed, pick(rising, everyLane(1), everyLane(-1)), dir);
+            }
+        }
+        storeLanes(phase, p);
+        storeLanes(direction, dir);
+        if (gingzgongz) {
+            DoubleLanes quotient = __builtin_convertvector(p, DoubleLanes) * laneReciprocal;
+            out = __builtin_convertvector(quotient, Lanes);
+        } else {
+            out = dir * kUnit;
+        }
+        return true;
+    }
+
+    // over / E truncated, as the int division gives it, for E > 0 and any
+    // int over. Dividing in doubles is exact enough: the division rounds by
+    // at most |over / E| × 2^-53 <= 2^-22 / E, and a quotient that is not
+    // whole lies at least 1/E away from every whole number.
+    static Lanes spansOf(Lanes over, Lanes E) {
+        DoubleLanes q = __builtin_convertvector(over, DoubleLanes) / __builtin_convertvector(E, DoubleLanes);
+        return __builtin_convertvector(q, Lanes);
+    }
+
+    // Retakes the ratio lanes when a ratio has changed since; rat is open
+    // to the situation and to tests, so a change is found by comparing.
+    void refreshLanes() {
+        if (std::memcmp(laneRat, rat, sizeof rat) == 0) return;
+        for (int v = 0; v < kVoices; v++) {
+            laneRat[v] = rat[v];
+            laneNume[v] = rat[v]->getNume();
+            laneDeno[v] = rat[v]->getDeno();
+            laneReciprocal[v] = reciprocal(laneDeno[v]);
+        }
+    }
+
+public:
+    // 1/d rounded up (exact when d is a power of two). For any int p and a
+    // denominator d of 1..255, p × reciprocal(d) truncates to exactly
+    // p / d: the product never falls below the true quotient's size, and
+    // stays at least 1/255 − 2^-21 short of the next whole number, far more
+    // than the half unit (2^-22 at most) by which rounding could lift it.
+    static double reciprocal(int d) {
+        double r = 1.0 / d;
+        return (d & (d - 1)) == 0 ? r : std::nextafter(r, 2.0);
+    }
+
+private:
     static bool isVoice(int v) { return v >= 0 && v < kVoices; }
     static int anchor(int w, int v) { return (w >> 1) + w * v; }
 

@@ -152,3 +152,32 @@ TEST(GingFrame, StepSizeFloorHoldsAfterTheFirstAsking) {
     r.ginger.gingFrame(out);
     for (int v = 0; v < 4; v++) EXPECT_EQ(r.ginger.phase[v], 1);
 }
+
+// The four voices' phase / denominator is taken as a product with the
+// denominator's reciprocal in doubles. It must truncate to the very
+// quotient the integer division gives, for every denominator and for the
+// phases next to every whole quotient (where a rounding error would show
+// first), and at the ends of the int range.
+TEST(GingFrame, ReciprocalGivesTheExactQuotient) {
+    std::mt19937 rng(20261208);
+    long checked = 0;
+    for (int d = 1; d <= 255; d++) {
+        double r = SponGinger::reciprocal(d);
+        auto check = [&](long long wide) {
+            if (wide < INT_MIN || wide > INT_MAX) return;
+            int p = static_cast<int>(wide);
+            ASSERT_EQ(static_cast<int>(p * r), p / d) << p << " / " << d;
+            checked++;
+        };
+        for (long long p : {static_cast<long long>(INT_MIN), INT_MIN + 1LL, -1LL, 0LL, 1LL, INT_MAX - 1LL,
+                            static_cast<long long>(INT_MAX)})
+            check(p);
+        long long most = INT_MAX / d;
+        for (int i = 0; i < 4000; i++) {
+            // Quotients near 0, near the largest, and anywhere between.
+            long long q = i < 1000 ? i - 500 : i < 2000 ? most - (i - 1000) : static_cast<long long>(rng() % (2 * most + 1)) - most;
+            for (long long k = -1; k <= 1; k++) check(q * d + k);
+        }
+    }
+    EXPECT_GT(checked, 255L * 11000);
+}

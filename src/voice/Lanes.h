@@ -1,0 +1,46 @@
+// Lanes: four signed 32-bit ints, one per voice of a ratio set, so that a
+// frame's arithmetic is written once for the four voices. These are GCC's
+// generic vectors: the compiler maps them onto what every machine of the
+// target has (SSE2 on any x86-64), so the build does not depend on the
+// build machine's CPU. Lane arithmetic wraps like the scalar code's
+// (-fwrapv); comparisons give all ones (true) or 0 per lane; shifts are
+// arithmetic and take counts 0..31 only.
+// DoubleLanes: the same four voices as doubles, for the phase division.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+using Lanes = int __attribute__((vector_size(16)));
+using DoubleLanes = double __attribute__((vector_size(32)));
+
+// Loads and stores go through memcpy: the int arrays they read need no
+// particular alignment.
+inline Lanes loadLanes(const int* p) {
+    Lanes v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void storeLanes(int* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
+
+inline Lanes everyLane(int x) { return Lanes{x, x, x, x}; }
+
+// Lane i of v in all four lanes.
+inline Lanes lane(Lanes v, int i) { return __builtin_shuffle(v, everyLane(i)); }
+
+// a where the mask is all ones, b where it is 0.
+inline Lanes pick(Lanes mask, Lanes a, Lanes b) { return (mask & a) | (~mask & b); }
+
+inline bool anyLane(Lanes mask) {
+    uint64_t halves[2];
+    std::memcpy(halves, &mask, sizeof halves);
+    return (halves[0] | halves[1]) != 0;
+}
+
+// The sum of the four lanes of a in lane 0 and of b in lane 1; the sums
+// wrap like scalar additions in any order.
+inline Lanes sumPairs(Lanes a, Lanes b) {
+    Lanes t = __builtin_shuffle(a, b, Lanes{0, 4, 1, 5}) + __builtin_shuffle(a, b, Lanes{2, 6, 3, 7});
+    return t + __builtin_shuffle(t, Lanes{2, 3, 0, 1});
+}
