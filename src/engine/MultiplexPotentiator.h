@@ -127,7 +127,7 @@ public:
 
     // One frame: the sum of the situations' pairs (only the selected one in
     // solo mode). Returns the address of (left, right).
-    int* gingness(int a, int b) {
+    LANES_FRAME int* gingness(int a, int b) {
         mixed[0] = mixed[1] = 0;
         if (solo) {
             if (count > 0) addPair(situations[selected]->ging(a, b));
