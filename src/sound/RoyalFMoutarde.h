@@ -318,9 +318,7 @@ private:
             if (barre->isQueenPresent()) sound(g, barre->getFocius2() & 3);
             return;
         }
-        Lanes near = pick(level < -kDeadZone, everyLane(-kDeadZone), level);
-        near = pick(near > kDeadZone, everyLane(kDeadZone), near);
-        Lanes g = level - near;
+        Lanes g = level - smallerOf(largerOf(level, everyLane(-kDeadZone)), everyLane(kDeadZone));
         Lanes product = g * samples;
         Lanes right = g >> 31;
         Lanes sums = sumPairs(product & ~right, product & right);

@@ -41,8 +41,12 @@ inline Lanes everyLane(int x) { return Lanes{x, x, x, x}; }
 // Lane i of v in all four lanes.
 inline Lanes lane(Lanes v, int i) { return __builtin_shuffle(v, everyLane(i)); }
 
-// a where the mask is all ones, b where it is 0.
-inline Lanes pick(Lanes mask, Lanes a, Lanes b) { return (mask & a) | (~mask & b); }
+// a where the mask is all ones, b where it is 0 (masks come from
+// comparisons).
+inline Lanes pick(Lanes mask, Lanes a, Lanes b) { return mask ? a : b; }
+
+inline Lanes largerOf(Lanes a, Lanes b) { return a > b ? a : b; }
+inline Lanes smallerOf(Lanes a, Lanes b) { return a < b ? a : b; }
 
 inline bool anyLane(Lanes mask) {
     uint64_t halves[2];

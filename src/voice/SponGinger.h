@@ -381,10 +381,10 @@ private:
     [[gnu::always_inline]] bool stepLanes(int stepSize, Lanes& out) {
         refreshLanes();
         Lanes A = (loadLanes(denoOffset) + laneDeno) * kUnit;
-        A = pick(A < kUnit, everyLane(kUnit), A);
+        A = largerOf(A, everyLane(kUnit));
         Lanes E = A + A;
         Lanes S = (loadLanes(numeOffset) + laneNume) * stepSize;
-        S = pick(S <= 0, everyLane(1), S);
+        S = largerOf(S, everyLane(1));  // a step of 0 or less becomes 1
         Lanes dir = loadLanes(direction);
         Lanes p = loadLanes(phase);
         p = pick(dir == 1, p + S, p - S);
@@ -392,7 +392,7 @@ private:
         Lanes down = -A - p;
         Lanes top = up >= 0;
         // A sawtooth only ever folds at the top.
-        Lanes bottom = quiznoquantan ? Lanes{} : down >= 0;
+        Lanes bottom = (down >= 0) & everyLane(quiznoquantan ? 0 : -1);
         if (anyLane((E <= 0) | (top & bottom))) return false;
         if (quiznoquantan) dir = everyLane(1);
         Lanes crossed = top | bottom;
