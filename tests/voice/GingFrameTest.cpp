@@ -181,3 +181,42 @@ TEST(GingFrame, ReciprocalGivesTheExactQuotient) {
     }
     EXPECT_GT(checked, 255L * 11000);
 }
+
+// The two states the four-at-once step leaves to the voice-by-voice rules,
+// worked out by hand. Voice ratios 1/1; a numerator offset of -1 makes the
+// step the floor of 1, whatever the step size.
+TEST(GingFrame, HugeSpansFoldByTheSameRules) {
+    auto frameFrom = [](int phase, int denoOffset, int* out) {
+        Rig r;
+        loadSelector(r, 0, 10);
+        r.ginger.gingzgongz = 1;
+        for (int v = 0; v < 4; v++) {
+            r.setRat(v, 1, 1);
+            r.ginger.phase[v] = phase;
+            r.ginger.direction[v] = 1;
+            r.ginger.numeOffset[v] = -1;
+            r.ginger.denoOffset[v] = denoOffset;
+        }
+        r.ginger.gingFrame(out);
+        for (int v = 1; v < 4; v++) EXPECT_EQ(r.ginger.phase[v], r.ginger.phase[0]);
+        return std::pair{r.ginger.phase[0], r.ginger.direction[0]};
+    };
+    int out[4];
+    // A = 878906 × 1024 = 899999744, E = 1799999488. The phase steps to
+    // INT_MIN + 5, which is past both edges in wrapped arithmetic:
+    // up = 1247483909 turns it down to A - up, then down = 1247483899
+    // turns it up again to down - A = 347484155.
+    auto [p1, d1] = frameFrom(INT_MIN + 4, 878905, out);
+    EXPECT_EQ(p1, 347484155);
+    EXPECT_EQ(d1, 1);
+    EXPECT_EQ(out[0], 347484155);
+    // A = (2^20 + 1) × 1024 = 2^30 + 1024, so E = 2A wraps to -2147481600.
+    // The phase steps to 2^30 + 1501, 477 past the top: 477 / E is 0, so
+    // it turns down to A - 477. But down = -A - p wraps to 2147481123,
+    // also past its edge and also 0 spans of E: it turns up again to
+    // down - A = 1073738275.
+    auto [p2, d2] = frameFrom((1 << 30) + 1500, 1 << 20, out);
+    EXPECT_EQ(p2, 1073738275);
+    EXPECT_EQ(d2, 1);
+    EXPECT_EQ(out[3], 1073738275);
+}
