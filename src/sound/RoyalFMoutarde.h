@@ -139,7 +139,7 @@ public:
         Lanes negative = level >> 31;  // all ones where the level is below 0
         Lanes positivePart = product & ~negative, negativePart = product & negative;
         for (int v = 0; v < 4; v++) mods[v] = ModPair{positivePart[v], negativePart[v]};
-        if (!inhibit) modulateVoices(positivePart, negativePart);
+        if (!inhibit) modulateVoices(level, product);
         mix(samples, level, frame, frames);
         return out;
     }
@@ -245,43 +245,45 @@ private:
     int numals[4][4];
     int denals[4][4];
     int modShift;
-    // The matrices as masks, [source s][sign of its level][target i]: all
-    // ones where row i's cell for source s reads the part of the source's
-    // pair that a level of that sign fills (0: modPositive, 1: modNegative).
-    // Rebuilt whenever a matrix changes, so the frame needs no branches and
-    // one sum per target instead of a call per cell (the offsets only add,
-    // so the sum is the same number the cell-by-cell calls would leave).
-    int numeMask[4][2][4];
-    int denoMask[4][2][4];
+    // The matrices as masks, for each pattern of the levels' signs (bit s
+    // set when source s's level is below 0), [pattern][source s][target i]:
+    // all ones where row i's cell for source s reads the part of the
+    // source's pair that its level's sign fills (a positive cell reads
+    // modPositive, a negative one modNegative). Rebuilt whenever a matrix
+    // changes, so a frame needs no branches and one masked sum per target
+    // instead of a call per cell (the offsets only add, so the sum is the
+    // same number the cell-by-cell calls would leave).
+    int numeMask[16][4][4];
+    int denoMask[16][4][4];
 
     // Brings the state derived from the matrices and bitshift up to date;
     // called wherever they change (setters, mouse, loading, copying).
     void reroute() {
         modShift = std::clamp(bitshift, -10, 21) + 10;
-        for (int i = 0; i < 4; i++)
-            for (int c = 0; c < 4; c++) {
-                int s = (i + c) & 3;
-                numeMask[s][0][i] = numals[i][c] > 0 ? -1 : 0;
-                numeMask[s][1][i] = numals[i][c] < 0 ? -1 : 0;
-                denoMask[s][0][i] = denals[i][c] > 0 ? -1 : 0;
-                denoMask[s][1][i] = denals[i][c] < 0 ? -1 : 0;
-            }
+        for (int signs = 0; signs < 16; signs++)
+            for (int i = 0; i < 4; i++)
+                for (int c = 0; c < 4; c++) {
+                    int s = (i + c) & 3;
+                    bool below = (signs >> s) & 1;
+                    numeMask[signs][s][i] = (below ? numals[i][c] < 0 : numals[i][c] > 0) ? -1 : 0;
+                    denoMask[signs][s][i] = (below ? denals[i][c] < 0 : denals[i][c] > 0) ? -1 : 0;
+                }
     }
 
     // Queues each voice's share of the sources' products, shifted by the
     // depth (arithmetically, so a negative signal stays at least -1), as
     // offsets for the target voices' next oscillator step. Of a source's
-    // pair only the part its level's sign fills can be non-zero (the other
-    // is 0, and stays 0 when shifted), so both parts go through their
-    // masks and the empty one adds nothing: no lane is looked at alone.
-    void modulateVoices(Lanes positivePart, Lanes negativePart) {
-        Lanes positive = positivePart >> modShift, negative = negativePart >> modShift;
+    // pair only the part its level's sign fills can be non-zero, and that
+    // part is the product, so the product is what the masks pass on.
+    void modulateVoices(Lanes level, Lanes product) {
+        Lanes amount = product >> modShift;
+        int signs = signBits(level);
         Lanes nume{}, deno{};
 #pragma GCC unroll 4  // each lane then is taken by a fixed shuffle
         for (int s = 0; s < 4; s++) {
-            Lanes fromPositive = lane(positive, s), fromNegative = lane(negative, s);
-            nume += (fromPositive & loadLanes(numeMask[s][0])) + (fromNegative & loadLanes(numeMask[s][1]));
-            deno += (fromPositive & loadLanes(denoMask[s][0])) + (fromNegative & loadLanes(denoMask[s][1]));
+            Lanes share = lane(amount, s);
+            nume += share & loadLanes(numeMask[signs][s]);
+            deno += share & loadLanes(denoMask[signs][s]);
         }
         ginger->moutardate(nume, deno);
     }

@@ -8,8 +8,11 @@
 // DoubleLanes: the same four voices as doubles, for the phase division.
 #pragma once
 
-#include <cstdint>
 #include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 using Lanes = int __attribute__((vector_size(16)));
 using DoubleLanes = double __attribute__((vector_size(32)));
@@ -48,11 +51,17 @@ inline Lanes pick(Lanes mask, Lanes a, Lanes b) { return mask ? a : b; }
 inline Lanes largerOf(Lanes a, Lanes b) { return a > b ? a : b; }
 inline Lanes smallerOf(Lanes a, Lanes b) { return a < b ? a : b; }
 
-inline bool anyLane(Lanes mask) {
-    uint64_t halves[2];
-    std::memcpy(halves, &mask, sizeof halves);
-    return (halves[0] | halves[1]) != 0;
+// Bit i set when lane i is below 0.
+inline int signBits(Lanes v) {
+#ifdef __SSE2__
+    return _mm_movemask_ps(_mm_castsi128_ps(reinterpret_cast<__m128i>(v)));
+#else
+    return (v[0] < 0) | (v[1] < 0) << 1 | (v[2] < 0) << 2 | (v[3] < 0) << 3;
+#endif
 }
+
+// Whether any lane of a mask (all ones or 0 per lane) is set.
+inline bool anyLane(Lanes mask) { return signBits(mask) != 0; }
 
 // The sum of the four lanes of a in lane 0 and of b in lane 1; the sums
 // wrap like scalar additions in any order.
