@@ -2,7 +2,7 @@
 // Start here. main opens the window, the controller and the audio device,
 // builds the one engine, and then loops for ever: one window event, due
 // controller callbacks, then every audio unit the device has room for, and
-// a short sleep when a pass found nothing (src/host/grax.cpp).
+// a short sleep until one of them can have work (src/host/grax.cpp).
 #include "engine/AbstractChubEngine.h"
 #include "engine/LaceyBanks.h"
 #include "host/chub.h"
@@ -23,9 +23,13 @@ int main(int argc, char** argv) {
         fflush(stdout);  // the program never exits, so its lines must not wait in a buffer
         abstr->textorium_script(patch);
     }
-    // A pass that found nothing to do sleeps until something can have work,
-    // instead of spinning a whole core.
+    // Each pass ends in a wait that sleeps until something can have work,
+    // instead of spinning a whole core. The wait returns at once when a source
+    // still has work (another event queued, room for a unit), so a busy pass
+    // is followed by another pass as before; only the pass that would find
+    // nothing after a unit is written is saved.
     for (;;) {
-        if (!host_pass()) host_wait();
+        host_pass();
+        host_wait();
     }
 }

@@ -5,7 +5,8 @@
 //   quorvanel-idleprobe busy|wait SECONDS [EVENTS_PER_SECOND [SITUATIONS]]
 //
 // busy: every pass straight after the other (the loop without a wait);
-// wait: the program's loop, sleeping after a pass that found nothing.
+// wait: the program's loop, each pass ending in the wait, which sleeps
+// until a source can have work.
 // EVENTS_PER_SECOND key and mouse presses are sent to the window from a
 // second X connection, alternating, and each one's delay until the engine
 // receives it is measured (the latencies cover the warm-up too).
@@ -19,7 +20,8 @@
 // event sender, in percent of one core), frames (written in the span) and
 // expected (rate × seconds), lost_units (failed writes), events,
 // mean_latency_ms, max_latency_ms, engine, situations, passes_per_s (main
-// loop passes) and idle_per_s (passes that found nothing).
+// loop passes; waiting, about one a unit, 86 a second, when idle) and
+// idle_per_s (passes that found nothing: wakes that came too early).
 #include "engine/AbstractChubEngine.h"
 #include "host/chub.h"
 #include "host/grax.h"
@@ -172,7 +174,8 @@ int main(int argc, char** argv) {
     // has gone out, so the frames written match the time played.
     long long warm_end = now_ns() + static_cast<long long>(kMostWarmUp * 1e9);
     while (now_ns() < warm_end && pcm_units_written * frames < rate) {
-        if (!host_pass() && wait) host_wait();
+        host_pass();
+        if (wait) host_wait();
     }
     long long start = now_ns();
     double cpu0 = process_cpu_s() - thread_cpu_s(sender);
@@ -182,10 +185,8 @@ int main(int argc, char** argv) {
     long passes = 0, idle = 0;
     while (now_ns() < end) {
         passes++;
-        if (!host_pass()) {
-            idle++;
-            if (wait) host_wait();
-        }
+        if (!host_pass()) idle++;
+        if (wait) host_wait();  // as the program does: after every pass
     }
     double elapsed = (now_ns() - start) / 1e9;
     double cpu = process_cpu_s() - thread_cpu_s(sender) - cpu0;

@@ -132,7 +132,9 @@ void drop_undispatched_events() {
 
 // Waits on the X connection and libusb's descriptors, with a time-out set by
 // the audio device's room. Not on ALSA's own descriptors: through sound-server
-// plugins they wake far more often than a unit needs.
+// plugins they wake far more often than a unit needs. Every way out below
+// that returns at once is a source with work waiting, so the wait may end any
+// pass, busy or not.
 void host_wait() {
     // Only with Xlib's own queue empty is the connection's descriptor a true
     // signal: the dispatcher's check this pass read whatever had arrived, and
@@ -143,7 +145,7 @@ void host_wait() {
         drop_undispatched_events();
         if (XQLength(dis) > 0) return;
     }
-    long timeout_us = pcm_wait_us();
+    long timeout_us = pcm_wait_us(pcm_clock_ns());
     if (timeout_us == 0) return;
 
     pollfd fds[1 + kMostUsbFds];

@@ -21,14 +21,37 @@ int l2 = 0;
 
 int pcm_units_max = 4;
 unsigned long pcm_period = 0;
+unsigned long pcm_buffer = 0;
 long pcm_room = 0;
+long long pcm_room_grew_ns = 0;
 int pcm_underruns = 0;
 unsigned long pcm_units_written = 0;
 unsigned long pcm_units_lost = 0;
 
 namespace {
 
+// How long after its due time a period may reach the program and still be
+// found by the wake planned for it: the server's and the scheduler's jitter.
+constexpr long long kPeriodLateNs = 500000;
+
 long long last_underrun_line_ms = -1000000;
+
+long long monotonic_ns() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+// The room the last query left, less the frames written since: what the next
+// query finds when no period has come in between.
+long room_left = 0;
+
+// Stamps the time of a query that finds a period come since the one before
+// (or fails: the recovery refills the buffer from nothing).
+void note_room(long room) {
+    if (room < 0 || room > room_left) pcm_room_grew_ns = pcm_clock_ns();
+    room_left = room < 0 ? 0 : room;
+}
 
 long alsa_write(const unsigned char* unit, unsigned long count) {
     return snd_pcm_writei(playback_handle, unit, count);
@@ -38,13 +61,9 @@ void alsa_recover() { snd_pcm_prepare(playback_handle); }
 
 const PcmSink alsa_sink = {alsa_write, alsa_room, alsa_recover};
 
-long long monotonic_ms() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
 }  // namespace
+
+long long (*pcm_clock_ns)() = monotonic_ns;
 
 void open_pcm() {
     printf("  %s\n", snd_pcm_stream_name(SND_PCM_STREAM_PLAYBACK));
@@ -78,6 +97,7 @@ void open_pcm() {
         buffer = granted_buffer;
         pcm_period = granted_period;
     }
+    pcm_buffer = buffer;
 
     snd_pcm_sw_params_malloc(&sw_params);
     snd_pcm_sw_params_current(playback_handle, sw_params);
@@ -106,6 +126,7 @@ void open_pcm() {
 
 int pcm_fill(long avail, const PcmSink& sink) {
     int units = 0;
+    note_room(avail);
     while (static_cast<unsigned long>(avail) >= frames && units < pcm_units_max) {
         for (l2 = 0; l2 < static_cast<int>(frames); l2++) {
             int* pair = abstr->gingness(l2, static_cast<int>(frames));
@@ -122,7 +143,9 @@ int pcm_fill(long avail, const PcmSink& sink) {
         }
         units++;
         pcm_units_written++;
+        if (pcmreturn > 0) room_left -= pcmreturn;
         avail = sink.room();
+        note_room(avail);
     }
     pcm_room = avail;
     return units;
@@ -130,7 +153,7 @@ int pcm_fill(long avail, const PcmSink& sink) {
 
 int pcm_runnus() {
     int units = pcm_fill(snd_pcm_avail(playback_handle), alsa_sink);
-    if (pcm_underruns) pcm_report_underruns(monotonic_ms());
+    if (pcm_underruns) pcm_report_underruns(monotonic_ns() / 1000000);
     return units;
 }
 
@@ -142,17 +165,41 @@ void pcm_report_underruns(long long now_ms) {
     last_underrun_line_ms = now_ms;
 }
 
-long pcm_wait_us() {
+long pcm_wait_us(long long now_ns) {
     if (rate == 0) return 0;
-    long unit_us = static_cast<long>(frames * 1000000UL / rate);
     if (pcm_room < 0 || static_cast<unsigned long>(pcm_room) >= frames) return 0;
-    long missing = static_cast<long>(frames) - pcm_room;
-    // Room appears a device period at a time (through a sound server, its
-    // requests): waking before the next period has gone only finds the same
-    // room again.
-    if (static_cast<unsigned long>(missing) < pcm_period) missing = static_cast<long>(pcm_period);
-    long us = (missing * 1000000L + rate - 1) / rate;
-    return us < unit_us ? us : unit_us;
+    long long missing = static_cast<long long>(frames) - pcm_room;
+    long long unit_us = static_cast<long long>(frames) * 1000000 / rate;
+    if (pcm_period == 0) {
+        long long us = (missing * 1000000 + rate - 1) / rate;
+        return static_cast<long>(us < unit_us ? us : unit_us);
+    }
+    // Room comes a whole period at a time (through a sound server, with each
+    // of its requests), every period's time. A wait for the missing frames'
+    // time alone mostly ends between two periods and finds the same room
+    // again; instead wait for the period that completes the unit, counted
+    // from when the last one was seen to come. That moment is at most a little
+    // after the period really came, so the wait ends just after the period
+    // needed, a unit's room found at nearly every wake.
+    long long period = static_cast<long long>(pcm_period);
+    long long periods_needed = (missing + period - 1) / period;
+    long long due_ns = pcm_room_grew_ns + periods_needed * period * 1000000000 / rate + kPeriodLateNs;
+    long long us = (due_ns - now_ns + 999) / 1000;
+    // Due already and still no room: the server is late with a period (or
+    // stopped); look again a period on, not sooner, or a stalled server
+    // would keep the loop spinning.
+    long long period_us = (period * 1000000 + rate - 1) / rate;
+    if (us <= 0) us = period_us;
+    // A unit can take a unit and a period to come free, so that is the
+    // longest sleep; shorter when it would leave less than a unit in the
+    // buffer (long periods, a short buffer), but never shorter than a unit,
+    // which any buffer the program writes to can wait.
+    long long most = static_cast<long long>(frames) + period;
+    long long drain = static_cast<long long>(pcm_buffer) - static_cast<long long>(frames) - pcm_room;
+    if (drain < most) most = drain;
+    long long most_us = most * 1000000 / rate;
+    if (most_us < unit_us) most_us = unit_us;
+    return static_cast<long>(us < most_us ? us : most_us);
 }
 
 void pcm_closz() {

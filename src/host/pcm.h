@@ -25,9 +25,18 @@ extern int l2;                     // frame being filled, 0..frames-1
 extern int pcm_units_max;
 // The device's period in frames, 0 until known: room appears in steps of it.
 extern unsigned long pcm_period;
+// The device buffer in frames as granted (1024 asked), 0 until known.
+extern unsigned long pcm_buffer;
 // Room the device reported at the last query of a fill pass, in frames;
 // negative when the query failed. The idle wait reads it.
 extern long pcm_room;
+// When (pcm_clock_ns) a room query last found more room than the query
+// before it left after its writes: the moment a period was last seen to
+// come. The idle wait counts the following periods from it.
+extern long long pcm_room_grew_ns;
+// The monotonic clock, in nanoseconds, the fill pass stamps the room with;
+// tests hand their own.
+extern long long (*pcm_clock_ns)();
 // Failed writes (each followed by a prepare) not yet reported on stderr.
 extern int pcm_underruns;
 // Units written since the start, and of them the ones whose write failed.
@@ -78,11 +87,15 @@ inline void pcm_convert_frame(int* pair, unsigned char* frame) {
     pair[1] = pcm_convert(pair[1], frame + 2);
 }
 
-// Microseconds until the device will have room for a unit, judged from the
-// room of the last fill pass, the rate and the period (room comes a period at
-// a time); 0 when it has room now (or the query failed), never more than one
-// unit's time (about 11.6 ms).
-long pcm_wait_us();
+// Microseconds from `now_ns` (pcm_clock_ns) until the device will have room
+// for a unit, judged from the room of the last fill pass and the rate; 0 when
+// it has room now (or the query failed). When the period is known, room comes
+// a period at a time: the wait ends just after the period that completes the
+// unit, counted from when the last period was seen to come; never longer than
+// one unit plus one period (about 16.7 ms with periods of 113 frames), nor
+// than leaves less than a unit in the buffer. Without a period, the time the
+// missing frames take to play, at most one unit (about 11.6 ms).
+long pcm_wait_us(long long now_ns);
 
 // Writes the line about recovered underruns to stderr when there are any and
 // a second has passed since the last such line; `now_ms` is a monotonic clock.

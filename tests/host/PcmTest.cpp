@@ -64,6 +64,7 @@ struct FakeDevice {
     static long room;
     static long writeResult;  // what every write returns; 0 = the unit's length
     static bool fixedRoom;    // room does not shrink (the null plugin)
+    static long periodOnWrite;  // frames of room that come while each unit is written
     static int writes, recovers;
     static std::string written;  // bytes of every unit written, in order
 
@@ -71,32 +72,50 @@ struct FakeDevice {
         writes++;
         written.append(reinterpret_cast<const char*>(unit), count * 4);
         if (!fixedRoom) room -= static_cast<long>(count);
+        room += periodOnWrite;
         return writeResult ? writeResult : static_cast<long>(count);
     }
     static long roomNow() { return room; }
     static void recover() { recovers++; }
     static void reset(long r) {
-        room = r; writeResult = 0; fixedRoom = false; writes = recovers = 0; written.clear();
+        room = r; writeResult = 0; fixedRoom = false; periodOnWrite = 0;
+        writes = recovers = 0; written.clear();
     }
 };
-long FakeDevice::room, FakeDevice::writeResult;
+long FakeDevice::room, FakeDevice::writeResult, FakeDevice::periodOnWrite;
 bool FakeDevice::fixedRoom;
 int FakeDevice::writes, FakeDevice::recovers;
 std::string FakeDevice::written;
 const PcmSink fakeSink = {FakeDevice::write, FakeDevice::roomNow, FakeDevice::recover};
 
+// A clock that moves on 1 µs each time it is read, so each stamp the fill
+// pass takes tells which reading took it.
+long long fakeNow = 0;
+long long fakeClock() { return fakeNow += 1000; }
+
 class PcmFill : public ::testing::Test {
 protected:
     RecordingEngine engine;
     unsigned char unit[1024] = {};
+    long long (*savedClock)() = pcm_clock_ns;
     void SetUp() override {
         abstr = &engine;
         data = unit;
         frames = 256;
         pcm_units_max = 4;
         pcm_underruns = 0;
+        pcm_clock_ns = fakeClock;
+        fakeNow = 1000000000;
     }
-    void TearDown() override { data = nullptr; }
+    void TearDown() override {
+        data = nullptr;
+        pcm_clock_ns = savedClock;
+    }
+    // A pass over a device with no room, so the next pass compares with 0.
+    void startEmpty() {
+        FakeDevice::reset(0);
+        pcm_fill(0, fakeSink);
+    }
 };
 
 TEST_F(PcmFill, RoomForLessThanAUnitAsksNothing) {
@@ -149,6 +168,45 @@ TEST_F(PcmFill, FailingDeviceLosesEachUnitAndStillEndsThePeriod) {
     EXPECT_EQ(engine.count("beging"), 4);
     EXPECT_EQ(pcm_underruns, 4);
     EXPECT_EQ(pcmreturn, -EPIPE);
+}
+
+// The idle wait counts periods from the moment one was last seen to come:
+// a query that finds more room than the one before left after its writes.
+TEST_F(PcmFill, AQueryFindingAPeriodComeIsStamped) {
+    startEmpty();
+    long long before = fakeNow;
+    FakeDevice::reset(113);
+    pcm_fill(113, fakeSink);  // a period came: stamped
+    EXPECT_EQ(pcm_room_grew_ns, before + 1000);
+    pcm_fill(113, fakeSink);  // the same room: not again
+    EXPECT_EQ(pcm_room_grew_ns, before + 1000);
+    // 113 + 226 = 339: stamped at the first query; the unit written leaves
+    // 83, which the query after the write finds, so no second stamp.
+    FakeDevice::reset(339);
+    pcm_fill(339, fakeSink);
+    EXPECT_EQ(FakeDevice::writes, 1);
+    EXPECT_EQ(pcm_room, 83);
+    EXPECT_EQ(pcm_room_grew_ns, before + 2000);
+}
+
+TEST_F(PcmFill, APeriodComingDuringAWriteIsStampedAtTheQueryAfterIt) {
+    startEmpty();
+    long long before = fakeNow;
+    FakeDevice::reset(300);
+    FakeDevice::periodOnWrite = 113;  // 300 - 256 + 113 = 157 after the write
+    EXPECT_EQ(pcm_fill(300, fakeSink), 1);
+    EXPECT_EQ(pcm_room, 157);
+    EXPECT_EQ(pcm_room_grew_ns, before + 2000);  // the first query, then the second
+}
+
+TEST_F(PcmFill, AFailedQueryIsStamped) {
+    startEmpty();
+    long long before = fakeNow;
+    FakeDevice::reset(-EPIPE);
+    FakeDevice::writeResult = -EPIPE;
+    pcm_units_max = 1;
+    pcm_fill(-EPIPE, fakeSink);
+    EXPECT_EQ(pcm_room_grew_ns, before + 2000);  // before the write and after it
 }
 
 TEST_F(PcmFill, ShortWriteIsNotAFailure) {
@@ -209,33 +267,87 @@ TEST(PcmDevice, CapturedBytesAreThePrimingSilenceThenTheConvertedFrames) {
     rmdir(dir);
 }
 
-TEST(PcmWait, TimeUntilAUnitIsFreeIsBoundedByOneUnit) {
+class PcmWait : public ::testing::Test {
+protected:
     unsigned int savedRate = rate;
-    rate = 22050;
-    frames = 256;
-    pcm_period = 0;
+    static constexpr long long t0 = 1000000000;  // when the last period was seen to come
+    void SetUp() override {
+        rate = 22050;
+        frames = 256;
+        pcm_period = 0;
+        pcm_buffer = 1024;
+        pcm_room_grew_ns = t0;
+    }
+    void TearDown() override {
+        rate = savedRate;
+        pcm_period = 0;
+        pcm_buffer = 0;
+    }
+};
+
+TEST_F(PcmWait, NoWaitWithRoomForAUnitOrAFailedQuery) {
+    pcm_period = 113;
     pcm_room = 256;
-    EXPECT_EQ(pcm_wait_us(), 0);
+    EXPECT_EQ(pcm_wait_us(t0), 0);
     pcm_room = -EPIPE;
-    EXPECT_EQ(pcm_wait_us(), 0);
+    EXPECT_EQ(pcm_wait_us(t0), 0);
+    pcm_period = 0;
+    EXPECT_EQ(pcm_wait_us(t0), 0);
+}
+
+TEST_F(PcmWait, WithoutAPeriodTheMissingFramesTimeAtMostAUnit) {
     // 56 frames missing at 22050 per second: 2539.68 µs, rounded up.
     pcm_room = 200;
-    EXPECT_EQ(pcm_wait_us(), 2540);
+    EXPECT_EQ(pcm_wait_us(t0 + 5000000), 2540);
     // No room at all: one whole unit, 11609 µs.
     pcm_room = 0;
-    EXPECT_EQ(pcm_wait_us(), 11609);
-    // Room comes in periods of 113 frames: 56 missing still wait for the
-    // next whole period, 5124.7 µs; a period longer than a unit is cut to it.
+    EXPECT_EQ(pcm_wait_us(t0), 11609);
+}
+
+// Periods of 113 frames come every 5124716 ns; the wait ends half a
+// millisecond after the period that completes the unit, counted from t0.
+TEST_F(PcmWait, EndsJustAfterThePeriodThatCompletesTheUnit) {
+    pcm_period = 113;
+    long long now = t0 + 300000;  // the unit written took 0.3 ms
+    pcm_room = 200;  // one period: t0 + 5124716 + 500000
+    EXPECT_EQ(pcm_wait_us(now), 5325);
+    pcm_room = 100;  // two periods: t0 + 10249433 + 500000
+    EXPECT_EQ(pcm_wait_us(now), 10450);
+    // Three periods: t0 + 15374149 + 500000, longer than a unit; the plain
+    // unit's wait would end between the second and the third period.
+    pcm_room = 20;
+    EXPECT_EQ(pcm_wait_us(now), 15575);
+    pcm_room = 0;
+    EXPECT_EQ(pcm_wait_us(t0), 15875);
+}
+
+TEST_F(PcmWait, APeriodOverdueIsLookedForAPeriodLater) {
     pcm_period = 113;
     pcm_room = 200;
-    EXPECT_EQ(pcm_wait_us(), 5125);
-    pcm_room = 0;
-    EXPECT_EQ(pcm_wait_us(), 11609);
+    EXPECT_EQ(pcm_wait_us(t0 + 6000000), 5125);  // due at 5.62 ms; 113 frames are 5124.7 µs
+    pcm_room_grew_ns = 0;                         // no period seen for a long time
+    EXPECT_EQ(pcm_wait_us(t0), 5125);
+}
+
+TEST_F(PcmWait, NeverLongerThanAUnitAndAPeriodNorPastAUnitLeftInTheBuffer) {
+    // Periods of 512 frames: one is due 23720 µs after t0, but after 518
+    // frames (23492 µs) only a unit would be left of the 774 buffered.
     pcm_period = 512;
     pcm_room = 250;
-    EXPECT_EQ(pcm_wait_us(), 11609);
-    pcm_period = 0;
-    rate = savedRate;
+    EXPECT_EQ(pcm_wait_us(t0), 23492);
+    // A buffer of 512: the unit's time is always allowed.
+    pcm_buffer = 512;
+    pcm_period = 113;
+    pcm_room = 0;
+    EXPECT_EQ(pcm_wait_us(t0), 11609);
+    // The buffer not known: the same.
+    pcm_buffer = 0;
+    EXPECT_EQ(pcm_wait_us(t0), 11609);
+    // A period seen to come long after it was due (a clock jump, a stamp
+    // from the future): still capped, at 369 frames = 16734 µs.
+    pcm_buffer = 1024;
+    pcm_room_grew_ns = t0 + 1000000000;
+    EXPECT_EQ(pcm_wait_us(t0), 16734);
 }
 
 TEST(PcmUnderruns, ReportedAtMostOnceASecondWithTheCount) {

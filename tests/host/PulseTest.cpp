@@ -103,6 +103,27 @@ TEST_F(PulsePlayback, WaitingLoopKeepsUpAnswersEventsAndCostsLittle) {
     EXPECT_EQ(why, "");
 }
 
+// Through the server, room comes in its periods (113 frames here), not in
+// units: the idle loop should still wake about once a unit, 86 times a
+// second, not again between periods to find the same room.
+TEST_F(PulsePlayback, IdleLoopWakesAboutOnceAUnit) {
+    std::string why;
+    for (int attempt = 0; attempt < 3; attempt++) {
+        auto f = probe("wait 2 0 0");
+        if (f.count("passes_per_s") == 0) { why = "no result line"; continue; }
+        std::ostringstream w;
+        double units_per_s = f["expected"] / f["seconds"] / 256;
+        if (f["lost_units"] != 0) w << "lost units " << f["lost_units"] << "; ";
+        if (f["passes_per_s"] > units_per_s * 1.25)
+            w << f["passes_per_s"] << " passes a second for " << units_per_s << " units; ";
+        if (f["idle_per_s"] > units_per_s * 0.25) w << f["idle_per_s"] << " passes a second found nothing; ";
+        why = w.str();
+        if (why.empty()) break;
+        printf("attempt %d: %s\n", attempt + 1, why.c_str());
+    }
+    EXPECT_EQ(why, "");
+}
+
 TEST_F(PulsePlayback, ProgramStartsAndPlays) {
     LiveProgram prog("pulse.asoundrc");
     prog.start();

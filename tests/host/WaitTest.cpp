@@ -1,6 +1,6 @@
-// The idle wait at the end of a pass that found nothing: how long it sleeps
-// for the audio device, that window events end it at once, and that events
-// the dispatcher never takes cannot keep it from sleeping.
+// The wait that ends each pass: how long it sleeps for the audio device,
+// that window events (arriving or still queued) end it at once, and that
+// events the dispatcher never takes cannot keep it from sleeping.
 // gtest first: Xlib defines macros (None, Bool) that clash with its names.
 #include <gtest/gtest.h>
 
@@ -56,6 +56,19 @@ TEST_F(HostWait, SleepsUntilTheDeviceHasRoomForAUnit) {
     EXPECT_LT(ms, 11.0);
 }
 
+TEST_F(HostWait, WithPeriodsSleepsPastAUnitUntilThePeriodThatCompletesIt) {
+    // Room in periods of 113 frames, the last one seen just now, none free:
+    // the third period completes the unit, 15.4 ms on (then half a ms more).
+    pcm_period = 113;
+    pcm_buffer = 1024;
+    pcm_room = 0;
+    pcm_room_grew_ns = pcm_clock_ns();
+    double ms = timedWait();
+    pcm_period = 0;
+    EXPECT_GE(ms, 15.3);
+    EXPECT_LT(ms, 60.0);
+}
+
 TEST_F(HostWait, DoesNotSleepWhenWorkIsWaiting) {
     pcm_room = 1024;  // the device has room now
     EXPECT_LT(timedWait(), 2.0);
@@ -68,6 +81,20 @@ TEST_F(HostWait, DoesNotSleepWhenWorkIsWaiting) {
     EXPECT_LT(timedWait(), 2.0);
     EXPECT_TRUE(grax_switchloop());
     EXPECT_EQ(engine.keys, std::vector<unsigned char>{'k'});
+}
+
+// The program waits after every pass; after one that took an event, the
+// events still queued must not wait behind a sleep.
+TEST_F(HostWait, AfterAPassThatTookAnEventTheRestAreTakenAtOnce) {
+    pcm_room = 0;
+    hosttest::sendKey(dis, win, XK_a, 0);
+    hosttest::sendKey(dis, win, XK_b, 0);
+    XSync(dis, False);
+    EXPECT_TRUE(grax_switchloop());
+    EXPECT_LT(timedWait(), 2.0);
+    EXPECT_TRUE(grax_switchloop());
+    EXPECT_EQ(engine.keys, (std::vector<unsigned char>{'a', 'b'}));
+    EXPECT_GE(timedWait(), 11.0);  // nothing left: the unit's sleep
 }
 
 TEST_F(HostWait, AnEventArrivingDuringTheSleepEndsIt) {
