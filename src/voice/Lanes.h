@@ -42,7 +42,7 @@ inline void storeLanes(int* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
 inline Lanes everyLane(int x) { return Lanes{x, x, x, x}; }
 
 // Lane i of v in all four lanes.
-inline Lanes lane(Lanes v, int i) { return __builtin_shuffle(v, everyLane(i)); }
+inline Lanes lane(Lanes v, int i) { return everyLane(v[i]); }
 
 // a where the mask is all ones, b where it is 0 (masks come from
 // comparisons).
@@ -66,6 +66,7 @@ inline bool anyLane(Lanes mask) { return signBits(mask) != 0; }
 // The sum of the four lanes of a in lane 0 and of b in lane 1; the sums
 // wrap like scalar additions in any order.
 inline Lanes sumPairs(Lanes a, Lanes b) {
-    Lanes t = __builtin_shuffle(a, b, Lanes{0, 4, 1, 5}) + __builtin_shuffle(a, b, Lanes{2, 6, 3, 7});
-    return t + __builtin_shuffle(t, Lanes{2, 3, 0, 1});
+    Lanes low = {a[0], b[0], a[1], b[1]}, high = {a[2], b[2], a[3], b[3]};
+    Lanes t = low + high;
+    return t + Lanes{t[2], t[3], t[0], t[1]};
 }
