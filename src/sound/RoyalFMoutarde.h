@@ -285,7 +285,8 @@ private:
             nume += share & loadLanes(numeMask[signs][s]);
             deno += share & loadLanes(denoMask[signs][s]);
         }
-        ginger->moutardate(nume, deno);
+        // The step has just cleared the offsets, so these are their sums.
+        ginger->setOffsets(nume, deno);
     }
 
     // Linear ramp from `last` at frame 0 towards `now`; the product is taken

@@ -169,10 +169,13 @@ public:
     // FM offsets for the voice's next ging only.
     void moutardateNume(int voice, int d) { numeOffset[voice] += d; }
     void moutardateDeno(int voice, int d) { denoOffset[voice] += d; }
-    // The same for the four voices at once: lane v goes to voice v.
-    void moutardate(Lanes nume, Lanes deno) {
-        storeLanes(numeOffset, loadLanes(numeOffset) + nume);
-        storeLanes(denoOffset, loadLanes(denoOffset) + deno);
+    // The four voices' offsets at once, lane v for voice v, replacing what
+    // they hold: for the FM generator, right after the frame's step has
+    // taken them up and left 0. Writing them without reading them back
+    // keeps the step's clearing out of the frame-to-frame chain.
+    void setOffsets(Lanes nume, Lanes deno) {
+        storeLanes(numeOffset, nume);
+        storeLanes(denoOffset, deno);
     }
 
     // One sample of one voice.
