@@ -21,8 +21,7 @@
 // expected (rate × seconds), lost_units (failed writes), events,
 // mean_latency_ms, max_latency_ms, engine, situations, passes_per_s (main
 // loop passes; waiting, about one a unit, 86 a second, when idle) and
-// idle_per_s (passes that found nothing: wakes that came too early), and
-// period (the device period granted, in frames).
+// idle_per_s (passes that found nothing: wakes that came too early).
 #include "engine/AbstractChubEngine.h"
 #include "host/chub.h"
 #include "host/grax.h"
@@ -196,12 +195,11 @@ int main(int argc, char** argv) {
 
     unsigned long written = (pcm_units_written - units0) * frames;
     printf("mode=%s seconds=%.2f cpu_percent=%.2f frames=%lu expected=%.0f lost_units=%lu "
-           "events=%d mean_latency_ms=%.2f max_latency_ms=%.2f engine=%s situations=%d passes_per_s=%.0f idle_per_s=%.0f "
-           "period=%lu\n",
+           "events=%d mean_latency_ms=%.2f max_latency_ms=%.2f engine=%s situations=%d passes_per_s=%.0f idle_per_s=%.0f\n",
            wait ? "wait" : "busy", elapsed, 100 * cpu / elapsed, written, rate * elapsed,
            pcm_units_lost - lost0, probe.arrived - arrived0,
            probe.arrived ? probe.total_ns / 1e6 / probe.arrived : 0.0, probe.worst_ns / 1e6, inner ? "LaceyBanks" : "silent",
-           situations, passes / elapsed, idle / elapsed, pcm_period);
+           situations, passes / elapsed, idle / elapsed);
     fflush(stdout);
     _exit(0);  // the program has no orderly shutdown; neither does its probe
 }

@@ -59,7 +59,7 @@ void grax_repaint();
 bool host_pass();
 // Ends a pass: sleeps until the window or the controller may have work or
 // the audio device will have room for a unit (pcm_wait_us: at most a unit
-// and a device period, 23.2 ms with a period of one unit). Returns at
+// and a device period, about 16.7 ms through a sound server). Returns at
 // once when work is already waiting: an event in Xlib's queue, room for a
 // unit, a controller time-out due.
 void host_wait();

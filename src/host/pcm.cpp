@@ -90,15 +90,6 @@ void open_pcm() {
     printf("%d periods\n", periods);
     snd_pcm_uframes_t buffer = periodsize * periods / 2;
     snd_pcm_hw_params_set_buffer_size(playback_handle, hw_params, buffer);
-    // A device period of one unit, as near as the device allows. Room comes a
-    // period at a time, so each period then frees exactly the unit the idle
-    // wait sleeps for: one wake a unit. Through a sound server the period is
-    // also how often the server asks for sound, waking itself and the plugin's
-    // thread here; left to choose, the server's plugin takes 113 frames with
-    // this buffer: 2.3 requests a unit.
-    snd_pcm_uframes_t period_frames = periodsize / 4;
-    int period_dir = 0;
-    snd_pcm_hw_params_set_period_size_near(playback_handle, hw_params, &period_frames, &period_dir);
     if (snd_pcm_hw_params(playback_handle, hw_params) < 0) printf("errueur setting parmscheeze\n");
 
     snd_pcm_uframes_t granted_buffer, granted_period;

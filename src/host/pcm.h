@@ -23,8 +23,7 @@ extern int l2;                     // frame being filled, 0..frames-1
 // (1024 / 256 = 4 with the defaults). A device that always reports room (the
 // null plugin) or keeps failing would otherwise hold the loop for ever.
 extern int pcm_units_max;
-// The device's period in frames as granted (one unit, 256, asked for), 0
-// until known: room appears in steps of it.
+// The device's period in frames, 0 until known: room appears in steps of it.
 extern unsigned long pcm_period;
 // The device buffer in frames as granted (1024 asked), 0 until known.
 extern unsigned long pcm_buffer;
@@ -93,7 +92,7 @@ inline void pcm_convert_frame(int* pair, unsigned char* frame) {
 // it has room now (or the query failed). When the period is known, room comes
 // a period at a time: the wait ends just after the period that completes the
 // unit, counted from when the last period was seen to come; never longer than
-// one unit plus one period (23.2 ms with periods of a unit), nor
+// one unit plus one period (about 16.7 ms with periods of 113 frames), nor
 // than leaves less than a unit in the buffer. Without a period, the time the
 // missing frames take to play, at most one unit (about 11.6 ms).
 long pcm_wait_us(long long now_ns);

@@ -245,8 +245,6 @@ TEST(PcmDevice, CapturedBytesAreThePrimingSilenceThenTheConvertedFrames) {
     EXPECT_EQ(rate, 22050u);
     EXPECT_EQ(frames, 256u);
     EXPECT_EQ(pcm_units_max, 4);
-    EXPECT_EQ(pcm_buffer, 1024u);
-    EXPECT_EQ(pcm_period, 256u);  // one unit, asked for: the null device grants it
     int units = 0;
     for (int i = 0; i < 3; i++) units += pcm_runnus();
     // The null device always has room, so each pass is held to the buffer.
