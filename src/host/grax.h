@@ -58,8 +58,8 @@ void grax_repaint();
 // Returns true when any of them found work.
 bool host_pass();
 // Ends a pass: sleeps until the window or the controller may have work or
-// the audio device will have room for a unit (pcm_wait_us: at most a unit
-// and a device period, about 16.7 ms through a sound server). Returns at
+// the audio device will have room for a unit (pcm_wait_us: at most a unit,
+// about 11.6 ms). Returns at
 // once when work is already waiting: an event in Xlib's queue, room for a
 // unit, a controller time-out due.
 void host_wait();

@@ -21,7 +21,6 @@ int l2 = 0;
 
 int pcm_units_max = 4;
 unsigned long pcm_period = 0;
-unsigned long pcm_buffer = 0;
 long pcm_room = 0;
 long long pcm_room_grew_ns = 0;
 int pcm_underruns = 0;
@@ -97,7 +96,6 @@ void open_pcm() {
         buffer = granted_buffer;
         pcm_period = granted_period;
     }
-    pcm_buffer = buffer;
 
     snd_pcm_sw_params_malloc(&sw_params);
     snd_pcm_sw_params_current(playback_handle, sw_params);
@@ -190,16 +188,11 @@ long pcm_wait_us(long long now_ns) {
     // would keep the loop spinning.
     long long period_us = (period * 1000000 + rate - 1) / rate;
     if (us <= 0) us = period_us;
-    // A unit can take a unit and a period to come free, so that is the
-    // longest sleep; shorter when it would leave less than a unit in the
-    // buffer (long periods, a short buffer), but never shorter than a unit,
-    // which any buffer the program writes to can wait.
-    long long most = static_cast<long long>(frames) + period;
-    long long drain = static_cast<long long>(pcm_buffer) - static_cast<long long>(frames) - pcm_room;
-    if (drain < most) most = drain;
-    long long most_us = most * 1000000 / rate;
-    if (most_us < unit_us) most_us = unit_us;
-    return static_cast<long>(us < most_us ? us : most_us);
+    // Never longer than a unit, whatever the period: the loop looks at the
+    // device at least once a unit. When the period that completes the unit
+    // is due later than that, this wait ends early and the next one ends
+    // just after it.
+    return static_cast<long>(us < unit_us ? us : unit_us);
 }
 
 void pcm_closz() {

@@ -25,8 +25,6 @@ extern int l2;                     // frame being filled, 0..frames-1
 extern int pcm_units_max;
 // The device's period in frames, 0 until known: room appears in steps of it.
 extern unsigned long pcm_period;
-// The device buffer in frames as granted (1024 asked), 0 until known.
-extern unsigned long pcm_buffer;
 // Room the device reported at the last query of a fill pass, in frames;
 // negative when the query failed. The idle wait reads it.
 extern long pcm_room;
@@ -91,10 +89,9 @@ inline void pcm_convert_frame(int* pair, unsigned char* frame) {
 // for a unit, judged from the room of the last fill pass and the rate; 0 when
 // it has room now (or the query failed). When the period is known, room comes
 // a period at a time: the wait ends just after the period that completes the
-// unit, counted from when the last period was seen to come; never longer than
-// one unit plus one period (about 16.7 ms with periods of 113 frames), nor
-// than leaves less than a unit in the buffer. Without a period, the time the
-// missing frames take to play, at most one unit (about 11.6 ms).
+// unit, counted from when the last period was seen to come. Without a
+// period, the time the missing frames take to play. Never longer than one
+// unit (about 11.6 ms).
 long pcm_wait_us(long long now_ns);
 
 // Writes the line about recovered underruns to stderr when there are any and

@@ -275,13 +275,11 @@ protected:
         rate = 22050;
         frames = 256;
         pcm_period = 0;
-        pcm_buffer = 1024;
         pcm_room_grew_ns = t0;
     }
     void TearDown() override {
         rate = savedRate;
         pcm_period = 0;
-        pcm_buffer = 0;
     }
 };
 
@@ -313,12 +311,14 @@ TEST_F(PcmWait, EndsJustAfterThePeriodThatCompletesTheUnit) {
     EXPECT_EQ(pcm_wait_us(now), 5325);
     pcm_room = 100;  // two periods: t0 + 10249433 + 500000
     EXPECT_EQ(pcm_wait_us(now), 10450);
-    // Three periods: t0 + 15374149 + 500000, longer than a unit; the plain
-    // unit's wait would end between the second and the third period.
+    // Three periods: t0 + 15374149 + 500000, longer than a unit, so the
+    // wait is held to one unit (11609 µs) and the next one waits on.
     pcm_room = 20;
-    EXPECT_EQ(pcm_wait_us(now), 15575);
+    EXPECT_EQ(pcm_wait_us(now), 11609);
+    now = t0 + 11609000;
+    EXPECT_EQ(pcm_wait_us(now), 4266);
     pcm_room = 0;
-    EXPECT_EQ(pcm_wait_us(t0), 15875);
+    EXPECT_EQ(pcm_wait_us(t0), 11609);
 }
 
 TEST_F(PcmWait, APeriodOverdueIsLookedForAPeriodLater) {
@@ -329,25 +329,17 @@ TEST_F(PcmWait, APeriodOverdueIsLookedForAPeriodLater) {
     EXPECT_EQ(pcm_wait_us(t0), 5125);
 }
 
-TEST_F(PcmWait, NeverLongerThanAUnitAndAPeriodNorPastAUnitLeftInTheBuffer) {
-    // Periods of 512 frames: one is due 23720 µs after t0, but after 518
-    // frames (23492 µs) only a unit would be left of the 774 buffered.
+TEST_F(PcmWait, NeverLongerThanAUnit) {
+    // Periods of 512 frames: one is due 23720 µs after t0.
     pcm_period = 512;
     pcm_room = 250;
-    EXPECT_EQ(pcm_wait_us(t0), 23492);
-    // A buffer of 512: the unit's time is always allowed.
-    pcm_buffer = 512;
-    pcm_period = 113;
-    pcm_room = 0;
-    EXPECT_EQ(pcm_wait_us(t0), 11609);
-    // The buffer not known: the same.
-    pcm_buffer = 0;
     EXPECT_EQ(pcm_wait_us(t0), 11609);
     // A period seen to come long after it was due (a clock jump, a stamp
-    // from the future): still capped, at 369 frames = 16734 µs.
-    pcm_buffer = 1024;
+    // from the future).
+    pcm_period = 113;
+    pcm_room = 0;
     pcm_room_grew_ns = t0 + 1000000000;
-    EXPECT_EQ(pcm_wait_us(t0), 16734);
+    EXPECT_EQ(pcm_wait_us(t0), 11609);
 }
 
 TEST(PcmUnderruns, ReportedAtMostOnceASecondWithTheCount) {

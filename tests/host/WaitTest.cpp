@@ -56,17 +56,24 @@ TEST_F(HostWait, SleepsUntilTheDeviceHasRoomForAUnit) {
     EXPECT_LT(ms, 11.0);
 }
 
-TEST_F(HostWait, WithPeriodsSleepsPastAUnitUntilThePeriodThatCompletesIt) {
-    // Room in periods of 113 frames, the last one seen just now, none free:
-    // the third period completes the unit, 15.4 ms on (then half a ms more).
+TEST_F(HostWait, WithPeriodsSleepsUntilThePeriodThatCompletesTheUnit) {
+    // Room in periods of 113 frames, the last one seen just now. With 200
+    // frames free the next period completes the unit: 5.1 ms on, then half
+    // a ms more.
     pcm_period = 113;
-    pcm_buffer = 1024;
-    pcm_room = 0;
+    pcm_room = 200;
     pcm_room_grew_ns = pcm_clock_ns();
     double ms = timedWait();
+    EXPECT_GE(ms, 5.5);
+    EXPECT_LT(ms, 11.0);
+    // None free: the third period would be 15.4 ms on, but no wait is
+    // longer than a unit.
+    pcm_room = 0;
+    pcm_room_grew_ns = pcm_clock_ns();
+    ms = timedWait();
     pcm_period = 0;
-    EXPECT_GE(ms, 15.3);
-    EXPECT_LT(ms, 60.0);
+    EXPECT_GE(ms, 11.5);
+    EXPECT_LT(ms, 15.0);
 }
 
 TEST_F(HostWait, DoesNotSleepWhenWorkIsWaiting) {
