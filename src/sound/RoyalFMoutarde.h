@@ -128,7 +128,7 @@ public:
         // A period must have frames; a non-positive count would divide by
         // zero (or INT_MIN by -1), so it is taken as settled at the axes.
         if (frames <= 0) frame = frames = 1;
-        Lanes samples = ginger->gingLanes();
+        Lanes samples = ginger->stepFrame();
         storeLanes(voiceOut, samples);
         Lanes last = loadLanes(axisLast);
         Lanes moved = (loadLanes(axis) - last) * frame;
@@ -139,7 +139,11 @@ public:
         Lanes negative = level >> 31;  // all ones where the level is below 0
         Lanes positivePart = product & ~negative, negativePart = product & negative;
         for (int v = 0; v < 4; v++) mods[v] = ModPair{positivePart[v], negativePart[v]};
-        if (!inhibit) modulateVoices(level, product);
+        // The step has taken up the offsets; the next frame's are this
+        // frame's modulation, or none while it is off.
+        Lanes nume{}, deno{};
+        if (!inhibit) modulation(level, product, nume, deno);
+        ginger->setOffsets(nume, deno);
         mix(samples, level, frame, frames);
         return out;
     }
@@ -270,23 +274,21 @@ private:
                 }
     }
 
-    // Queues each voice's share of the sources' products, shifted by the
-    // depth (arithmetically, so a negative signal stays at least -1), as
-    // offsets for the target voices' next oscillator step. Of a source's
-    // pair only the part its level's sign fills can be non-zero, and that
-    // part is the product, so the product is what the masks pass on.
-    void modulateVoices(Lanes level, Lanes product) {
+    // Each voice's share of the sources' products, shifted by the depth
+    // (arithmetically, so a negative signal stays at least -1), summed per
+    // target voice into its numerator and denominator offsets. Of a
+    // source's pair only the part its level's sign fills can be non-zero,
+    // and that part is the product, so the product is what the masks pass
+    // on.
+    void modulation(Lanes level, Lanes product, Lanes& nume, Lanes& deno) {
         Lanes amount = product >> modShift;
         int signs = signBits(level);
-        Lanes nume{}, deno{};
 #pragma GCC unroll 4  // each lane then is taken by a fixed shuffle
         for (int s = 0; s < 4; s++) {
             Lanes share = lane(amount, s);
             nume += share & loadLanes(numeMask[signs][s]);
             deno += share & loadLanes(denoMask[signs][s]);
         }
-        // The step has just cleared the offsets, so these are their sums.
-        ginger->setOffsets(nume, deno);
     }
 
     // Linear ramp from `last` at frame 0 towards `now`; the product is taken

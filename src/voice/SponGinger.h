@@ -170,9 +170,7 @@ public:
     void moutardateNume(int voice, int d) { numeOffset[voice] += d; }
     void moutardateDeno(int voice, int d) { denoOffset[voice] += d; }
     // The four voices' offsets at once, lane v for voice v, replacing what
-    // they hold: for the FM generator, right after the frame's step has
-    // taken them up and left 0. Writing them without reading them back
-    // keeps the step's clearing out of the frame-to-frame chain.
+    // they hold: for the FM generator, after stepFrame has taken them up.
     void setOffsets(Lanes nume, Lanes deno) {
         storeLanes(numeOffset, nume);
         storeLanes(denoOffset, deno);
@@ -189,10 +187,15 @@ public:
     // four ging calls. The step size is asked for once: a second asking in
     // the same frame gives the same number, because the floor it may apply
     // to strittle already holds after the first.
-    void gingFrame(int* out) { storeLanes(out, gingLanes()); }
+    void gingFrame(int* out) {
+        storeLanes(out, stepFrame());
+        setOffsets(Lanes{}, Lanes{});
+    }
 
-    // The same samples as lanes, lane v for voice v.
-    [[gnu::always_inline]] Lanes gingLanes() {
+    // The same samples as lanes, lane v for voice v. The offsets are taken
+    // up but left as they were: the caller replaces them (setOffsets)
+    // before the next frame.
+    [[gnu::always_inline]] Lanes stepFrame() {
         int stepSize = chink->getStrittle();
         Lanes out;
         if (!stepLanes(stepSize, out)) {
@@ -200,8 +203,6 @@ public:
             for (int v = 0; v < kVoices; v++) samples[v] = step(v, stepSize);
             out = loadLanes(samples);
         }
-        storeLanes(numeOffset, Lanes{});
-        storeLanes(denoOffset, Lanes{});
         return out;
     }
 
