@@ -105,7 +105,10 @@ TEST_F(PulsePlayback, WaitingLoopKeepsUpAnswersEventsAndCostsLittle) {
 
 // Through the server, room comes in its periods (113 frames here), not in
 // units: the idle loop should still wake about once a unit, 86 times a
-// second, not again between periods to find the same room.
+// second, not again between periods to find the same room. A wait is never
+// longer than a unit, so the third period of a unit is sometimes waited for
+// twice: about 1.2 passes a unit, 0.2 of them empty (the loop that waited
+// for the missing frames' time made 2.5 and 1.5).
 TEST_F(PulsePlayback, IdleLoopWakesAboutOnceAUnit) {
     std::string why;
     for (int attempt = 0; attempt < 3; attempt++) {
@@ -114,9 +117,9 @@ TEST_F(PulsePlayback, IdleLoopWakesAboutOnceAUnit) {
         std::ostringstream w;
         double units_per_s = f["expected"] / f["seconds"] / 256;
         if (f["lost_units"] != 0) w << "lost units " << f["lost_units"] << "; ";
-        if (f["passes_per_s"] > units_per_s * 1.25)
+        if (f["passes_per_s"] > units_per_s * 1.4)
             w << f["passes_per_s"] << " passes a second for " << units_per_s << " units; ";
-        if (f["idle_per_s"] > units_per_s * 0.25) w << f["idle_per_s"] << " passes a second found nothing; ";
+        if (f["idle_per_s"] > units_per_s * 0.4) w << f["idle_per_s"] << " passes a second found nothing; ";
         why = w.str();
         if (why.empty()) break;
         printf("attempt %d: %s\n", attempt + 1, why.c_str());
