@@ -28,8 +28,11 @@ public:
           next(nullptr), prev(nullptr), technicalValue(0), numbers(numbers) {
         setNume(n);
         setDeno(d);
-        technicalValue = static_cast<float>(static_cast<long double>(nume->getValue()) / deno->getValue());
+        technicalValue = valueOf(nume->getValue(), deno->getValue());
     }
+
+    // The technical value of n/d, as every node holds it.
+    static float valueOf(int n, int d) { return static_cast<float>(static_cast<long double>(n) / d); }
     RatChord(const RatChord&) = delete;
     RatChord& operator=(const RatChord&) = delete;
 
