@@ -77,6 +77,11 @@ public:
     // One frame: (left, right), valid until the generator's next frame.
     int* ging(int frame, int frames) { return rfm->gingModulate(frame, frames); }
 
+    // The same frame in the generator's two halves: gingVoices, then
+    // gingMix, is exactly ging.
+    void gingVoices() { rfm->stepVoices(); }
+    int* gingMix(int frame, int frames) { return rfm->modulateAndMix(frame, frames); }
+
     // End of one audio period.
     void beging() { rfm->beging(); }
 

@@ -127,13 +127,27 @@ public:
 
     // One frame: the sum of the situations' pairs (only the selected one in
     // solo mode). Returns the address of (left, right).
+    //
+    // Every situation's oscillators step first, then every situation
+    // modulates and mixes. Each half of a situation's frame is one long
+    // chain of dependent steps, and situations share nothing in a frame, so
+    // taking the halves in turn over all situations lets the CPU work on
+    // the chains of several situations at once; one whole frame after the
+    // other left it only the end of one and the start of the next.
     LANES_FRAME int* gingness(int a, int b) {
-        mixed[0] = mixed[1] = 0;
+        int left = 0, right = 0;
         if (solo) {
-            if (count > 0) addPair(situations[selected]->ging(a, b));
+            if (count > 0) addPair(situations[selected]->ging(a, b), left, right);
         } else {
-            for (int k = 0; k < count; k++) addPair(situations[k]->ging(a, b));
+            // Local copies, so the stores of the situations' frames cannot
+            // make the loops read them again.
+            int n = count;
+            ChubberySituation* const* all = situations;
+            for (int k = 0; k < n; k++) all[k]->gingVoices();
+            for (int k = 0; k < n; k++) addPair(all[k]->gingMix(a, b), left, right);
         }
+        mixed[0] = left;
+        mixed[1] = right;
         return mixed;
     }
 
@@ -225,9 +239,9 @@ private:
         return (count < kMaxAdded ? count : kMaxAdded) - 1;
     }
 
-    void addPair(const int* pair) {
-        mixed[0] += pair[0];
-        mixed[1] += pair[1];
+    static void addPair(const int* pair, int& left, int& right) {
+        left += pair[0];
+        right += pair[1];
     }
 
     static void fill(XColor* c, int x, int y, unsigned w, unsigned h) {

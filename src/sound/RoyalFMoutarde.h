@@ -125,11 +125,21 @@ public:
     // One audio frame, `frame` of `frames` (0..255 of 256 from the host).
     // Returns {outLeft, outRight}, valid until the next call.
     int* gingModulate(int frame, int frames) {
+        stepVoices();
+        return modulateAndMix(frame, frames);
+    }
+
+    // A frame in two halves, for a bank that runs each half over all its
+    // situations in turn (see the bank's frame): first the oscillators'
+    // step into voiceOut, then the levels, the modulation and the mix.
+    // The two in that order are exactly gingModulate.
+    void stepVoices() { storeLanes(voiceOut, ginger->stepFrame()); }
+
+    int* modulateAndMix(int frame, int frames) {
         // A period must have frames; a non-positive count would divide by
         // zero (or INT_MIN by -1), so it is taken as settled at the axes.
         if (frames <= 0) frame = frames = 1;
-        Lanes samples = ginger->stepFrame();
-        storeLanes(voiceOut, samples);
+        Lanes samples = loadLanes(voiceOut);
         Lanes last = loadLanes(axisLast);
         Lanes moved = (loadLanes(axis) - last) * frame;
         // Chosen once a frame rather than in each ramp, so that the host's
@@ -250,15 +260,15 @@ private:
     int denals[4][4];
     int modShift;
     // The matrices as masks, for each pattern of the levels' signs (bit s
-    // set when source s's level is below 0), [pattern][source s][target i]:
-    // all ones where row i's cell for source s reads the part of the
-    // source's pair that its level's sign fills (a positive cell reads
-    // modPositive, a negative one modNegative). Rebuilt whenever a matrix
-    // changes, so a frame needs no branches and one masked sum per target
-    // instead of a call per cell (the offsets only add, so the sum is the
-    // same number the cell-by-cell calls would leave).
-    int numeMask[16][4][4];
-    int denoMask[16][4][4];
+    // set when source s's level is below 0), [pattern][source s]: lane i
+    // (numerator) and lane 4 + i (denominator) are all ones where row i's
+    // cell for source s reads the part of the source's pair that its
+    // level's sign fills (a positive cell reads modPositive, a negative one
+    // modNegative). Rebuilt whenever a matrix changes, so a frame needs no
+    // branches and one masked sum per source for both matrices instead of
+    // a call per cell (the offsets only add, so the sum is the same number
+    // the cell-by-cell calls would leave).
+    WideLanes routeMasks[16][4];
 
     // Brings the state derived from the matrices and bitshift up to date;
     // called wherever they change (setters, mouse, loading, copying).
@@ -269,8 +279,8 @@ private:
                 for (int c = 0; c < 4; c++) {
                     int s = (i + c) & 3;
                     bool below = (signs >> s) & 1;
-                    numeMask[signs][s][i] = (below ? numals[i][c] < 0 : numals[i][c] > 0) ? -1 : 0;
-                    denoMask[signs][s][i] = (below ? denals[i][c] < 0 : denals[i][c] > 0) ? -1 : 0;
+                    routeMasks[signs][s][i] = (below ? numals[i][c] < 0 : numals[i][c] > 0) ? -1 : 0;
+                    routeMasks[signs][s][4 + i] = (below ? denals[i][c] < 0 : denals[i][c] > 0) ? -1 : 0;
                 }
     }
 
@@ -282,13 +292,11 @@ private:
     // on.
     void modulation(Lanes level, Lanes product, Lanes& nume, Lanes& deno) {
         Lanes amount = product >> modShift;
-        int signs = signBits(level);
-#pragma GCC unroll 4  // each lane then is taken by a fixed shuffle
-        for (int s = 0; s < 4; s++) {
-            Lanes share = lane(amount, s);
-            nume += share & loadLanes(numeMask[signs][s]);
-            deno += share & loadLanes(denoMask[signs][s]);
-        }
+        const WideLanes* masks = routeMasks[signBits(level)];
+        WideLanes sums = (wideLane<0>(amount) & masks[0]) + (wideLane<1>(amount) & masks[1]) +
+                         (wideLane<2>(amount) & masks[2]) + (wideLane<3>(amount) & masks[3]);
+        nume = lowLanes(sums);
+        deno = highLanes(sums);
     }
 
     // Linear ramp from `last` at frame 0 towards `now`; the product is taken

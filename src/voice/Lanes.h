@@ -6,6 +6,8 @@
 // (-fwrapv); comparisons give all ones (true) or 0 per lane; shifts are
 // arithmetic and take counts 0..31 only.
 // DoubleLanes: the same four voices as doubles, for the phase division.
+// WideLanes: eight ints, two sets of four voices side by side (one
+// 256-bit register where the machine has them).
 #pragma once
 
 #include <cstring>
@@ -16,6 +18,7 @@
 
 using Lanes = int __attribute__((vector_size(16)));
 using DoubleLanes = double __attribute__((vector_size(32)));
+using WideLanes = int __attribute__((vector_size(32)));
 
 // For the function that runs a bank's frame: compiled twice, for every
 // x86-64 and for those with AVX2 (x86-64-v3), where the lanes need fewer
@@ -41,15 +44,20 @@ inline void storeLanes(int* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
 
 inline Lanes everyLane(int x) { return Lanes{x, x, x, x}; }
 
-// Lane i of v in all four lanes.
-inline Lanes lane(Lanes v, int i) { return everyLane(v[i]); }
-
 // a where the mask is all ones, b where it is 0 (masks come from
 // comparisons).
 inline Lanes pick(Lanes mask, Lanes a, Lanes b) { return mask ? a : b; }
 
 inline Lanes largerOf(Lanes a, Lanes b) { return a > b ? a : b; }
 inline Lanes smallerOf(Lanes a, Lanes b) { return a < b ? a : b; }
+
+// Lane i of v in all eight lanes.
+template <int i>
+inline WideLanes wideLane(Lanes v) {
+    return __builtin_shufflevector(v, v, i, i, i, i, i, i, i, i);
+}
+inline Lanes lowLanes(WideLanes v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3); }
+inline Lanes highLanes(WideLanes v) { return __builtin_shufflevector(v, v, 4, 5, 6, 7); }
 
 // Bit i set when lane i is below 0.
 inline int signBits(Lanes v) {
@@ -62,6 +70,9 @@ inline int signBits(Lanes v) {
 
 // Whether any lane of a mask (all ones or 0 per lane) is set.
 inline bool anyLane(Lanes mask) { return signBits(mask) != 0; }
+
+// Whether every lane of a mask is set.
+inline bool allLanes(Lanes mask) { return signBits(mask) == 15; }
 
 // The sum of the four lanes of a in lane 0 and of b in lane 1; the sums
 // wrap like scalar additions in any order.

@@ -377,8 +377,9 @@ private:
 
     // The four steps at once: the same phases, directions and outputs as
     // four calls of step. The overshoot past an edge is split into whole
-    // spans and a rest by a division in doubles, exact here (see
-    // spansOf). Returns false, having changed nothing, for the two cases
+    // spans and a rest by a division (see spansOf), done in every frame:
+    // whether a voice folds in a frame is the kind of branch a CPU cannot
+    // foresee. Returns false, having changed nothing, for the two cases
     // left to step: a span too large for an int (E wraps), and a triangle
     // past both edges at once (only possible when wrapped arithmetic meets
     // a span of over 2^30).
@@ -396,23 +397,21 @@ private:
         Lanes down = -A - p;
         Lanes top = up >= 0;
         // A sawtooth only ever folds at the top.
-        Lanes bottom = (down >= 0) & everyLane(quiznoquantan ? 0 : -1);
+        Lanes bottom = (down >= 0) & (everyLane(quiznoquantan) == 0);
         if (anyLane((E <= 0) | (top & bottom))) return false;
-        if (quiznoquantan) dir = everyLane(1);
         Lanes crossed = top | bottom;
-        if (anyLane(crossed)) {
-            Lanes over = pick(top, up, down);
-            Lanes spans = spansOf(over, E);
-            Lanes rest = over - spans * E;
-            if (quiznoquantan) {
-                p = pick(top, rest - A, p);
-            } else {
-                // Leaving upward: an odd number of spans past the top, or
-                // an even number past the bottom.
-                Lanes rising = -(spans & 1) ^ bottom;
-                p = pick(crossed, pick(rising, rest - A, A - rest), p);
-                dir = pick(crossed, pick(rising, everyLane(1), everyLane(-1)), dir);
-            }
+        Lanes over = pick(top, up, down);
+        Lanes spans = spansOf(over, E);
+        Lanes rest = over - spans * E;
+        if (quiznoquantan) {
+            p = pick(top, rest - A, p);
+            dir = everyLane(1);
+        } else {
+            // Leaving upward: an odd number of spans past the top, or an
+            // even number past the bottom.
+            Lanes rising = -(spans & 1) ^ bottom;
+            p = pick(crossed, pick(rising, rest - A, A - rest), p);
+            dir = pick(crossed, pick(rising, everyLane(1), everyLane(-1)), dir);
         }
         storeLanes(phase, p);
         storeLanes(direction, dir);
@@ -425,19 +424,27 @@ private:
         return true;
     }
 
-    // over / E truncated, as the int division gives it, for E > 0 and any
-    // int over. Dividing in doubles is exact enough: the division rounds by
-    // at most |over / E| × 2^-53 <= 2^-22 / E, and a quotient that is not
-    // whole lies at least 1/E away from every whole number.
+    // over / E truncated, as the int division gives it, where over >= 0
+    // and E > 0 (other lanes get some number, unused). E is 2048 × m with
+    // m < 2^20, and whole divisions nest: over / E = (over / 2048) / m.
+    // That second division is exact in floats: both terms are below 2^20,
+    // so they convert exactly, and the quotient rounds by less than
+    // 2^-4 / m, while a quotient that is not whole lies at least 1/m away
+    // from every whole number.
     static Lanes spansOf(Lanes over, Lanes E) {
-        DoubleLanes q = __builtin_convertvector(over, DoubleLanes) / __builtin_convertvector(E, DoubleLanes);
+        using FloatLanes = float __attribute__((vector_size(16)));
+        FloatLanes q = __builtin_convertvector(over >> 11, FloatLanes) / __builtin_convertvector(E >> 11, FloatLanes);
         return __builtin_convertvector(q, Lanes);
     }
 
     // Retakes the ratio lanes when a ratio has changed since; rat is open
     // to the situation and to tests, so a change is found by comparing.
+    // The pointers are compared as int lanes, two halves each, which takes
+    // a third of the instructions of a byte comparison.
     void refreshLanes() {
-        if (std::memcmp(laneRat, rat, sizeof rat) == 0) return;
+        static_assert(sizeof rat == 2 * sizeof(Lanes), "four pointers fill two int lanes");
+        auto half = [](RatChord* const* p, int h) { return loadLanes(reinterpret_cast<const int*>(p) + 4 * h); };
+        if (allLanes((half(rat, 0) == half(laneRat, 0)) & (half(rat, 1) == half(laneRat, 1)))) return;
         for (int v = 0; v < kVoices; v++) {
             laneRat[v] = rat[v];
             laneNume[v] = rat[v]->getNume();

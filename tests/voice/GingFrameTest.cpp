@@ -8,6 +8,7 @@
 #include <climits>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -219,4 +220,54 @@ TEST(GingFrame, HugeSpansFoldByTheSameRules) {
     EXPECT_EQ(p2, 1073738275);
     EXPECT_EQ(d2, 1);
     EXPECT_EQ(out[3], 1073738275);
+}
+
+// The whole spans of an overshoot are found by a float division of
+// over / 2048 by E / 2048. The four voices step by 1 from just below an
+// edge to exactly `over` past it, for spans E = 2048 × m from the smallest
+// to the largest an int holds, and overshoots next to every few whole
+// numbers of spans up to the largest that fits: where a rounding error
+// would show first. Triangle and sawtooth, upward and downward, against
+// the plain rules.
+TEST(GingFrame, FoldSpansExactAtEveryScale) {
+    const int ms[] = {1, 2, 3, 7, 255, 256, 1000, 4093, 65521, (1 << 19) - 1, 1 << 19, (1 << 19) + 1, (1 << 20) - 3};
+    std::mt19937 rng(1208);
+    long checked = 0;
+    for (int m : ms) {
+        long long A = 1024LL * m, E = 2 * A;
+        long long most = (INT_MAX - A) / E;  // whole spans an int phase can overshoot
+        std::vector<long long> overs;
+        for (long long k : {0LL, 1LL, 2LL, 3LL, most / 2, most - 1, most}) {
+            if (k < 0 || k > most) continue;
+            for (long long d : {-1LL, 0LL, 1LL, E - 1}) overs.push_back(k * E + d);
+        }
+        for (int i = 0; i < 200; i++) overs.push_back(static_cast<long long>(rng() % (most * E + E)));
+        for (long long o : overs) {
+            if (o < 0 || o > INT_MAX - A) continue;
+            for (int sawtooth = 0; sawtooth < 2; sawtooth++)
+                for (int side : {1, -1}) {
+                    if (sawtooth && side == -1) continue;  // a sawtooth folds only at the top
+                    int start = static_cast<int>(side == 1 ? A + o - 1 : -A - o + 1);
+                    Rig r;
+                    loadSelector(r, 8, 1);  // step size 1
+                    r.ginger.gingzgongz = 1;
+                    r.ginger.quiznoquantan = sawtooth;
+                    PlainVoice plain{start, side, 0, m - 1};
+                    for (int v = 0; v < 4; v++) {
+                        r.setRat(v, 1, 1);
+                        r.ginger.phase[v] = start;
+                        r.ginger.direction[v] = side;
+                        r.ginger.denoOffset[v] = m - 1;
+                    }
+                    int out[4];
+                    r.ginger.gingFrame(out);
+                    int expected = plain.next(1, 1, 1, sawtooth, true);
+                    ASSERT_EQ(out[0], expected) << "m " << m << " over " << o << " side " << side;
+                    ASSERT_EQ(r.ginger.phase[0], plain.phase) << "m " << m << " over " << o;
+                    ASSERT_EQ(r.ginger.direction[0], plain.direction) << "m " << m << " over " << o;
+                    checked++;
+                }
+        }
+    }
+    EXPECT_GT(checked, 13 * 200 * 2);
 }
