@@ -131,15 +131,16 @@ public:
 
     // A frame in two halves, for a bank that runs each half over all its
     // situations in turn (see the bank's frame): first the oscillators'
-    // step into voiceOut, then the levels, the modulation and the mix.
-    // The two in that order are exactly gingModulate.
-    void stepVoices() { storeLanes(voiceOut, ginger->stepFrame()); }
+    // step, then their samples (voiceOut), the levels, the modulation and
+    // the mix. The two in that order are exactly gingModulate.
+    void stepVoices() { ginger->stepFrame(); }
 
     int* modulateAndMix(int frame, int frames) {
         // A period must have frames; a non-positive count would divide by
         // zero (or INT_MIN by -1), so it is taken as settled at the axes.
         if (frames <= 0) frame = frames = 1;
-        Lanes samples = loadLanes(voiceOut);
+        Lanes samples = ginger->frameSamples();
+        storeLanes(voiceOut, samples);
         Lanes last = loadLanes(axisLast);
         Lanes moved = (loadLanes(axis) - last) * frame;
         // Chosen once a frame rather than in each ramp, so that the host's

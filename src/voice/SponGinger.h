@@ -188,22 +188,25 @@ public:
     // the same frame gives the same number, because the floor it may apply
     // to strittle already holds after the first.
     void gingFrame(int* out) {
-        storeLanes(out, stepFrame());
+        stepFrame();
+        storeLanes(out, frameSamples());
         setOffsets(Lanes{}, Lanes{});
     }
 
-    // The same samples as lanes, lane v for voice v. The offsets are taken
-    // up but left as they were: the caller replaces them (setOffsets)
-    // before the next frame.
-    [[gnu::always_inline]] Lanes stepFrame() {
+    // One step of each voice. The offsets are taken up but left as they
+    // were: the caller replaces them (setOffsets) before the next frame.
+    [[gnu::always_inline]] void stepFrame() {
         int stepSize = chink->getStrittle();
-        Lanes out;
-        if (!stepLanes(stepSize, out)) {
-            int samples[kVoices];
-            for (int v = 0; v < kVoices; v++) samples[v] = step(v, stepSize);
-            out = loadLanes(samples);
-        }
-        return out;
+        if (!stepLanes(stepSize))
+            for (int v = 0; v < kVoices; v++) step(v, stepSize);
+    }
+
+    // The samples the last stepFrame left, lane v for voice v: what ging
+    // returns, worked out from the phase and direction a step leaves.
+    [[gnu::always_inline]] Lanes frameSamples() {
+        if (!gingzgongz) return loadLanes(direction) * kUnit;
+        DoubleLanes quotient = __builtin_convertvector(loadLanes(phase), DoubleLanes) * laneReciprocal;
+        return __builtin_convertvector(quotient, Lanes);
     }
 
     BoxRect* getNumeRect() { return numeBoxes; }
@@ -375,15 +378,15 @@ private:
         return gingzgongz ? p / r->getDeno() : direction[voice] * kUnit;
     }
 
-    // The four steps at once: the same phases, directions and outputs as
-    // four calls of step. The overshoot past an edge is split into whole
+    // The four steps at once: the same phases and directions as four calls
+    // of step (their outputs follow from those, see frameSamples). The overshoot past an edge is split into whole
     // spans and a rest by a division (see spansOf), done in every frame:
     // whether a voice folds in a frame is the kind of branch a CPU cannot
     // foresee. Returns false, having changed nothing, for the two cases
     // left to step: a span too large for an int (E wraps), and a triangle
     // past both edges at once (only possible when wrapped arithmetic meets
     // a span of over 2^30).
-    [[gnu::always_inline]] bool stepLanes(int stepSize, Lanes& out) {
+    [[gnu::always_inline]] bool stepLanes(int stepSize) {
         refreshLanes();
         Lanes A = (loadLanes(denoOffset) + laneDeno) * kUnit;
         A = largerOf(A, everyLane(kUnit));
@@ -415,12 +418,6 @@ private:
         }
         storeLanes(phase, p);
         storeLanes(direction, dir);
-        if (gingzgongz) {
-            DoubleLanes quotient = __builtin_convertvector(p, DoubleLanes) * laneReciprocal;
-            out = __builtin_convertvector(quotient, Lanes);
-        } else {
-            out = dir * kUnit;
-        }
         return true;
     }
 
