@@ -77,10 +77,12 @@ public:
     // One frame: (left, right), valid until the generator's next frame.
     int* ging(int frame, int frames) { return rfm->gingModulate(frame, frames); }
 
-    // The same frame in the generator's two halves: gingVoices, then
-    // gingMix, is exactly ging.
-    void gingVoices() { rfm->stepVoices(); }
-    int* gingMix(int frame, int frames) { return rfm->modulateAndMix(frame, frames); }
+    // The same frame in two halves: gingVoices, then gingMix, is exactly
+    // ging. They reach the ratio set directly rather than through the
+    // generator (which holds the same one), one pointer fewer to follow
+    // before the work can start.
+    void gingVoices() { ginger->stepFrame(); }
+    int* gingMix(int frame, int frames) { return rfm->modulateAndMix(ginger->frameSamples(), frame, frames); }
 
     // End of one audio period.
     void beging() { rfm->beging(); }

@@ -125,21 +125,17 @@ public:
     // One audio frame, `frame` of `frames` (0..255 of 256 from the host).
     // Returns {outLeft, outRight}, valid until the next call.
     int* gingModulate(int frame, int frames) {
-        stepVoices();
-        return modulateAndMix(frame, frames);
+        ginger->stepFrame();
+        return modulateAndMix(ginger->frameSamples(), frame, frames);
     }
 
-    // A frame in two halves, for a bank that runs each half over all its
-    // situations in turn (see the bank's frame): first the oscillators'
-    // step, then their samples (voiceOut), the levels, the modulation and
-    // the mix. The two in that order are exactly gingModulate.
-    void stepVoices() { ginger->stepFrame(); }
-
-    int* modulateAndMix(int frame, int frames) {
+    // The frame after the oscillators' step, from their samples: voiceOut,
+    // the levels, the modulation and the mix. A bank runs the step and this
+    // in two passes over all its situations (see the bank's frame).
+    int* modulateAndMix(Lanes samples, int frame, int frames) {
         // A period must have frames; a non-positive count would divide by
         // zero (or INT_MIN by -1), so it is taken as settled at the axes.
         if (frames <= 0) frame = frames = 1;
-        Lanes samples = ginger->frameSamples();
         storeLanes(voiceOut, samples);
         Lanes last = loadLanes(axisLast);
         Lanes moved = (loadLanes(axis) - last) * frame;
