@@ -59,6 +59,14 @@ inline WideLanes wideLane(Lanes v) {
 inline Lanes lowLanes(WideLanes v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3); }
 inline Lanes highLanes(WideLanes v) { return __builtin_shufflevector(v, v, 4, 5, 6, 7); }
 
+// The four lanes as doubles (exact). Written lane by lane because GCC
+// makes that one instruction with AVX, where a vector conversion comes out
+// as two halves and a merge.
+inline DoubleLanes toDoubles(Lanes v) {
+    return DoubleLanes{static_cast<double>(v[0]), static_cast<double>(v[1]), static_cast<double>(v[2]),
+                       static_cast<double>(v[3])};
+}
+
 // Bit i set when lane i is below 0.
 inline int signBits(Lanes v) {
 #ifdef __SSE2__

@@ -205,7 +205,7 @@ public:
     // returns, worked out from the phase and direction a step leaves.
     [[gnu::always_inline]] Lanes frameSamples() {
         if (!gingzgongz) return loadLanes(direction) * kUnit;
-        DoubleLanes quotient = __builtin_convertvector(loadLanes(phase), DoubleLanes) * laneReciprocal;
+        DoubleLanes quotient = toDoubles(loadLanes(phase)) * laneReciprocal;
         return __builtin_convertvector(quotient, Lanes);
     }
 
