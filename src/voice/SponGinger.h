@@ -379,10 +379,10 @@ private:
     }
 
     // The four steps at once: the same phases and directions as four calls
-    // of step (their outputs follow from those, see frameSamples). The overshoot past an edge is split into whole
-    // spans and a rest by a division (see spansOf), done in every frame:
-    // whether a voice folds in a frame is the kind of branch a CPU cannot
-    // foresee. Returns false, having changed nothing, for the two cases
+    // of step (their outputs follow from those, see frameSamples). The
+    // overshoot past an edge is split into whole spans and a rest by a
+    // division (see spansOf), done in every frame: whether a voice folds in
+    // a given frame is a branch a CPU cannot foresee. Returns false, having changed nothing, for the two cases
     // left to step: a span too large for an int (E wraps), and a triangle
     // past both edges at once (only possible when wrapped arithmetic meets
     // a span of over 2^30).
@@ -436,8 +436,8 @@ private:
 
     // Retakes the ratio lanes when a ratio has changed since; rat is open
     // to the situation and to tests, so a change is found by comparing.
-    // The pointers are compared as int lanes, two halves each, which takes
-    // a third of the instructions of a byte comparison.
+    // The pointers are compared as int lanes (equal pointers have equal
+    // halves): two vector comparisons instead of a byte comparison.
     void refreshLanes() {
         static_assert(sizeof rat == 2 * sizeof(Lanes), "four pointers fill two int lanes");
         auto half = [](RatChord* const* p, int h) { return loadLanes(reinterpret_cast<const int*>(p) + 4 * h); };
