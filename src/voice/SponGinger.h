@@ -22,7 +22,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 class SponGinger {
 public:
