@@ -59,7 +59,6 @@ void grax_repaint();
 bool host_pass();
 // Ends a pass: sleeps until the window or the controller may have work or
 // the audio device will have room for a unit (pcm_wait_us: at most a unit,
-// about 11.6 ms). Returns at
-// once when work is already waiting: an event in Xlib's queue, room for a
-// unit, a controller time-out due.
+// about 11.6 ms). Returns at once when work is already waiting: an event in
+// Xlib's queue, room for a unit, a controller time-out due.
 void host_wait();

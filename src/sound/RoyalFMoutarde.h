@@ -137,11 +137,7 @@ public:
         // zero (or INT_MIN by -1), so it is taken as settled at the axes.
         if (frames <= 0) frame = frames = 1;
         storeLanes(voiceOut, samples);
-        Lanes last = loadLanes(axisLast);
-        Lanes moved = (loadLanes(axis) - last) * frame;
-        // Chosen once a frame rather than in each ramp, so that the host's
-        // period length reaches the ramps as a constant.
-        Lanes level = last + (frames == kPeriod ? moved / kPeriod : moved / frames);
+        Lanes level = ramp(loadLanes(axis), loadLanes(axisLast), frame, frames);
         Lanes product = samples * level;
         Lanes negative = level >> 31;  // all ones where the level is below 0
         Lanes positivePart = product & ~negative, negativePart = product & negative;
@@ -296,16 +292,22 @@ private:
         deno = highLanes(sums);
     }
 
-    // Linear ramp from `last` at frame 0 towards `now`; the product is taken
-    // first and the division truncates toward zero. frames > 0.
-    static int ramp(int now, int last, int frame, int frames) {
-        int x = (now - last) * frame;
+    // Linear ramp from `last` at frame 0 towards `now`, for one level (int)
+    // or the four voices' (Lanes); the product is taken first and the
+    // division truncates toward zero. frames > 0. The host's period length
+    // is told apart so that its division is by a constant.
+    template <class T>
+    static T ramp(T now, T last, int frame, int frames) {
+        T x = (now - last) * frame;
         return last + (frames == kPeriod ? x / kPeriod : x / frames);
     }
 
     // Silences levels within ±3 and moves the others 3 toward zero.
     static constexpr int kDeadZone = 3;
     static int deadZone(int x) { return x - std::clamp(x, -kDeadZone, kDeadZone); }
+    static Lanes deadZone(Lanes x) {
+        return x - smallerOf(largerOf(x, everyLane(-kDeadZone)), everyLane(kDeadZone));
+    }
 
     // Adds one voice at mix level g: left when g >= 0, right (its polarity
     // inverted by the negative level) when below.
@@ -328,7 +330,7 @@ private:
             if (barre->isQueenPresent()) sound(g, barre->getFocius2() & 3);
             return;
         }
-        Lanes g = level - smallerOf(largerOf(level, everyLane(-kDeadZone)), everyLane(kDeadZone));
+        Lanes g = deadZone(level);
         Lanes product = g * samples;
         Lanes right = g >> 31;
         Lanes sums = sumPairs(product & ~right, product & right);
