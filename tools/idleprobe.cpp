@@ -2,7 +2,7 @@
 // device "default") for a while with either main loop and reports what it
 // cost and how well it kept up:
 //
-//   quorvanel-idleprobe busy|wait SECONDS [EVENTS_PER_SECOND [SITUATIONS]]
+//   quorvanel-idleprobe busy|wait SECONDS [EVENTS_PER_SECOND [SITUATIONS [LATENCY_MS]]]
 //
 // busy: every pass straight after the other (the loop without a wait);
 // wait: the program's loop, each pass ending in the wait, which sleeps
@@ -13,6 +13,7 @@
 // SITUATIONS (default 1) is how many situations the playing bank holds: the
 // first is duplicated until there are that many. 0 runs a silent stand-in
 // instead of the engine, to tell the host's cost from the engine's.
+// LATENCY_MS is the program's --latency (default: none).
 //
 // The result is one line of name=value fields on standard output: mode,
 // seconds (the measured span, which starts once the device has taken a
@@ -20,8 +21,10 @@
 // event sender, in percent of one core), frames (written in the span) and
 // expected (rate × seconds), lost_units (failed writes), events,
 // mean_latency_ms, max_latency_ms, engine, situations, passes_per_s (main
-// loop passes; waiting, about one a unit, 86 a second, when idle) and
-// idle_per_s (passes that found nothing: wakes that came too early).
+// loop passes; waiting, about one a unit, 86 a second, when idle),
+// idle_per_s (passes that found nothing: wakes that came too early),
+// buffer and period (frames, as the device granted them) and startup_lost
+// (failed writes before the measured span).
 #include "engine/AbstractChubEngine.h"
 #include "host/chub.h"
 #include "host/grax.h"
@@ -151,6 +154,10 @@ int main(int argc, char** argv) {
     double seconds = atof(argv[2]);
     int per_second = argc > 3 ? atoi(argv[3]) : 0;
     int situations = argc > 4 ? atoi(argv[4]) : 1;
+    if (argc > 5 && !pcm_latency_units(argv[5], pcm_buffer_units)) {
+        fprintf(stderr, "%s: bad LATENCY_MS %s\n", argv[0], argv[5]);
+        return 2;
+    }
     if (per_second > 0) XInitThreads();  // the sender has its own connection; be safe anyway
 
     open_grax();
@@ -161,6 +168,9 @@ int main(int argc, char** argv) {
     ProbeEngine probe(inner);
     abstr = &probe;
     for (int i = 1; i < situations; i++) abstr->dupe_chubbery();
+    pcm_start();
+    snd_pcm_uframes_t buffer = 0, period = 0;
+    snd_pcm_get_params(playback_handle, &buffer, &period);
 
     int count = static_cast<int>(per_second * (seconds + kMostWarmUp)) + 1;
     std::vector<std::atomic<long long>> times(per_second > 0 ? count : 0);
@@ -195,11 +205,13 @@ int main(int argc, char** argv) {
 
     unsigned long written = (pcm_units_written - units0) * frames;
     printf("mode=%s seconds=%.2f cpu_percent=%.2f frames=%lu expected=%.0f lost_units=%lu "
-           "events=%d mean_latency_ms=%.2f max_latency_ms=%.2f engine=%s situations=%d passes_per_s=%.0f idle_per_s=%.0f\n",
+           "events=%d mean_latency_ms=%.2f max_latency_ms=%.2f engine=%s situations=%d passes_per_s=%.0f idle_per_s=%.0f "
+           "buffer=%lu period=%lu startup_lost=%lu\n",
            wait ? "wait" : "busy", elapsed, 100 * cpu / elapsed, written, rate * elapsed,
            pcm_units_lost - lost0, probe.arrived - arrived0,
            probe.arrived ? probe.total_ns / 1e6 / probe.arrived : 0.0, probe.worst_ns / 1e6, inner ? "LaceyBanks" : "silent",
-           situations, passes / elapsed, idle / elapsed);
+           situations, passes / elapsed, idle / elapsed, static_cast<unsigned long>(buffer),
+           static_cast<unsigned long>(period), lost0);
     fflush(stdout);
     _exit(0);  // the program has no orderly shutdown; neither does its probe
 }

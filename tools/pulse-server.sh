@@ -2,9 +2,12 @@
 # A private PulseAudio server with one null sink "q", for tests and
 # measurements that play to a real sound server.
 #
-#   tools/pulse-server.sh start DIR   starts it under DIR, prints the shell
-#                                     exports a client needs (eval them)
-#   tools/pulse-server.sh stop DIR    stops it
+#   tools/pulse-server.sh start DIR [LEVEL]   starts it under DIR, prints
+#                       the shell exports a client needs (eval them); it logs
+#                       to DIR/pulse.log at LEVEL (0..4, default the server's
+#                       own; 4 logs "Implicit underrun" whenever a stream runs
+#                       dry)
+#   tools/pulse-server.sh stop DIR            stops it
 #
 # Clients get HOME=DIR/home, whose .asoundrc points ALSA's "default" at the
 # server (tests/host/alsa/pulse.asoundrc), and never start a server of their
@@ -12,7 +15,8 @@
 set -e
 cmd=$1
 dir=$2
-[ -n "$dir" ] || { echo "usage: $0 start|stop DIR" >&2; exit 2; }
+level=$3
+[ -n "$dir" ] || { echo "usage: $0 start|stop DIR [LEVEL]" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 case "$cmd" in
 start)
@@ -21,7 +25,7 @@ start)
     cp "$root/tests/host/alsa/pulse.asoundrc" "$dir/home/.asoundrc"
     echo "autospawn = no" > "$dir/client.conf"
     XDG_RUNTIME_DIR="$dir/run" HOME="$dir/home" pulseaudio --daemonize=yes \
-        --exit-idle-time=-1 -n --log-target=file:"$dir/pulse.log" \
+        --exit-idle-time=-1 -n --log-target=file:"$dir/pulse.log" ${level:+--log-level=$level} \
         --load="module-null-sink sink_name=q" \
         --load="module-native-protocol-unix auth-anonymous=1" 2>/dev/null
     i=0
@@ -38,7 +42,7 @@ stop)
     fi
     ;;
 *)
-    echo "usage: $0 start|stop DIR" >&2
+    echo "usage: $0 start|stop DIR [LEVEL]" >&2
     exit 2
     ;;
 esac

@@ -19,6 +19,7 @@ long pcmreturn = 0;
 snd_pcm_sw_params_t* sw_params = nullptr;
 int l2 = 0;
 
+int pcm_buffer_units = 0;
 int pcm_units_max = 4;
 unsigned long pcm_period = 0;
 long pcm_room = 0;
@@ -34,6 +35,40 @@ namespace {
 constexpr long long kPeriodLateNs = 500000;
 
 long long last_underrun_line_ms = -1000000;
+
+// --latency: two units are the least that lets the loop write one unit
+// while the device plays the other; 32 units (371 ms) is far past anything
+// a player would choose. The milliseconds are counted at the rate asked,
+// which is what a player hears.
+constexpr long kLeastLatencyMs = 23;   // 2 units: 23.2 ms
+constexpr long kMostLatencyMs = 371;   // 32 units: 371.5 ms
+constexpr long kRateAsked = 22050;
+
+// The start threshold open_pcm set: the buffer asked, at most the buffer
+// granted, so playback restarts only with a full buffer after an underrun
+// (and can restart at all when the device granted less than was asked).
+snd_pcm_uframes_t start_frames = 0;
+
+// Output delay statistics (QUORVANEL_DELAY_STATS): a histogram by frames,
+// the last bin holding everything from it on, so the audio path only counts.
+constexpr int kDelayBins = 16384;  // 0.74 s at 22050
+constexpr long long kDelayLineMs = 5000;
+bool delay_stats = false;
+unsigned long delay_histogram[kDelayBins];
+unsigned long delay_writes = 0;
+long delay_most = -1;
+long long last_delay_line_ms = 0;
+
+void count_delay() {
+    snd_pcm_sframes_t delay;
+    if (snd_pcm_delay(playback_handle, &delay) < 0) return;
+    long d = delay < 0 ? 0 : static_cast<long>(delay);
+    delay_histogram[d < kDelayBins ? d : kDelayBins - 1]++;
+    delay_writes++;
+    if (d > delay_most) delay_most = d;
+}
+
+double frames_ms(long f) { return rate ? f * 1000.0 / rate : -1; }
 
 long long monotonic_ns() {
     timespec t;
@@ -53,7 +88,9 @@ void note_room(long room) {
 }
 
 long alsa_write(const unsigned char* unit, unsigned long count) {
-    return snd_pcm_writei(playback_handle, unit, count);
+    long written = snd_pcm_writei(playback_handle, unit, count);
+    if (delay_stats && written > 0) count_delay();
+    return written;
 }
 long alsa_room() { return snd_pcm_avail_update(playback_handle); }
 void alsa_recover() { snd_pcm_prepare(playback_handle); }
@@ -63,6 +100,8 @@ const PcmSink alsa_sink = {alsa_write, alsa_room, alsa_recover};
 }  // namespace
 
 long long (*pcm_clock_ns)() = monotonic_ns;
+void (*pcm_before_unit)() = nullptr;
+void (*pcm_after_unit)() = nullptr;
 
 void open_pcm() {
     printf("  %s\n", snd_pcm_stream_name(SND_PCM_STREAM_PLAYBACK));
@@ -87,8 +126,38 @@ void open_pcm() {
     int dir;
     if (snd_pcm_hw_params_get_periods(hw_params, &fixed_periods, &dir) >= 0) periods = fixed_periods;
     printf("%d periods\n", periods);
-    snd_pcm_uframes_t buffer = periodsize * periods / 2;
+    snd_pcm_uframes_t unit_frames = periodsize / 4;
+    snd_pcm_uframes_t buffer = pcm_buffer_units > 0 ? unit_frames * pcm_buffer_units : periodsize * periods / 2;
     snd_pcm_hw_params_set_buffer_size(playback_handle, hw_params, buffer);
+    start_frames = buffer;
+    // A device period of one unit, as near as the device allows. Room comes a
+    // period at a time, so each period then frees exactly the unit the idle
+    // wait sleeps for: one wake a unit. Through a sound server the period is
+    // also how often the server asks for sound, waking itself and the plugin's
+    // thread here; left to choose, the server's plugin takes 113 frames with
+    // the default buffer: 2.3 requests a unit.
+    // A buffer of fewer than three units gets half a unit, and a device that
+    // cannot take the period chosen half of that, then a quarter: sound
+    // servers' plugins want three periods or more (PulseAudio's will not
+    // take two; PipeWire's, given two, ran dry several times a second), and
+    // a period that divides the unit still frees whole units. With the 170
+    // frames PulseAudio's plugin picks itself in a buffer of two units, room
+    // stopped a few frames short of a unit, the loop waited another period
+    // with little more than a unit left to play, and the stream ran dry
+    // every second or two.
+    bool period_asked = getenv("QUORVANEL_DEVICE_PERIOD") == nullptr;
+    if (period_asked) {
+        snd_pcm_uframes_t period_frames = unit_frames;
+        for (snd_pcm_uframes_t p = unit_frames; p >= unit_frames / 4; p /= 2) {
+            if (buffer < 3 * p) continue;
+            if (snd_pcm_hw_params_test_period_size(playback_handle, hw_params, p, 0) == 0) {
+                period_frames = p;
+                break;
+            }
+        }
+        int period_dir = 0;
+        snd_pcm_hw_params_set_period_size_near(playback_handle, hw_params, &period_frames, &period_dir);
+    }
     if (snd_pcm_hw_params(playback_handle, hw_params) < 0) printf("errueur setting parmscheeze\n");
 
     snd_pcm_uframes_t granted_buffer, granted_period;
@@ -96,29 +165,61 @@ void open_pcm() {
         buffer = granted_buffer;
         pcm_period = granted_period;
     }
+    if (start_frames > buffer) start_frames = buffer;
 
     snd_pcm_sw_params_malloc(&sw_params);
     snd_pcm_sw_params_current(playback_handle, sw_params);
-    snd_pcm_sw_params_set_start_threshold(playback_handle, sw_params, periodsize * periods / 2);
+    snd_pcm_sw_params_set_start_threshold(playback_handle, sw_params, start_frames);
     // One unit, not the whole buffer twice over: sound-server plugins take
     // avail_min as their latency request, and more than the buffer holds
-    // makes them underrun. The loop never waits on the device, so hardware
-    // plays the same either way.
+    // makes them underrun. A shorter period asked for is asked for here too:
+    // PipeWire's plugin asks its server for cycles of avail_min, and cycles
+    // of a unit in a buffer of two ran it dry every few seconds. The loop
+    // never waits on the device, so hardware plays the same either way.
     frames = periodsize / 4;
-    snd_pcm_sw_params_set_avail_min(playback_handle, sw_params, frames);
+    snd_pcm_uframes_t avail_frames = frames;
+    if (period_asked && pcm_period > 0 && pcm_period < avail_frames) avail_frames = pcm_period;
+    snd_pcm_sw_params_set_avail_min(playback_handle, sw_params, avail_frames);
     snd_pcm_sw_params(playback_handle, sw_params);
 
-    // Zeroed, so the priming unit written before the engine exists is silence.
     data = new unsigned char[periodsize]();
     pcm_units_max = buffer >= frames ? static_cast<int>(buffer / frames) : 1;
 
+    delay_stats = getenv("QUORVANEL_DELAY_STATS") != nullptr;
+    memset(delay_histogram, 0, sizeof delay_histogram);
+    delay_writes = 0;
+    delay_most = -1;
+    last_delay_line_ms = monotonic_ns() / 1000000;
+
     snd_pcm_prepare(playback_handle);
-    snd_pcm_writei(playback_handle, data, frames);
+    // The lines above are the program's start-up report; a pipe would
+    // otherwise hold them back for as long as the program runs.
+    fflush(stdout);
+}
+
+void pcm_start() {
+    // The whole buffer of silence: the device then plays for a buffer's time
+    // (46 ms by default, 23 ms at the least --latency) before the loop must
+    // write, which covers loading a patch (3 to 9 ms for a bank of 15
+    // situations on a busy machine) and the first pass's repaint (about 1 ms).
+    // Less would leave the device to run dry on a busy machine; the delay it
+    // adds is the one the loop keeps from then on anyway.
+    // While priming, the start threshold is out of reach: a write that filled
+    // the buffer to it would start playback itself, and the snd_pcm_start
+    // whose result the start-up report prints would fail.
+    snd_pcm_uframes_t boundary = 0;
+    snd_pcm_sw_params_get_boundary(sw_params, &boundary);
+    snd_pcm_sw_params_set_start_threshold(playback_handle, sw_params, boundary);
+    snd_pcm_sw_params(playback_handle, sw_params);
+    memset(data, 0, periodsize);
+    long room = snd_pcm_avail(playback_handle);
+    for (int u = 0; u < pcm_units_max && room >= static_cast<long>(frames); u++, room -= static_cast<long>(frames))
+        if (snd_pcm_writei(playback_handle, data, frames) < 0) break;
     pcmreturn = snd_pcm_start(playback_handle);
     printf("%d\n", static_cast<int>(pcmreturn));
     if (pcmreturn < 0) snd_pcm_prepare(playback_handle);
-    // The lines above are the program's start-up report; a pipe would
-    // otherwise hold them back for as long as the program runs.
+    snd_pcm_sw_params_set_start_threshold(playback_handle, sw_params, start_frames);
+    snd_pcm_sw_params(playback_handle, sw_params);
     fflush(stdout);
 }
 
@@ -126,12 +227,14 @@ int pcm_fill(long avail, const PcmSink& sink) {
     int units = 0;
     note_room(avail);
     while (static_cast<unsigned long>(avail) >= frames && units < pcm_units_max) {
+        if (pcm_before_unit) pcm_before_unit();
         for (l2 = 0; l2 < static_cast<int>(frames); l2++) {
             int* pair = abstr->gingness(l2, static_cast<int>(frames));
             pcm_convert_frame(pair, data + 4 * l2);
         }
         pcmreturn = sink.write(data, frames);
         abstr->beging();
+        if (pcm_after_unit) pcm_after_unit();
         if (pcmreturn < 0) {
             // The unit is lost; the refilled buffer restarts playback at the
             // start threshold.
@@ -152,8 +255,45 @@ int pcm_fill(long avail, const PcmSink& sink) {
 int pcm_runnus() {
     int units = pcm_fill(snd_pcm_avail(playback_handle), alsa_sink);
     if (pcm_underruns) pcm_report_underruns(monotonic_ns() / 1000000);
+    if (delay_stats) {
+        long long now_ms = monotonic_ns() / 1000000;
+        if (now_ms - last_delay_line_ms >= kDelayLineMs) {
+            fprintf(stderr, "quorvanel: output delay after a write: median %.1f ms, max %.1f ms, %lu writes\n",
+                    pcm_delay_median_ms(), pcm_delay_max_ms(), delay_writes);
+            last_delay_line_ms = now_ms;
+        }
+    }
     return units;
 }
+
+bool pcm_latency_units(const char* text, int& units) {
+    if (!text || !*text) return false;
+    long ms = 0;
+    for (const char* c = text; *c; c++) {
+        if (*c < '0' || *c > '9') return false;
+        ms = ms * 10 + (*c - '0');
+        if (ms > kMostLatencyMs) return false;  // before it can overflow
+    }
+    if (ms < kLeastLatencyMs) return false;
+    // units = ms × rate / 1000 / 256, rounded up.
+    long unit_frames_x1000 = static_cast<long>(periodsize / 4) * 1000;
+    units = static_cast<int>((ms * kRateAsked + unit_frames_x1000 - 1) / unit_frames_x1000);
+    return true;
+}
+
+double pcm_delay_median_ms() {
+    if (delay_writes == 0) return -1;
+    unsigned long seen = 0;
+    for (long d = 0; d < kDelayBins; d++) {
+        seen += delay_histogram[d];
+        if (2 * seen >= delay_writes) return frames_ms(d);
+    }
+    return frames_ms(kDelayBins - 1);
+}
+
+double pcm_delay_max_ms() { return delay_writes ? frames_ms(delay_most) : -1; }
+
+unsigned long pcm_delay_count() { return delay_writes; }
 
 void pcm_report_underruns(long long now_ms) {
     if (pcm_underruns == 0 || now_ms - last_underrun_line_ms < 1000) return;
@@ -198,4 +338,11 @@ long pcm_wait_us(long long now_ns) {
 void pcm_closz() {
     snd_pcm_drain(playback_handle);
     snd_pcm_close(playback_handle);
+    playback_handle = nullptr;
+    snd_pcm_sw_params_free(sw_params);
+    sw_params = nullptr;
+    delete[] data;
+    data = nullptr;
+    free(pcm_name);
+    pcm_name = nullptr;
 }

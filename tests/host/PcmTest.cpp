@@ -222,10 +222,35 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// One real open and three fill passes through ALSA: "default" is a file
+// The --latency values: whole milliseconds 23..371, rounded up to units of
+// 256 frames at 22050 (one unit is 11.61 ms).
+TEST(PcmLatency, MillisecondsToUnitsAndRefusals) {
+    struct Row { const char* text; int units; };  // units 0: refused
+    const Row rows[] = {
+        {"23", 2},  {"024", 3},  {"34", 3},  {"35", 4},  {"46", 4},  {"47", 5},
+        {"100", 9}, {"348", 30}, {"349", 31}, {"371", 32},
+        {"22", 0},  {"372", 0},  {"0", 0},   {"", 0},    {"-23", 0}, {"+23", 0},
+        {" 23", 0}, {"23 ", 0},  {"23.0", 0}, {"23ms", 0}, {"0x20", 0}, {"ms", 0},
+        {"99999999999999999999023", 0},
+    };
+    for (const Row& r : rows) {
+        int units = -7;
+        EXPECT_EQ(pcm_latency_units(r.text, units), r.units != 0) << '"' << r.text << '"';
+        EXPECT_EQ(units, r.units ? r.units : -7) << '"' << r.text << '"';
+    }
+    int units = -7;
+    EXPECT_FALSE(pcm_latency_units(nullptr, units));
+    EXPECT_EQ(units, -7);
+}
+
+// Real opens and three fill passes each through ALSA: "default" is a file
 // plugin over the null device (tests/host/alsa/capture.asoundrc), so every
-// byte the host writes lands in $HOME/capture.raw.
-TEST(PcmDevice, CapturedBytesAreThePrimingSilenceThenTheConvertedFrames) {
+// byte the host writes lands in $HOME/capture.raw. For each --latency the
+// buffer asked for, the period (a unit; half a unit in a buffer of two, so
+// that it holds three periods at least), the start threshold and the
+// priming: the start-up lines as always, a whole buffer of silence, then the
+// converted frames.
+TEST(PcmDevice, BufferPeriodAndPrimingForEachLatency) {
     char dir[] = "/tmp/quorvanel-pcm-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     std::string home = dir;
@@ -235,34 +260,67 @@ TEST(PcmDevice, CapturedBytesAreThePrimingSilenceThenTheConvertedFrames) {
     std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
     setenv("HOME", home.c_str(), 1);
     snd_config_update_free_global();  // read the configuration under the new HOME
+    setenv("QUORVANEL_DELAY_STATS", "1", 1);
 
-    RecordingEngine engine;
-    abstr = &engine;
-    testing::internal::CaptureStdout();
-    open_pcm();
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "  PLAYBACK\n  CAPTURE\nPCMopend\n2 periods\n0\n");
-    EXPECT_EQ(rate, 22050u);
-    EXPECT_EQ(frames, 256u);
-    EXPECT_EQ(pcm_units_max, 4);
-    int units = 0;
-    for (int i = 0; i < 3; i++) units += pcm_runnus();
-    // The null device always has room, so each pass is held to the buffer.
-    EXPECT_EQ(units, 12);
-    EXPECT_EQ(engine.count("beging"), 12);
-    pcm_closz();
+    struct Row { int units; unsigned long buffer, period; };  // units 0: no --latency
+    const Row rows[] = {{0, 1024, 256}, {2, 512, 128}, {3, 768, 256}, {4, 1024, 256}, {9, 2304, 256}, {32, 8192, 256}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE("units " + std::to_string(r.units));
+        RecordingEngine engine;
+        abstr = &engine;
+        pcm_buffer_units = r.units;
+        testing::internal::CaptureStdout();
+        open_pcm();
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out, "  PLAYBACK\n  CAPTURE\nPCMopend\n2 periods\n");
+        snd_pcm_uframes_t buffer = 0, period = 0, threshold = 0;
+        snd_pcm_get_params(playback_handle, &buffer, &period);
+        EXPECT_EQ(buffer, r.buffer);
+        EXPECT_EQ(period, r.period);
+        EXPECT_EQ(pcm_period, r.period);
+        snd_pcm_sw_params_get_start_threshold(sw_params, &threshold);
+        EXPECT_EQ(threshold, r.buffer);
+        // A sound server's plugin takes avail_min as how often to ask for sound.
+        snd_pcm_uframes_t availMin = 0;
+        snd_pcm_sw_params_get_avail_min(sw_params, &availMin);
+        EXPECT_EQ(availMin, r.period);
+        EXPECT_EQ(snd_pcm_state(playback_handle), SND_PCM_STATE_PREPARED);  // not started yet
+        int max = static_cast<int>(r.buffer / 256);
+        EXPECT_EQ(pcm_units_max, max);
+        EXPECT_TRUE(engine.calls.empty());
 
-    std::string cap = readFile(home + "/capture.raw");
-    ASSERT_EQ(cap.size(), 1024u + 12 * 1024);
-    for (int i = 0; i < 1024; i++) ASSERT_EQ(cap[i], 0) << "priming byte " << i;
-    const unsigned char* f = reinterpret_cast<const unsigned char*>(cap.data()) + 1024;
-    for (int n = 0; n < 12 * 256; n++, f += 4) {
-        ASSERT_EQ(f[0] | f[1] << 8, n) << "frame " << n;
-        ASSERT_EQ(static_cast<int16_t>(f[2] | f[3] << 8), -n) << "frame " << n;
+        testing::internal::CaptureStdout();
+        pcm_start();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "0\n");
+        EXPECT_EQ(snd_pcm_state(playback_handle), SND_PCM_STATE_RUNNING);
+        // The priming raised the threshold for its writes only.
+        snd_pcm_sw_params_current(playback_handle, sw_params);
+        snd_pcm_sw_params_get_start_threshold(sw_params, &threshold);
+        EXPECT_EQ(threshold, r.buffer);
+        int units = 0;
+        for (int i = 0; i < 3; i++) units += pcm_runnus();
+        // The null device always has room, so each pass is held to the buffer.
+        EXPECT_EQ(units, 3 * max);
+        EXPECT_EQ(engine.count("beging"), 3 * max);
+        // Every write that went through was counted for the delay line.
+        EXPECT_EQ(pcm_delay_count(), static_cast<unsigned long>(3 * max));
+        pcm_closz();
+        EXPECT_EQ(data, nullptr);
+
+        std::string cap = readFile(home + "/capture.raw");
+        ASSERT_EQ(cap.size(), r.buffer * 4 + 3 * max * 1024u);
+        for (size_t i = 0; i < r.buffer * 4; i++) ASSERT_EQ(cap[i], 0) << "priming byte " << i;
+        const unsigned char* f = reinterpret_cast<const unsigned char*>(cap.data()) + r.buffer * 4;
+        for (int n = 0; n < 3 * max * 256; n++, f += 4) {
+            ASSERT_EQ(f[0] | f[1] << 8, n) << "frame " << n;
+            ASSERT_EQ(static_cast<int16_t>(f[2] | f[3] << 8), -n) << "frame " << n;
+        }
+        unlink((home + "/capture.raw").c_str());
     }
+    pcm_buffer_units = 0;
+    unsetenv("QUORVANEL_DELAY_STATS");
     setenv("HOME", oldHome.c_str(), 1);
     snd_config_update_free_global();
-    unlink((home + "/capture.raw").c_str());
     unlink((home + "/.asoundrc").c_str());
     rmdir(dir);
 }
