@@ -245,8 +245,8 @@ private:
     }
 
     static void fill(XColor* c, int x, int y, unsigned w, unsigned h) {
-        XSetForeground(dis, green_gc, c->pixel);
-        XFillRectangle(dis, win, green_gc, x, y, w, h);
+        grax_colour(c->pixel);
+        grax_fill(x, y, w, h);
     }
 
     // Reads the whole file; false (and nothing kept) when it cannot be

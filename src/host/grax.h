@@ -43,6 +43,19 @@ XColor* GRAXPENWAND(unsigned char r, unsigned char g, unsigned char b, int width
 void GRAXBRUSHNIL(XColor* c);
 void GRAXPENNIL(XColor* c);
 
+// Drawing through the one graphics context on the one window. With no
+// display open (the offline renderer, window-less tests) they draw nothing:
+// a repaint there still lays out the boxes that mouse presses hit.
+inline void grax_colour(unsigned long pixel) {
+    if (dis) XSetForeground(dis, green_gc, pixel);
+}
+inline void grax_fill(int x, int y, unsigned int w, unsigned int h) {
+    if (dis) XFillRectangle(dis, win, green_gc, x, y, w, h);
+}
+inline void grax_line(int x1, int y1, int x2, int y2) {
+    if (dis) XDrawLine(dis, win, green_gc, x1, y1, x2, y2);
+}
+
 // Opens the display and the 500×500 window titled "quorvanel"; sets the
 // window globals. Exits with status 1 and a message on standard error when
 // there is no display.

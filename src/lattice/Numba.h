@@ -65,8 +65,8 @@ private:
     static unsigned char byte(int r) { return static_cast<unsigned char>(r & 255); }
 
     void fill(XColor* c, int x, int y) {
-        XSetForeground(dis, green_gc, c->pixel);
-        XFillRectangle(dis, win, green_gc, x, y, value, value);
+        grax_colour(c->pixel);
+        grax_fill(x, y, value, value);
     }
     void runes(_CHDC dc, int x, int y, int dir, XColor* pen, int stride) {
         int sum = 0;

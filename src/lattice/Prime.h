@@ -49,7 +49,7 @@ public:
     // stride-th point; a stride that is a multiple of the prime draws a point
     // (nothing visible). Returns value.
     int draw(_CHDC, int x, int y, XColor* colour, int stride) {
-        XSetForeground(dis, green_gc, colour->pixel);
+        grax_colour(colour->pixel);
         stardus_x = x + xsin[0];
         stardus_y = y + ycos[0];
         // The remainder is taken of a non-negative stride so k stays a valid
@@ -61,7 +61,7 @@ public:
             k = (k + s) % value;
             int tx = x + xsin[k];
             int ty = y + ycos[k];
-            XDrawLine(dis, win, green_gc, stardus_x, stardus_y, tx, ty);
+            grax_line(stardus_x, stardus_y, tx, ty);
             stardus_x = tx;
             stardus_y = ty;
         }

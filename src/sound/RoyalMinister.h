@@ -32,8 +32,8 @@ namespace routing {
 
 // Paints r in colour c through the shared graphics context.
 inline void fill(const BoxRect& r, const XColor* c) {
-    XSetForeground(dis, green_gc, c->pixel);
-    XFillRectangle(dis, win, green_gc, r.x1, r.y1, r.x2 - r.x1, r.y2 - r.y1);
+    grax_colour(c->pixel);
+    grax_fill(r.x1, r.y1, r.x2 - r.x1, r.y2 - r.y1);
 }
 
 // A press on a mark's border line does not count: strictly inside only, so

@@ -140,8 +140,8 @@ private:
     }
 
     void fillSquare(int x, int y, int n) {
-        XSetForeground(dis, green_gc, brushes[n % 4]->pixel);
-        XFillRectangle(dis, win, green_gc, x - n, y - n, 2 * n, 2 * n);
+        grax_colour(brushes[n % 4]->pixel);
+        grax_fill(x - n, y - n, 2 * n, 2 * n);
     }
 
     int buttons = 0;

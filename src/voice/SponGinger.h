@@ -248,7 +248,7 @@ public:
     void drawCardinalAccent(_CHDC chdc, int w, int h, int row) {
         int s = 2 * accentShift();
         if (s == 0) return;  // every accent would be empty
-        XSetForeground(dis, green_gc, stabile->getCardinalAccent()->pixel);
+        grax_colour(stabile->getCardinalAccent()->pixel);
         const int a = kAccentSquare;
         for (int v = 0; v < kVoices; v++) {
             BoxRect b = numeBoxes[0];
@@ -501,9 +501,9 @@ private:
     }
 
     void fill(XColor* c, const BoxRect& b) {
-        XSetForeground(dis, green_gc, c->pixel);
-        XFillRectangle(dis, win, green_gc, b.x1, b.y1, b.x2 - b.x1, b.y2 - b.y1);
+        grax_colour(c->pixel);
+        grax_fill(b.x1, b.y1, b.x2 - b.x1, b.y2 - b.y1);
     }
 
-    static void rect(int x, int y, int w, int h) { XFillRectangle(dis, win, green_gc, x, y, w, h); }
+    static void rect(int x, int y, int w, int h) { grax_fill(x, y, w, h); }
 };
