@@ -3,7 +3,7 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: setup build build-asan run test test-normal test-asan bench fuzz fuzz-run clean
+.PHONY: setup build build-asan run test test-normal test-asan bench fuzz fuzz-run fuzz-script-run clean
 
 setup:
 	@sh tools/setup.sh
@@ -19,6 +19,24 @@ build-asan: setup
 run: build
 	build/quorvanel $(PATCH)
 
+.PHONY: demo install uninstall
+
+# About 30 seconds played live through the sound device while the window
+# shows it; join in with a pad or the keys. The instrument goes on after
+# the demo: close the window or press Ctrl+C to stop.
+demo: build
+	build/quorvanel --play scripts/demo.txt patches/demo.texte
+
+# Installs into $(DESTDIR)$(PREFIX); without PREFIX, CMake's
+# CMAKE_INSTALL_PREFIX (/usr/local unless configured otherwise).
+# `make uninstall` (same DESTDIR) removes what the last install wrote.
+PREFIX ?=
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build $(if $(PREFIX),--prefix "$(PREFIX)")
+
+uninstall:
+	DESTDIR="$(DESTDIR)" cmake -P build/uninstall.cmake
+
 # Every test, under a private X server, once in the normal build and once
 # with AddressSanitizer and UndefinedBehaviorSanitizer.
 test: test-normal test-asan
@@ -33,23 +51,31 @@ test-asan: build-asan
 bench: build
 	@for b in build/quorvanel-bench-*; do $$b; done
 
-# The patch loader under libFuzzer, with AddressSanitizer and
-# UndefinedBehaviorSanitizer: `make fuzz` builds fuzz-build/patch_fuzz,
-# `make fuzz-run FUZZ_SECONDS=600` runs it from the example patches.
+# The patch loader and the event script reader under libFuzzer, with
+# AddressSanitizer and UndefinedBehaviorSanitizer: `make fuzz` builds
+# fuzz-build/patch_fuzz and fuzz-build/script_fuzz; `make fuzz-run
+# FUZZ_SECONDS=600` runs the first from the example patches, `make
+# fuzz-script-run` the second from the example scripts.
 FUZZ_SECONDS ?= 600
 # -Wno-psabi as in CMakeLists.txt: the 256-bit lane helpers are inline.
 FUZZ_FLAGS = -std=c++20 -g -O1 -fwrapv -Wno-psabi -fsanitize=fuzzer,address,undefined \
 	-fno-sanitize-recover=undefined -fno-omit-frame-pointer -Isrc
+FUZZ_LIBS = $$(pkg-config --cflags --libs x11 alsa libusb-1.0 sdl2)
 
 fuzz: setup
-	mkdir -p fuzz-build/corpus
-	clang++ $(FUZZ_FLAGS) tools/fuzz/patch_fuzz.cpp src/host/*.cpp \
-		$$(pkg-config --cflags --libs x11 alsa libusb-1.0) -o fuzz-build/patch_fuzz
+	mkdir -p fuzz-build/corpus fuzz-build/script-corpus
+	clang++ $(FUZZ_FLAGS) tools/fuzz/patch_fuzz.cpp src/host/*.cpp $(FUZZ_LIBS) -o fuzz-build/patch_fuzz
+	clang++ $(FUZZ_FLAGS) tools/fuzz/script_fuzz.cpp src/host/*.cpp $(FUZZ_LIBS) -o fuzz-build/script_fuzz
 
 fuzz-run: fuzz
 	cp -n patches/*.texte fuzz-build/corpus/
 	cd fuzz-build && ./patch_fuzz -max_total_time=$(FUZZ_SECONDS) \
 		-max_len=65536 -dict=../tools/fuzz/patch.dict -print_final_stats=1 corpus
+
+fuzz-script-run: fuzz
+	cp -n scripts/*.txt fuzz-build/script-corpus/
+	cd fuzz-build && ./script_fuzz -max_total_time=$(FUZZ_SECONDS) \
+		-max_len=16384 -dict=../tools/fuzz/script.dict -print_final_stats=1 script-corpus
 
 clean:
 	rm -rf build build-asan fuzz-build

@@ -1,16 +1,29 @@
-// An event script for the offline renderer: the controller reports, key
-// presses and saves a live session would have delivered, each stamped with
-// the audio frame (22050 per second, counted from 0) before whose period it
-// arrives. One event a line:
+// An event script: the inputs a live session delivers, each stamped with
+// the audio frame (22050 per second, counted from 0) before whose unit of
+// 256 frames it arrives. The offline renderer and `quorvanel --play` read
+// it; `quorvanel --record` writes it. One event a line:
 //   FRAME report B0 B1 B2 B3 B4 B5 B6 B7   bytes -128..255 (128..255 are the
 //                                          same bytes as -128..-1)
+//   FRAME pad NAME VALUE                   a game-controller axis or button
+//                                          (leftx .. y) at its raw value
 //   FRAME key K                            one character as it stands, or a
 //                                          decimal code of 2+ digits, 0..255
 //   FRAME save PATH                        one word, saved with Ctrl+S's call
+//   FRAME click X Y                        a mouse press, window pixels
+//                                          -32768..32767
+//   FRAME expose                           the window is repainted
+//   FRAME size W H                         the window's size, 1..65535, from
+//                                          the next repaint on
 // '#' starts a comment anywhere on a line; blank lines are allowed; frames
-// must not decrease. Parsing stops at the first bad line and names it
-// (line numbers from 1), so nothing is rendered from a half-read script.
+// must not decrease. Before the first event a script may carry the bank
+// loaded at start: a line `bank NAME` (NAME: where it came from, for the
+// reader) followed by the patch text, each of its lines written after a
+// '|' in the first column and taken byte for byte, '#' included. Parsing
+// stops at the first bad line and names it (line numbers from 1), so
+// nothing is played from a half-read script.
 #pragma once
+
+#include "host/pad.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -20,7 +33,7 @@
 
 class EventScript {
 public:
-    enum class Kind { Report, Key, Save };
+    enum class Kind { Report, Pad, Key, Save, Click, Repaint, Size };  // Repaint: an `expose` line
 
     struct Event {
         long long frame = 0;            // 0 .. kMaxFrame
@@ -28,6 +41,8 @@ public:
         signed char bytes[8] = {};      // Report: the 8 report bytes
         unsigned char key = 0;          // Key: as charactros receives it
         std::string path;               // Save: the file name
+        int x = 0, y = 0;               // Click: the press; Size: width, height
+        int control = 0, value = 0;     // Pad: a PadControl and its raw value
         int line = 0;                   // where it stood in the script
     };
 
@@ -36,12 +51,18 @@ public:
     static constexpr long long kMaxFrame = 0x3FFFFFF0LL;
 
     std::vector<Event> events;
+    bool hasBank = false;        // a `bank` line was read: load bankText at start
+    std::string bankName;        // its NAME
+    std::string bankText;        // the patch text, each '|' line with its line feed
     int errorLine = 0;           // line of the first error, 0 when none
     std::string error;           // what was wrong with it
 
     // Parses a whole script held in memory; false on the first bad line.
     bool parse(const std::string& text) {
         events.clear();
+        hasBank = false;
+        bankName.clear();
+        bankText.clear();
         errorLine = 0;
         error.clear();
         int lineNo = 0;
@@ -87,7 +108,74 @@ public:
         return "line " + std::to_string(errorLine) + ": " + error;
     }
 
+    // The script line of one event (no line feed), as parse reads it back.
+    static std::string format(const Event& e) {
+        char line[kLineRoom];
+        int n = formatInto(e, e.frame, line, sizeof line);
+        if (n >= 0 && static_cast<size_t>(n) < sizeof line) return std::string(line, static_cast<size_t>(n));
+        std::string big(static_cast<size_t>(n) + 1, '\0');
+        formatInto(e, e.frame, big.data(), big.size());
+        big.pop_back();
+        return big;
+    }
+
+    // The same line at frame `f` into `out` (snprintf's contract: the length
+    // it needs is returned, the text is cut to `size`). Allocates nothing,
+    // so the host can record a report in every unit.
+    static int formatInto(const Event& e, long long f, char* out, size_t size) {
+        switch (e.kind) {
+        case Kind::Report:
+            return std::snprintf(out, size, "%lld report %d %d %d %d %d %d %d %d", f, e.bytes[0], e.bytes[1],
+                                 e.bytes[2], e.bytes[3], e.bytes[4], e.bytes[5], e.bytes[6], e.bytes[7]);
+        case Kind::Pad:
+            return std::snprintf(out, size, "%lld pad %s %d", f, pad_control_names[e.control], e.value);
+        case Kind::Key: {
+            char word[4];
+            keyWord(e.key, word);
+            return std::snprintf(out, size, "%lld key %s", f, word);
+        }
+        case Kind::Save:
+            return std::snprintf(out, size, "%lld save %s", f, e.path.c_str());
+        case Kind::Click:
+            return std::snprintf(out, size, "%lld click %d %d", f, e.x, e.y);
+        case Kind::Repaint:
+            return std::snprintf(out, size, "%lld expose", f);
+        case Kind::Size:
+            return std::snprintf(out, size, "%lld size %d %d", f, e.x, e.y);
+        }
+        return 0;
+    }
+
+    // Room for every line but a save with a very long path.
+    static constexpr size_t kLineRoom = 256;
+
+    // A key as the script writes it: printable characters as they stand
+    // (but '#', which would start a comment), every other byte as a
+    // three-digit code.
+    static void keyWord(unsigned char k, char out[4]) {
+        if (k > ' ' && k < 127 && k != '#') {
+            out[0] = static_cast<char>(k);
+            out[1] = '\0';
+        } else {
+            std::snprintf(out, 4, "%03u", k);
+        }
+    }
+
 private:
+    static constexpr const char* kKinds = "report, pad, key, save, click, expose or size";
+
+    static std::string padNames() {
+        std::string out;
+        for (int c = 0; c < kPadControls; c++) out += (c ? " " : "") + std::string(pad_control_names[c]);
+        return out;
+    }
+
+    static std::string padRange(int control) {
+        if (pad_value_ok(control, -32768)) return "-32768..32767";
+        if (pad_value_ok(control, 32767)) return "0..32767";
+        return "0 or 1";
+    }
+
     bool fail(int lineNo, const std::string& what) {
         errorLine = lineNo;
         error = what;
@@ -127,10 +215,29 @@ private:
     }
 
     bool parseLine(std::string line, int lineNo) {
+        if (!line.empty() && line[0] == '|') {
+            if (!hasBank) return fail(lineNo, "bank text before the 'bank' line");
+            if (!events.empty()) return fail(lineNo, "bank text after the first event");
+            bankText.append(line, 1, std::string::npos);
+            bankText += '\n';
+            return true;
+        }
+        // A file name or a key cannot hold one, and the line would not
+        // write back as it reads.
+        if (line.find('\0') != std::string::npos) return fail(lineNo, "a NUL byte");
         size_t hash = line.find('#');
         if (hash != std::string::npos) line.erase(hash);
         std::vector<std::string> w = words(line);
         if (w.empty()) return true;
+
+        if (w[0] == "bank") {
+            if (hasBank) return fail(lineNo, "a second 'bank' line");
+            if (!events.empty()) return fail(lineNo, "'bank' after the first event");
+            if (w.size() != 2) return fail(lineNo, "bank takes one name, found " + std::to_string(w.size() - 1) + " words");
+            hasBank = true;
+            bankName = w[1];
+            return true;
+        }
 
         Event e;
         e.line = lineNo;
@@ -141,7 +248,7 @@ private:
             return fail(lineNo, "frame " + std::to_string(frame) + " is before the previous event's frame " +
                                     std::to_string(events.back().frame));
         e.frame = frame;
-        if (w.size() < 2) return fail(lineNo, "missing event (report, key or save)");
+        if (w.size() < 2) return fail(lineNo, "missing event (" + std::string(kKinds) + ")");
 
         const std::string& kind = w[1];
         size_t args = w.size() - 2;
@@ -172,8 +279,31 @@ private:
             if (args != 1) return fail(lineNo, "save takes one path, found " + std::to_string(args) + " words");
             e.kind = Kind::Save;
             e.path = w[2];
+        } else if (kind == "pad") {
+            if (args != 2) return fail(lineNo, "pad takes a name and a value, found " + std::to_string(args) + " words");
+            e.kind = Kind::Pad;
+            e.control = pad_control_of(w[2].c_str());
+            if (e.control < 0) return fail(lineNo, "pad control '" + w[2] + "' is not one of " + padNames());
+            long long v;
+            if (!integer(w[3], -32768, 32767, v) || !pad_value_ok(e.control, static_cast<long>(v)))
+                return fail(lineNo, "pad " + w[2] + " value '" + w[3] + "' is out of its range (" +
+                                        padRange(e.control) + ")");
+            e.value = static_cast<int>(v);
+        } else if (kind == "click" || kind == "size") {
+            bool click = kind == "click";
+            if (args != 2) return fail(lineNo, kind + " takes two numbers, found " + std::to_string(args) + " words");
+            long long lo = click ? -32768 : 1, hi = click ? 32767 : 65535;
+            long long a, b;
+            if (!integer(w[2], lo, hi, a) || !integer(w[3], lo, hi, b))
+                return fail(lineNo, kind + " takes two whole numbers " + std::to_string(lo) + ".." + std::to_string(hi));
+            e.kind = click ? Kind::Click : Kind::Size;
+            e.x = static_cast<int>(a);
+            e.y = static_cast<int>(b);
+        } else if (kind == "expose") {
+            if (args != 0) return fail(lineNo, "expose takes nothing, found " + std::to_string(args) + " words");
+            e.kind = Kind::Repaint;
         } else {
-            return fail(lineNo, "unknown event '" + kind + "' (report, key or save)");
+            return fail(lineNo, "unknown event '" + kind + "' (" + kKinds + ")");
         }
         events.push_back(std::move(e));
         return true;

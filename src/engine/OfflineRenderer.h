@@ -1,15 +1,19 @@
 // Drives an engine offline in exactly the order the live host does, so the
 // samples equal the bytes the ALSA path would have written for the same
 // inputs: before period p (frames 256p .. 256p+255) every script event whose
-// frame lies in that range is delivered in script order; then gingness(0..255,
-// 256), each pair converted in place by pcm_convert_frame as the ALSA fill
-// loop does; then beging(). Frames: 22050 per second; lengths are frame
+// frame lies in that range is delivered in script order, through the same
+// input gate as live input (repaints included, drawn nowhere), then a game
+// controller's report when one plays; then gingness(0..255, 256), each pair
+// converted in place by pcm_convert_frame as the ALSA fill loop does; then
+// beging(). Frames: 22050 per second; lengths are frame
 // counts up to WavWriter::kMaxFrames.
 #pragma once
 
 #include "engine/AbstractChubEngine.h"
 #include "engine/EventScript.h"
+#include "host/InputGate.h"
 #include "host/WavWriter.h"
+#include "host/pad.h"
 #include "host/pcm.h"
 
 #include <cstdint>
@@ -54,55 +58,47 @@ public:
         return last + WavWriter::kRate;
     }
 
-    // One event, through the same engine operation the live host uses.
-    static void deliver(AbstractChubEngine& engine, const EventScript::Event& e) {
-        switch (e.kind) {
-        case EventScript::Kind::Report: {
-            // The engine copies what it needs during the call; the handle
-            // is never read, it only has to be a device's (non-null).
-            static signed char bytes[8];
-            static int deviceStandIn;
-            for (int k = 0; k < 8; k++) bytes[k] = e.bytes[k];
-            _CHUBREPORT report{bytes, 8};
-            engine.chubness(reinterpret_cast<libusb_device_handle*>(&deviceStandIn), report);
-            break;
-        }
-        case EventScript::Kind::Key:
-            engine.charactros(e.key);
-            break;
-        case EventScript::Kind::Save: {
-            std::vector<char> name(e.path.begin(), e.path.end());
-            name.push_back('\0');
-            engine.textorium_trigger(name.data());
-            break;
-        }
-        }
-    }
-
     // Renders `total` frames of `engine` into `wav` (made for `total`
-    // frames, header not yet written). Events in periods that are not
-    // reached are not delivered; their count goes to `undelivered`. A last
-    // period cut short gets no beging(): the engine's contract is one
-    // beging per 256 frames, and nothing follows it that could hear it.
-    // `progress`, when not null, receives a line at every tenth of a render
-    // longer than kProgressFrames. False when the output fails.
+    // frames, header not yet written), the events played through a gate of
+    // its own with a window that has no display.
     static bool render(AbstractChubEngine& engine, const std::vector<EventScript::Event>& events,
                        uint32_t total, WavWriter& wav, FILE* progress = nullptr,
                        size_t* undelivered = nullptr) {
+        InputGate::Unseen window;
+        InputGate gate(&engine, &window);
+        return render(gate, engine, events, total, wav, progress, undelivered);
+    }
+
+    // The same through `gate`, which delivers every input to `engine` as
+    // the live host's gate does: the events before the unit that holds
+    // their frame, then a game controller's report when one plays. Events
+    // in periods that are not reached are not delivered; their count goes
+    // to `undelivered`. A last period cut short gets no beging(): the
+    // engine's contract is one beging per 256 frames, and nothing follows
+    // it that could hear it. `progress`, when not null, receives a line at
+    // every tenth of a render longer than kProgressFrames. False when the
+    // output fails.
+    static bool render(InputGate& gate, AbstractChubEngine& engine, const std::vector<EventScript::Event>& events,
+                       uint32_t total, WavWriter& wav, FILE* progress = nullptr, size_t* undelivered = nullptr) {
         if (!wav.begin()) return false;
+        bool pads = false;
+        for (const EventScript::Event& e : events) pads |= e.kind == EventScript::Kind::Pad;
+        // Only the script's own pad plays in a render, never one plugged
+        // into the machine.
+        if (pads) open_pad(false);
         unsigned char unit[kPeriod * 4];
-        size_t next = 0;
         uint32_t done = 0;
         int tenths = 0;
-        while (done < total) {
-            uint64_t periodEnd = static_cast<uint64_t>(done) + kPeriod;
-            while (next < events.size() && static_cast<uint64_t>(events[next].frame) < periodEnd)
-                deliver(engine, events[next++]);
+        gate.play(&events);
+        bool ok = true;
+        while (ok && done < total) {
+            gate.beforeUnit();
             uint32_t n = total - done < static_cast<uint32_t>(kPeriod) ? total - done : kPeriod;
             for (uint32_t f = 0; f < n; f++)
                 pcm_convert_frame(engine.gingness(static_cast<int>(f), kPeriod), unit + 4 * f);
-            if (!wav.frames(unit, n)) return false;
+            ok = wav.frames(unit, n);
             if (n == static_cast<uint32_t>(kPeriod)) engine.beging();
+            gate.afterUnit();
             done += n;
             if (progress && total > kProgressFrames)
                 while (tenths < 10 && static_cast<uint64_t>(done) * 10 >= static_cast<uint64_t>(total) * (tenths + 1)) {
@@ -110,8 +106,10 @@ public:
                     std::fprintf(progress, "quorvanel-render: %u of %u frames (%d%%)\n", done, total, tenths * 10);
                 }
         }
-        if (undelivered) *undelivered = events.size() - next;
-        return wav.finish();
+        if (undelivered) *undelivered = gate.pending();
+        gate.play(nullptr);
+        if (pads) pad_close();
+        return ok && wav.finish();
     }
 
     // Renders longer than this (in frames: ten seconds) report progress.

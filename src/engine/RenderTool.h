@@ -10,6 +10,7 @@
 #include "engine/AbstractChubEngine.h"
 #include "engine/EventScript.h"
 #include "engine/OfflineRenderer.h"
+#include "host/InputGate.h"
 #include "host/WavWriter.h"
 
 #include <unistd.h>
@@ -92,13 +93,24 @@ public:
             return kOutputFailed;
         }
         AbstractChubEngine* engine = make();
+        InputGate::Unseen window;
+        InputGate gate(engine, &window);
+        // The bank a recording carries is the one its performance began
+        // with; a patch named here is the player's choice and wins.
         if (patch) {
-            std::vector<char> name(patch, patch + std::strlen(patch) + 1);
-            engine->textorium_script(name.data());
+            gate.loadPatch(patch);
+            if (script.hasBank)
+                std::fprintf(err, "quorvanel-render: %s replaces the bank %s carries\n", patch, scriptPath);
+        } else if (script.hasBank && !gate.loadBankText(script.bankName, script.bankText)) {
+            std::fprintf(err, "quorvanel-render: cannot load the bank %s carries: %s\n", scriptPath,
+                         std::strerror(errno));
+            out.close();
+            if (release) release(engine);
+            return kOutputFailed;
         }
         WavWriter wav(out.file, total);
         size_t undelivered = 0;
-        bool ok = OfflineRenderer::render(*engine, script.events, total, wav,
+        bool ok = OfflineRenderer::render(gate, *engine, script.events, total, wav,
                                           total > OfflineRenderer::kProgressFrames ? err : nullptr, &undelivered);
         ok = out.close() && ok;
         if (release) release(engine);
@@ -148,8 +160,10 @@ private:
     static void usage(FILE* err) {
         std::fprintf(err,
                      "usage: quorvanel-render [-p PATCH] [-n SECONDS] SCRIPT OUT.wav\n"
-                     "  renders SCRIPT (lines: FRAME report B0..B7 | FRAME key K | FRAME save PATH)\n"
-                     "  into a 22050 Hz stereo 16-bit WAV; OUT - writes to standard output;\n"
+                     "  renders SCRIPT (lines: FRAME report B0..B7 | FRAME pad NAME VALUE | FRAME key K |\n"
+                     "  FRAME save PATH | FRAME click X Y | FRAME expose | FRAME size W H; a recording\n"
+                     "  also carries its bank) into a 22050 Hz stereo 16-bit WAV; OUT - writes to\n"
+                     "  standard output;\n"
                      "  SECONDS defaults to the last event plus one second\n");
     }
 

@@ -1,7 +1,6 @@
 #include "host/chub.h"
 
-#include "engine/AbstractChubEngine.h"
-#include "host/grax.h"
+#include "host/InputGate.h"
 
 #include <cstdio>
 
@@ -9,7 +8,6 @@ libusb_device_handle* devh = nullptr;
 libusb_transfer* trance = nullptr;
 unsigned char gwonz[CHUB_REPORT_LEN] = {};
 _CHUBREPORT chuddle = {nullptr, 0};
-int grax_countor = 0;
 timeval chub_timeout = {0, 0};
 int (*chub_resubmit)(libusb_transfer*) = libusb_submit_transfer;
 unsigned long chub_completions = 0;
@@ -52,9 +50,7 @@ void LIBUSB_CALL chub_callback(libusb_transfer* transfer) {
     chub_completions++;
     chuddle.bytes = reinterpret_cast<signed char*>(gwonz);
     chuddle.length = CHUB_REPORT_LEN;
-    abstr->chubness(devh, chuddle);
-    if (grax_countor++ == 0) grax_repaint();
-    grax_countor %= 16;
+    host_input.report(chuddle.bytes, devh);
     if (transfer->status == LIBUSB_TRANSFER_NO_DEVICE) {
         input_stopped("device gone");
         return;

@@ -30,7 +30,7 @@ extern libusb_device_handle* devh;  // the open controller; null when none was f
 extern libusb_transfer* trance;     // the one interrupt transfer, resubmitted for ever
 extern unsigned char gwonz[CHUB_REPORT_LEN];  // the report buffer the transfer fills
 extern _CHUBREPORT chuddle;         // the report record handed to the engine
-extern int grax_countor;            // reports modulo 16, paces the repaints
+extern int& grax_countor;           // reports modulo 16, paces the repaints (the input gate's)
 extern timeval chub_timeout;        // 0 s 0 µs: chub_run never waits
 
 // How a completed transfer is sent off again; libusb_submit_transfer, or a

@@ -1,6 +1,7 @@
 #include "host/grax.h"
 
 #include "engine/AbstractChubEngine.h"
+#include "host/InputGate.h"
 #include "host/chub.h"
 #include "host/pcm.h"
 
@@ -59,27 +60,51 @@ void open_grax() {
     green_gc = XCreateGC(dis, win, 0, nullptr);
 }
 
+namespace {
+
+// The program's window as the input gate sees it: its size as the X server
+// reports it, and a repaint that the host ends with the caption.
+class LiveWindow final : public InputGate::Window {
+public:
+    void size(uint32_t& width, uint32_t& height) override {
+        ::Window root;
+        int x, y;
+        unsigned int w, h, border, depth;
+        XGetGeometry(dis, win, &root, &x, &y, &w, &h, &border, &depth);
+        width = w;
+        height = h;
+    }
+    void paint(AbstractChubEngine& engine, uint32_t width, uint32_t height) override {
+        chdc.width = width;
+        chdc.height = height;
+        engine.graxness(chdc);
+        XSetForeground(dis, green_gc, WhitePixel(dis, 0));
+        XDrawString(dis, win, green_gc, 10, 10, "quorvanel", 9);
+        XFlush(dis);
+    }
+};
+
+LiveWindow live_window;
+
+}  // namespace
+
+InputGate host_input(nullptr, &live_window);
+int& grax_countor = host_input.countor;
+
 bool grax_switchloop() {
     if (!XCheckMaskEvent(dis, ExposureMask | ButtonPressMask | KeyPressMask, &report)) return false;
     switch (report.type) {
-    case ButtonPress: {
-        _pointille p = {report.xbutton.x, report.xbutton.y};
-        abstr->mouseButt(p);
+    case ButtonPress:
+        host_input.click(report.xbutton.x, report.xbutton.y);
         break;
-    }
     case Expose:
-        grax_repaint();
+        host_input.expose();
         break;
     case KeyPress: {
         KeySym sym = XLookupKeysym(&report.xkey, 0);
         unsigned char key = static_cast<unsigned char>(sym & 0xff);
-        if (key == 's' && (report.xkey.state & ControlMask)) {
-            char* name = strdup("output.texte");
-            abstr->textorium_trigger(name);
-            free(name);
-        } else {
-            abstr->charactros(key);
-        }
+        if (key == 's' && (report.xkey.state & ControlMask)) host_input.save("output.texte");
+        else host_input.key(key);
         break;
     }
     default:
@@ -89,16 +114,9 @@ bool grax_switchloop() {
 }
 
 void grax_repaint() {
-    Window root;
-    int x, y;
-    unsigned int width, height, border, depth;
-    XGetGeometry(dis, win, &root, &x, &y, &width, &height, &border, &depth);
-    chdc.width = width;
-    chdc.height = height;
-    abstr->graxness(chdc);
-    XSetForeground(dis, green_gc, WhitePixel(dis, 0));
-    XDrawString(dis, win, green_gc, 10, 10, "quorvanel", 9);
-    XFlush(dis);
+    uint32_t width, height;
+    live_window.size(width, height);
+    live_window.paint(*abstr, width, height);
 }
 
 namespace {

@@ -69,7 +69,7 @@ TEST(RenderScript, EqualFramesKeepFileOrderAndEmptyScriptIsFine) {
 }
 
 struct BadLine {
-    const char* script;
+    std::string script;
     int line;
     const char* says;  // a piece of the message
 };
@@ -96,6 +96,21 @@ TEST(RenderScript, MalformedLinesNameTheirLine) {
         {"99999999999999999999999 key a\n", 1, "frame"},
         {"10 key a\n\n9 key b\n", 3, "before"},
         {"0 Report 1 2 3 4 5 6 7 8\n", 1, "Report"},
+        {"0 pad leftz 0\n", 1, "leftz"},
+        {"0 pad leftx 32768\n", 1, "-32768..32767"},
+        {"0 pad lefttrigger -1\n", 1, "0..32767"},
+        {"0 pad a 2\n", 1, "0 or 1"},
+        {"0 pad righty\n", 1, "pad takes"},
+        {"0 click 5\n", 1, "click"},
+        {"0 click 0 32768\n", 1, "-32768..32767"},
+        {"0 size 0 500\n", 1, "1..65535"},
+        {"0 expose 1\n", 1, "expose"},
+        {"|chubby 0\n", 1, "before the 'bank' line"},
+        {"bank a\n0 key a\n|chubby 0\n", 3, "after the first event"},
+        {"0 key a\nbank a\n", 2, "after the first event"},
+        {"bank a\nbank b\n", 2, "second"},
+        {"bank a b\n", 1, "one name"},
+        {std::string("0 key a\n5 save out\0x\n", 22), 2, "NUL"},
     };
     for (const BadLine& c : cases) {
         EventScript s;

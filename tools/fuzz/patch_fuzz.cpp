@@ -9,6 +9,8 @@
 #include "engine/MultiplexPotentiator.h"
 #include "lattice/PerspexStabile.h"
 
+#include "FuzzFolder.h"
+
 #include <unistd.h>
 
 #include <cstdint>
@@ -52,12 +54,7 @@ void play(MultiplexPotentiator& bank, const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char dir[] = "/dev/shm/quorvanel-fuzz-XXXXXX";
-    char fallback[] = "/tmp/quorvanel-fuzz-XXXXXX";
-    const char* made = mkdtemp(dir);
-    if (!made) made = mkdtemp(fallback);
-    if (!made) abort();
-    folder = made;
+    folder = makeFuzzFolder("quorvanel-fuzz");
     atexit([] {
         for (const char* n : {"/input.texte", "/first.texte", "/second.texte"}) unlink((folder + n).c_str());
         rmdir(folder.c_str());

@@ -1,0 +1,97 @@
+// The program's command line:
+//   quorvanel [--record FILE] [--play SCRIPT] [--latency MS] [PATCH]
+// With no options it is the instrument as always: at most one patch file,
+// later arguments ignored. `--` ends the options, so a patch whose name
+// starts with '-' can still be named. Read with getopt_long.
+#pragma once
+
+#include <getopt.h>
+
+#include <cstdio>
+#include <string_view>
+
+class ProgramOptions {
+public:
+    const char* patch = nullptr;    // loaded into the current bank at start
+    const char* record = nullptr;   // --record: the performance's script is written here
+    const char* play = nullptr;     // --play: a script played along with the player
+    const char* latency = nullptr;  // --latency: milliseconds of sound buffer, as given
+
+    static constexpr int kGoOn = -1;
+
+    // Reads argv. Returns kGoOn when the program should start, or the exit
+    // status when it should stop: 0 after --help (the usage on `out`) or
+    // --version, 2 after a usage error (the usage on `err`).
+    int parse(int argc, char** argv, FILE* out = stdout, FILE* err = stderr) {
+        static const option longOptions[] = {
+            {"record", required_argument, nullptr, 'r'},
+            {"play", required_argument, nullptr, 'p'},
+            {"latency", required_argument, nullptr, 'l'},
+            {"help", no_argument, nullptr, 'h'},
+            {"version", no_argument, nullptr, 'V'},
+            {nullptr, 0, nullptr, 0},
+        };
+        // getopt keeps its place in globals; start afresh (tests parse many
+        // command lines in one process). The leading ':' keeps getopt quiet:
+        // the messages below say what was wrong. '+': options come first.
+        optind = 0;
+        int c;
+        while ((c = getopt_long(argc, argv, "+:", longOptions, nullptr)) != -1) {
+            switch (c) {
+            case 'r': record = optarg; break;
+            case 'p': play = optarg; break;
+            case 'l': latency = optarg; break;
+            case 'h':
+                usage(out);
+                return 0;
+            case 'V':
+                std::fprintf(out, "quorvanel %s\n", QUORVANEL_VERSION);
+                return 0;
+            case ':':
+                std::fprintf(err, "quorvanel: option %s needs a value\n", argv[optind - 1]);
+                usage(err);
+                return 2;
+            default:
+                if (optopt) std::fprintf(err, "quorvanel: unknown option -%c\n", optopt);
+                else std::fprintf(err, "quorvanel: unknown option %s\n", argv[optind - 1]);
+                usage(err);
+                return 2;
+            }
+        }
+        // Options stop at the first operand or at "--": an option word after
+        // the patch is a mistake, not a second patch to ignore.
+        bool ended = optind > 0 && optind <= argc && std::string_view(argv[optind - 1]) == "--";
+        if (optind < argc) {
+            patch = argv[optind];
+            if (!ended && patch[0] == '-' && patch[1] != '\0') {
+                std::fprintf(err, "quorvanel: unknown option %s\n", patch);
+                usage(err);
+                return 2;
+            }
+            for (int i = optind + 1; !ended && i < argc; i++)
+                if (argv[i][0] == '-' && argv[i][1] != '\0') {
+                    std::fprintf(err, "quorvanel: options go before the patch: %s\n", argv[i]);
+                    usage(err);
+                    return 2;
+                }
+        }
+        return kGoOn;
+    }
+
+    static void usage(FILE* f) {
+        std::fputs(
+            "usage: quorvanel [--record FILE] [--play SCRIPT] [--latency MS] [PATCH]\n"
+            "  PATCH           a patch file loaded into the current bank at start\n"
+            "  --record FILE   write every input of the performance to FILE as an event\n"
+            "                  script; quorvanel-render FILE OUT.wav makes the very sound\n"
+            "                  the sound card received\n"
+            "  --play SCRIPT   play the script's events at their frames while you play\n"
+            "  --latency MS    keep MS milliseconds of sound buffered, 23..371 (default 46):\n"
+            "                  less delay between a move and its sound, more risk of\n"
+            "                  underruns (clicks) on a busy machine\n"
+            "  --help          this text\n"
+            "  --version       the version\n"
+            "  --              ends the options (for a patch whose name starts with '-')\n",
+            f);
+    }
+};

@@ -1,0 +1,109 @@
+// The performance recorder behind `--record FILE`: every input the engine
+// takes, written as an event script that the offline renderer turns into
+// the very samples the sound card received, or `--play` plays again.
+// The file opens with the bank loaded at start (a `bank` line and the patch
+// text after '|'), so a recording replays on its own even after the player
+// has saved over the patch it began from. Frames: 22050 per second, the
+// first frame of the unit the input acted on, counted from the engine's
+// first unit.
+#pragma once
+
+#include "engine/EventScript.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+class Recorder {
+public:
+    Recorder() = default;
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+    ~Recorder() { close(); }
+
+    // Creates (or truncates) `path`; false with errno set when it cannot.
+    bool open(const char* path) {
+        file = std::fopen(path, "w");
+        if (!file) return false;
+        name = path;
+        std::fprintf(file, "# quorvanel recording: quorvanel-render %s OUT.wav renders it\n", path);
+        return check();
+    }
+
+    // The patch text loaded into the current bank at start, before any event.
+    void bank(const char* from, const std::string& text) {
+        if (!file) return;
+        // One word, as the script reads it: a name with blanks keeps its
+        // first word; the name is only there for the reader.
+        std::string word(from);
+        size_t cut = word.find_first_of(" \t\r\n\v\f");
+        if (cut != std::string::npos) word.erase(cut);
+        if (word.empty()) word = "-";
+        std::fprintf(file, "bank %s\n", word.c_str());
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            std::fputc('|', file);
+            std::fwrite(text.data() + start, 1, end - start, file);
+            std::fputc('\n', file);
+            start = end + 1;
+        }
+        check();
+    }
+
+    // One input, at the frame of the unit it acts on.
+    void event(long long frame, const EventScript::Event& e) {
+        if (!file) return;
+        // The frame is the unit's, not the one a played script gave.
+        char line[EventScript::kLineRoom];
+        int n = EventScript::formatInto(e, frame, line, sizeof line);
+        if (n < 0) return;
+        if (static_cast<size_t>(n) < sizeof line) {
+            std::fwrite(line, 1, static_cast<size_t>(n), file);
+        } else {  // only a save with a very long path
+            EventScript::Event at = e;
+            at.frame = frame;
+            std::string big = EventScript::format(at);
+            std::fwrite(big.data(), 1, big.size(), file);
+        }
+        std::fputc('\n', file);
+    }
+
+    // Called once a unit: what acted on sound reaches the file, so killing
+    // the program loses nothing that was heard.
+    void flush() {
+        if (!file) return;
+        std::fflush(file);
+        check();
+    }
+
+    void close() {
+        if (!file) return;
+        bool ok = std::fclose(file) == 0;
+        file = nullptr;
+        if (!ok) failed(errno);
+    }
+
+    bool recording() const { return file != nullptr; }
+
+private:
+    // A failed write stops the recording with one line; the instrument plays on.
+    bool check() {
+        if (!std::ferror(file)) return true;
+        int e = errno;
+        std::fclose(file);
+        file = nullptr;
+        failed(e);
+        return false;
+    }
+
+    void failed(int e) {
+        std::fprintf(stderr, "quorvanel: recording to %s stopped: %s\n", name.c_str(),
+                     e ? std::strerror(e) : "write error");
+    }
+
+    FILE* file = nullptr;
+    std::string name;
+};
