@@ -1,28 +1,56 @@
 #!/bin/sh
 # Takes a PNG screenshot of the running instrument under a private X server.
 #
-#   tools/screenshot.sh OUT.png [PATCH]
+#   tools/screenshot.sh [--play SCRIPT [--until FRAME]] OUT.png [PATCH]
 #
 # Starts build/quorvanel (with PATCH if given) under Xvfb, sound going to a
 # file device over ALSA's null device, plays a few keys and clicks with
 # xdotool (three situations, ratio routing and FM switched on, some matrix
 # cells set), has the window repainted and saves it as OUT.png.
+#
+# With --play the program plays SCRIPT instead of the keys and clicks (only
+# its events before FRAME with --until): the null device takes sound as
+# fast as it comes, so the script is over at once and the picture shows the
+# instrument as the script leaves it, at FRAME.
+#
+# BUILD names the build folder to take the program from (default: build).
 set -e
+usage() { echo "usage: $0 [--play SCRIPT [--until FRAME]] OUT.png [PATCH]" >&2; exit 2; }
+script=""
+until=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --play) [ $# -ge 2 ] || usage; script=$2; shift 2 ;;
+    --until) [ $# -ge 2 ] || usage; until=$2; shift 2 ;;
+    -*) usage ;;
+    *) break ;;
+    esac
+done
 out=$1
 patch=$2
-[ -n "$out" ] || { echo "usage: $0 OUT.png [PATCH]" >&2; exit 2; }
+[ -n "$out" ] || usage
+[ -z "$until" ] || [ -n "$script" ] || usage
 root=$(cd "$(dirname "$0")/.." && pwd)
 case "$out" in /*) ;; *) out="$(pwd)/$out" ;; esac
 case "$patch" in ""|/*) ;; *) patch="$(pwd)/$patch" ;; esac
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+if [ -n "$script" ]; then
+    [ -r "$script" ] || { echo "screenshot: cannot read $script" >&2; exit 2; }
+    # Comments and blank lines go; events from FRAME on are left out.
+    awk -v until="$until" '$1 !~ /^#/ && NF && (until == "" || $1 + 0 < until + 0)' \
+        "$script" > "$tmp/play.txt"
+    set -- --play "$tmp/play.txt"
+else
+    set --
+fi
 cat > "$tmp/.asoundrc" <<'RC'
 pcm.!default { type file slave.pcm "null" file "/dev/null" format "raw" }
 RC
 cat > "$tmp/shoot.sh" <<'SHOT'
 set -e
 cd "$TMPDIR_SHOT"
-HOME="$TMPDIR_SHOT" "$ROOT/build/quorvanel" $PATCH >/dev/null 2>&1 &
+HOME="$TMPDIR_SHOT" "$ROOT/$BUILD/quorvanel" $PLAY $PATCH >/dev/null 2>&1 &
 pid=$!
 trap 'kill $pid 2>/dev/null' EXIT
 w=""
@@ -38,7 +66,10 @@ repaint() {
     sleep 0.3
 }
 sleep 0.5
-if [ -z "$PATCH" ]; then
+if [ -n "$PLAY" ]; then
+    # The script has played out by now (see above); give it a moment more.
+    sleep 1
+elif [ -z "$PATCH" ]; then
     # Two more situations; routing and FM on in all three (the keys reach
     # every situation of the bank).
     for k in Return Return a q; do xdotool key --window "$w" "$k"; sleep 0.05; done
@@ -57,7 +88,7 @@ fi
 repaint
 xwd -silent -id "$w" | convert xwd:- "$OUT"
 SHOT
-TMPDIR_SHOT="$tmp" ROOT="$root" PATCH="$patch" OUT="$out" \
+TMPDIR_SHOT="$tmp" ROOT="$root" BUILD="${BUILD:-build}" PATCH="$patch" PLAY="$*" OUT="$out" \
     xvfb-run -a -s "-screen 0 1024x768x24" sh "$tmp/shoot.sh" 2>&1 | grep -v XGetInputFocus >&2 || true
 [ -s "$out" ] || { echo "screenshot: nothing written" >&2; exit 1; }
 echo "$out"

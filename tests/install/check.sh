@@ -1,0 +1,119 @@
+#!/bin/sh
+# The front door, checked as a user meets it (run by ctest):
+#
+#   check.sh install BUILD   installs BUILD into a temporary DESTDIR with the
+#                            prefix /usr/local, checks what landed (desktop
+#                            entry, manual pages, a render by the installed
+#                            program), then uninstalls and checks that
+#                            nothing of it is left
+#   check.sh demo BUILD      renders the demo performance and checks that
+#                            every 5-second stretch sounds, on both sides,
+#                            without clipping
+set -u
+mode=$1
+build=$(cd "$2" && pwd)
+src=$(cd "$(dirname "$0")/../.." && pwd)
+tmp=$(mktemp -d)
+failed=0
+fail() { echo "FAIL: $*" >&2; failed=$((failed + 1)); }
+
+# peak and RMS amplitude (0..1) of FILE, with sox's further effects
+levels() {
+    f=$1
+    shift
+    sox "$f" -n "$@" stat 2>&1 | awk '/^Maximum amplitude/ { p = $3 } /^RMS +amplitude/ { r = $3 }
+        END { print p + 0, r + 0 }'
+}
+
+case "$mode" in
+install)
+    # The test's install must not take the place of the user's own record
+    # of what `make install` wrote, which `make uninstall` reads.
+    manifest="$build/install_manifest.txt"
+    [ -e "$manifest" ] && cp "$manifest" "$tmp/manifest.saved"
+    trap 'if [ -e "$tmp/manifest.saved" ]; then cp "$tmp/manifest.saved" "$manifest"; else rm -f "$manifest"; fi; rm -rf "$tmp"' EXIT
+    root=$tmp/root
+    p=$root/usr/local
+    DESTDIR=$root cmake --install "$build" --prefix /usr/local >"$tmp/install.log" 2>&1 ||
+        { cat "$tmp/install.log" >&2; fail "cmake --install failed"; exit 1; }
+
+    for f in bin/quorvanel bin/quorvanel-render share/man/man1/quorvanel.1 \
+        share/man/man1/quorvanel-render.1 share/applications/quorvanel.desktop \
+        share/icons/hicolor/scalable/apps/quorvanel.svg share/icons/hicolor/128x128/apps/quorvanel.png \
+        lib/udev/rules.d/70-quorvanel.rules share/quorvanel/patches/demo.texte \
+        share/quorvanel/scripts/demo.txt share/quorvanel/patches/justchord.texte \
+        share/quorvanel/scripts/justchord.txt share/quorvanel/scripts/square.txt; do
+        [ -s "$p/$f" ] || fail "not installed: $f"
+    done
+    for f in bin/quorvanel bin/quorvanel-render; do
+        [ -x "$p/$f" ] || fail "not executable: $f"
+    done
+    # Only the program's own files, and not the benchmark's load.
+    find "$root" -type f | sed "s|^$p/||" | grep -v -E '^(bin/quorvanel(-render)?|share/man/man1/quorvanel(-render)?\.1|share/applications/quorvanel\.desktop|share/icons/hicolor/[^/]+/apps/quorvanel\.(svg|png)|lib/udev/rules\.d/70-quorvanel\.rules|share/quorvanel/patches/[^/]+\.texte|share/quorvanel/scripts/[^/]+\.txt)$' \
+        >"$tmp/stray"
+    [ -s "$tmp/stray" ] && fail "unexpected files installed: $(cat "$tmp/stray")"
+    ls "$p/share/quorvanel"/*/fullbank.* >/dev/null 2>&1 && fail "the benchmark's fullbank was installed"
+
+    # The desktop entry is valid and starts a program that was installed.
+    out=$(desktop-file-validate "$p/share/applications/quorvanel.desktop" 2>&1) ||
+        fail "desktop-file-validate: $out"
+    [ -z "$out" ] || fail "desktop-file-validate says: $out"
+    exe=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$p/share/applications/quorvanel.desktop")
+    [ -x "$p/bin/$exe" ] || fail "the desktop entry runs '$exe', which is not in bin/"
+
+    # Both pages render without a warning, and name every option the
+    # programs' own usage names.
+    "$p/bin/quorvanel" --help >"$tmp/usage.quorvanel" 2>&1 || fail "quorvanel --help failed"
+    "$p/bin/quorvanel-render" --help >"$tmp/usage.quorvanel-render" 2>&1 || fail "quorvanel-render --help failed"
+    for page in quorvanel quorvanel-render; do
+        MANWIDTH=80 man --warnings -l "$p/share/man/man1/$page.1" >"$tmp/$page.txt" 2>"$tmp/$page.err" ||
+            fail "man cannot render $page.1"
+        [ -s "$tmp/$page.err" ] && fail "man warns about $page.1: $(cat "$tmp/$page.err")"
+        grep -q '^EXIT STATUS' "$tmp/$page.txt" || fail "$page.1 has no EXIT STATUS"
+        for opt in $(grep -o -E '(^|[[ ])--?[a-z][a-z-]*' "$tmp/usage.$page" | tr -d '[ ' | sort -u); do
+            grep -q -e "$opt" "$tmp/$page.txt" || fail "$page.1 does not name $opt"
+        done
+    done
+
+    # The installed renderer plays an installed script into sound.
+    "$p/bin/quorvanel-render" -p "$p/share/quorvanel/patches/justchord.texte" -n 2 \
+        "$p/share/quorvanel/scripts/justchord.txt" "$tmp/chord.wav" 2>"$tmp/render.err" ||
+        fail "the installed quorvanel-render failed: $(cat "$tmp/render.err")"
+    # 2 s: 44100 frames of 4 bytes after the 44-byte header.
+    size=$(wc -c <"$tmp/chord.wav")
+    [ "$size" -eq 176444 ] || fail "the render has $size bytes, not 176444"
+    set -- $(levels "$tmp/chord.wav")
+    awk -v p="$1" 'BEGIN { exit !(p > 0.05) }' || fail "the installed render is silent (peak $1)"
+
+    # Uninstalling removes every file and the program's own folders.
+    DESTDIR=$root cmake -P "$build/uninstall.cmake" >"$tmp/uninstall.log" 2>&1 ||
+        fail "uninstall failed: $(cat "$tmp/uninstall.log")"
+    left=$(find "$root" -type f)
+    [ -z "$left" ] || fail "left after uninstall: $left"
+    [ -e "$p/share/quorvanel" ] && fail "share/quorvanel is left after uninstall"
+    ;;
+demo)
+    trap 'rm -rf "$tmp"' EXIT
+    "$build/quorvanel-render" -p "$src/patches/demo.texte" "$src/scripts/demo.txt" "$tmp/demo.wav" \
+        2>"$tmp/render.err" || { cat "$tmp/render.err" >&2; fail "the demo does not render"; exit 1; }
+    seconds=$(soxi -D "$tmp/demo.wav")
+    awk -v s="$seconds" 'BEGIN { exit !(s >= 30 && s <= 35) }' || fail "the demo lasts $seconds s, not about 30"
+    # Floors well below what it measures (peaks 0.19..0.27, RMS 0.08..0.13
+    # in every stretch); a clip at the top would be a fault too.
+    for start in 0 5 10 15 20 25; do
+        set -- $(levels "$tmp/demo.wav" trim "$start" 5)
+        awk -v p="$1" -v r="$2" 'BEGIN { exit !(p > 0.1 && r > 0.03 && p < 0.9) }' ||
+            fail "demo $start..$((start + 5)) s: peak $1, RMS $2 (wanted peak 0.1..0.9, RMS above 0.03)"
+    done
+    for side in 1 2; do
+        set -- $(levels "$tmp/demo.wav" remix "$side")
+        awk -v r="$2" 'BEGIN { exit !(r > 0.03) }' || fail "the demo's channel $side is nearly silent (RMS $2)"
+    done
+    ;;
+*)
+    echo "usage: $0 install|demo BUILD" >&2
+    exit 2
+    ;;
+esac
+[ "$failed" -eq 0 ] || exit 1
+echo "$mode: ok"
