@@ -56,12 +56,8 @@ int main(int argc, char** argv) {
     if (patch) {
         printf("inputfile %s\n", patch);
         fflush(stdout);  // the program never exits, so its lines must not wait in a buffer
-        host_input.loadPatch(patch);
-        if (script.hasBank)
-            fprintf(stderr, "quorvanel: %s replaces the bank %s carries\n", patch, options.play);
-    } else if (script.hasBank && !host_input.loadBankText(script.bankName, script.bankText)) {
-        fprintf(stderr, "quorvanel: cannot load the bank %s carries: %s\n", options.play, strerror(errno));
     }
+    host_input.loadAtStart(patch, script, options.play, "quorvanel", stderr);
     host_input.play(&script.events);
     pcm_before_unit = [] { host_input.beforeUnit(); };
     pcm_after_unit = [] { host_input.afterUnit(); };

@@ -95,15 +95,7 @@ public:
         AbstractChubEngine* engine = make();
         InputGate::Unseen window;
         InputGate gate(engine, &window);
-        // The bank a recording carries is the one its performance began
-        // with; a patch named here is the player's choice and wins.
-        if (patch) {
-            gate.loadPatch(patch);
-            if (script.hasBank)
-                std::fprintf(err, "quorvanel-render: %s replaces the bank %s carries\n", patch, scriptPath);
-        } else if (script.hasBank && !gate.loadBankText(script.bankName, script.bankText)) {
-            std::fprintf(err, "quorvanel-render: cannot load the bank %s carries: %s\n", scriptPath,
-                         std::strerror(errno));
+        if (!gate.loadAtStart(patch, script, scriptPath, "quorvanel-render", err)) {
             out.close();
             if (release) release(engine);
             return kOutputFailed;

@@ -19,9 +19,11 @@
 #include "host/Recorder.h"
 #include "host/pad.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -79,12 +81,9 @@ public:
         EventScript::Event e;
         e.kind = EventScript::Kind::Report;
         for (int k = 0; k < 8; k++) e.bytes[k] = bytes[k];
-        bool paints = countor == 0;
-        if (paints) lookAtWindow();
+        if (countor == 0) lookAtWindow();
         note(e);
-        signed char copy[8];
-        for (int k = 0; k < 8; k++) copy[k] = bytes[k];
-        the().chubness(handle ? handle : standIn(), _CHUBREPORT{copy, 8});
+        the().chubness(handle ? handle : standIn(), _CHUBREPORT{e.bytes, 8});
         if (countor++ == 0) paint();
         countor %= kRepaintEvery;
     }
@@ -140,10 +139,27 @@ public:
         }
     }
 
+    // The bank at start: the patch file named (the player's choice, which
+    // wins; the caller has printed its "inputfile" line) or else the bank
+    // `script` carries. `who` names the program in the lines on `err`: one
+    // when the patch replaces a carried bank, one when the carried bank
+    // cannot be loaded (then false).
+    bool loadAtStart(const char* patch, const EventScript& script, const char* scriptName, const char* who,
+                     FILE* err) {
+        if (patch) {
+            loadPatch(patch);
+            if (script.hasBank) std::fprintf(err, "%s: %s replaces the bank %s carries\n", who, patch, scriptName);
+            return true;
+        }
+        if (!script.hasBank || loadBankText(script.bankName, script.bankText)) return true;
+        std::fprintf(err, "%s: cannot load the bank %s carries: %s\n", who, scriptName, std::strerror(errno));
+        return false;
+    }
+
     // Loads the patch file `path` into the current bank, as at start; the
     // recording keeps the bytes the file held.
     void loadPatch(const char* path) {
-        std::vector<char> name(path, path + std::string(path).size() + 1);
+        std::vector<char> name(path, path + std::strlen(path) + 1);
         the().textorium_script(name.data());
         std::string text;
         if (recorder && EventScript::readFile(path, text)) recorder->bank(path, text);

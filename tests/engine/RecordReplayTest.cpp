@@ -53,7 +53,7 @@ std::vector<unsigned char> replay(const EventScript& script, uint32_t frames) {
     LaceyBanks engine;
     InputGate::Unseen window;
     InputGate gate(&engine, &window);
-    if (script.hasBank) EXPECT_TRUE(gate.loadBankText(script.bankName, script.bankText));
+    EXPECT_TRUE(gate.loadAtStart(nullptr, script, "the recording", "test", stderr));
     FILE* f = std::tmpfile();
     WavWriter wav(f, frames);
     EXPECT_TRUE(OfflineRenderer::render(gate, engine, script.events, frames, wav));
