@@ -117,6 +117,18 @@ public:
         }
         return false;
     }
+    // Waits up to `ms` for the start-up report to end: the line after the
+    // period count, the device's start, comes once the engine is built.
+    bool waitStarted(int ms) {
+        for (int t = 0; t < ms; t += 10) {
+            std::string o = out();
+            size_t at = o.find(" periods\n");
+            if (at != std::string::npos && o.size() > at + 9 && o.back() == '\n') return true;
+            if (!running()) return false;
+            sleepMs(10);
+        }
+        return false;
+    }
     void stop() {
         if (pid > 0) {
             kill(pid, SIGKILL);

@@ -48,11 +48,10 @@ std::string player(const std::string& window) {
                              "apostrophe", "space", "slash"};
     int clicks = 0;
     for (int round = 0; round < 2; round++) {
-        for (const char* key : letters) {
-            s << "k " << key << "\n";
+        for (int k = 0; k < 30; k++) {
+            s << "k " << letters[k] << "\n";
             // Marks sit in the numerator and denominator boxes of each row.
-            if (std::string(key) == "c" || std::string(key) == "t" || std::string(key) == "u" ||
-                std::string(key) == "o" || std::string(key) == "space" || std::string(key) == "h") {
+            if (k % 5 == 4) {
                 s << "c " << 60 + 37 * clicks << " " << 40 + 29 * clicks << "\n";
                 clicks++;
             }
