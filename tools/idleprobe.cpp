@@ -26,9 +26,9 @@
 // buffer and period (frames, as the device granted them) and startup_lost
 // (failed writes before the measured span).
 #include "engine/AbstractChubEngine.h"
-#include "host/chub.h"
-#include "host/grax.h"
-#include "host/pcm.h"
+#include "standalone/chub.h"
+#include "standalone/grax.h"
+#include "standalone/pcm.h"
 
 #include "engine/LaceyBanks.h"
 
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
     AbstractChubEngine* inner = nullptr;
     if (situations > 0) inner = new LaceyBanks();
     ProbeEngine probe(inner);
-    abstr = &probe;
+    host_engine(&probe);
     for (int i = 1; i < situations; i++) abstr->dupe_chubbery();
     pcm_start();
     snd_pcm_uframes_t buffer = 0, period = 0;

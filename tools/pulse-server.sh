@@ -10,7 +10,7 @@
 #   tools/pulse-server.sh stop DIR            stops it
 #
 # Clients get HOME=DIR/home, whose .asoundrc points ALSA's "default" at the
-# server (tests/host/alsa/pulse.asoundrc), and never start a server of their
+# server (tests/standalone/alsa/pulse.asoundrc), and never start a server of their
 # own. `parec -d q.monitor` records what reached the sink.
 set -e
 cmd=$1
@@ -22,7 +22,7 @@ case "$cmd" in
 start)
     mkdir -p "$dir/run" "$dir/home"
     chmod 700 "$dir/run"
-    cp "$root/tests/host/alsa/pulse.asoundrc" "$dir/home/.asoundrc"
+    cp "$root/tests/standalone/alsa/pulse.asoundrc" "$dir/home/.asoundrc"
     echo "autospawn = no" > "$dir/client.conf"
     XDG_RUNTIME_DIR="$dir/run" HOME="$dir/home" pulseaudio --daemonize=yes \
         --exit-idle-time=-1 -n --log-target=file:"$dir/pulse.log" ${level:+--log-level=$level} \

@@ -3,7 +3,7 @@
 // way the program does (open_grax) and waits until the window is viewable.
 #pragma once
 
-#include "host/grax.h"
+#include "standalone/grax.h"
 
 #include <X11/Xutil.h>
 #include <gtest/gtest.h>

@@ -13,7 +13,7 @@
 //   valgrind --tool=callgrind --collect-atstart=no
 //       --toggle-collect='*onePeriod*' build/quorvanel-bench-bank --periods 200
 #include "engine/LaceyBanks.h"
-#include "host/pcm.h"
+#include "standalone/pcm.h"
 
 #include <benchmark/benchmark.h>
 

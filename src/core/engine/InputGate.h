@@ -1,0 +1,277 @@
+// The one place where every input reaches the engine: controller and game
+// controller reports, keys, Ctrl+S saves, mouse presses, repaints and the
+// events of a played script, in the order the main loop gives them. The
+// recorder listens here, and the offline renderer plays its scripts through
+// this same code, so live, recorded and rendered play cannot drift apart.
+//
+// Frames: 22050 per second, counted from the engine's first unit of 256
+// frames (the silent unit written before the engine exists is not counted).
+// An input that arrives between two units acts on the next one, from its
+// first frame: frame() is that frame.
+//
+// Repaints belong here too: a mouse press hits the boxes the last repaint
+// laid out, so the moments of repaints (every 16th report and every expose)
+// and the window size they used are part of what the engine does.
+#pragma once
+
+#include "engine/AbstractChubEngine.h"
+#include "engine/EventScript.h"
+#include "engine/Recorder.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+class InputGate {
+public:
+    static constexpr int kUnit = 256;       // frames per unit, as the host's `frames`
+    static constexpr int kRepaintEvery = 16; // reports per repaint
+    static constexpr uint32_t kStartWidth = 500, kStartHeight = 500;  // the window as opened
+
+    // Where repaints go. The live window reads its own size and draws on
+    // screen; the renderer's has the size the script last gave and draws
+    // nothing.
+    class Window {
+    public:
+        virtual void size(uint32_t& width, uint32_t& height) = 0;
+        virtual void paint(AbstractChubEngine& engine, uint32_t width, uint32_t height) = 0;
+        // A script's `size` line. The live window keeps its real size.
+        virtual void resize(uint32_t width, uint32_t height) {}
+
+    protected:
+        ~Window() = default;
+    };
+
+    // A window without a display: the offline renderer's.
+    class Unseen final : public Window {
+    public:
+        void size(uint32_t& w, uint32_t& h) override {
+            w = width;
+            h = height;
+        }
+        void paint(AbstractChubEngine& engine, uint32_t w, uint32_t h) override {
+            engine.graxness(_CHDC{0, w, h});
+        }
+        void resize(uint32_t w, uint32_t h) override {
+            width = w;
+            height = h;
+        }
+
+    private:
+        uint32_t width = kStartWidth, height = kStartHeight;
+    };
+
+    // The host's controllers that, once they play, give one report before
+    // every unit from their latest state (game controllers, and a script's
+    // virtual pad in the renderer).
+    class Controllers {
+    public:
+        // True when one plays; `out` then holds the unit's report.
+        virtual bool unitReport(signed char out[8]) = 0;
+        // A script's `pad NAME VALUE` line (control and value already checked).
+        virtual void padLine(int control, int value) {}
+
+    protected:
+        ~Controllers() = default;
+    };
+
+    // engine: may be set later with attach(), before the first input.
+    // controllers: none when null.
+    InputGate(AbstractChubEngine* engine, Window* window, Controllers* controllers = nullptr)
+        : engine(engine), window(window), controllers(controllers) {}
+
+    void attach(AbstractChubEngine* e) { engine = e; }
+    void attach(Controllers* c) { controllers = c; }
+
+    InputGate(const InputGate&) = delete;
+    InputGate& operator=(const InputGate&) = delete;
+
+    // Reports, counted together for the repaint pacing: the first and then
+    // every 16th repaints after it has been handled. `handle` is the USB
+    // controller's; game controllers and scripts pass none and get a
+    // stand-in, since the engine takes reports only from a device.
+    void report(const signed char bytes[8], libusb_device_handle* handle = nullptr) {
+        EventScript::Event e;
+        e.kind = EventScript::Kind::Report;
+        for (int k = 0; k < 8; k++) e.bytes[k] = bytes[k];
+        if (countor == 0) lookAtWindow();
+        note(e);
+        the().chubness(handle ? handle : standIn(), _CHUBREPORT{e.bytes, 8});
+        if (countor++ == 0) paint();
+        countor %= kRepaintEvery;
+    }
+
+    void key(unsigned char k) {
+        EventScript::Event e;
+        e.kind = EventScript::Kind::Key;
+        e.key = k;
+        note(e);
+        the().charactros(k);
+    }
+
+    // What Ctrl+S does: save the current bank to `path`.
+    void save(const char* path) {
+        EventScript::Event e;
+        e.kind = EventScript::Kind::Save;
+        e.path = path;
+        note(e);
+        std::vector<char> name(path, path + e.path.size() + 1);
+        the().textorium_trigger(name.data());
+    }
+
+    void click(int x, int y) {
+        EventScript::Event e;
+        e.kind = EventScript::Kind::Click;
+        e.x = x;
+        e.y = y;
+        note(e);
+        the().mouseButt(_pointille{x, y});
+    }
+
+    // The window was uncovered: repaint it.
+    void expose() {
+        lookAtWindow();
+        EventScript::Event e;
+        e.kind = EventScript::Kind::Repaint;
+        note(e);
+        paint();
+    }
+
+    // One script event, through the same calls as live input.
+    void deliver(const EventScript::Event& e) {
+        switch (e.kind) {
+        case EventScript::Kind::Report: report(e.bytes); break;
+        case EventScript::Kind::Pad:
+            if (controllers) controllers->padLine(e.control, e.value);
+            break;
+        case EventScript::Kind::Key: key(e.key); break;
+        case EventScript::Kind::Save: save(e.path.c_str()); break;
+        case EventScript::Kind::Click: click(e.x, e.y); break;
+        case EventScript::Kind::Repaint: expose(); break;
+        case EventScript::Kind::Size:
+            window->resize(static_cast<uint32_t>(e.x), static_cast<uint32_t>(e.y));
+            break;
+        }
+    }
+
+    // The bank at start: the patch file named (the player's choice, which
+    // wins; the caller has printed its "inputfile" line) or else the bank
+    // `script` carries. `who` names the program in the lines on `err`: one
+    // when the patch replaces a carried bank, one when the carried bank
+    // cannot be loaded (then false).
+    bool loadAtStart(const char* patch, const EventScript& script, const char* scriptName, const char* who,
+                     FILE* err) {
+        if (patch) {
+            loadPatch(patch);
+            if (script.hasBank) std::fprintf(err, "%s: %s replaces the bank %s carries\n", who, patch, scriptName);
+            return true;
+        }
+        if (!script.hasBank || loadBankText(script.bankName, script.bankText)) return true;
+        std::fprintf(err, "%s: cannot load the bank %s carries: %s\n", who, scriptName, std::strerror(errno));
+        return false;
+    }
+
+    // Loads the patch file `path` into the current bank, as at start; the
+    // recording keeps the bytes the file held.
+    void loadPatch(const char* path) {
+        std::vector<char> name(path, path + std::strlen(path) + 1);
+        the().textorium_script(name.data());
+        std::string text;
+        if (recorder && EventScript::readFile(path, text)) recorder->bank(path, text);
+    }
+
+    // Loads a patch text carried by a script (through a private temporary
+    // file, since the engine loads from files). False when no temporary
+    // file could be written.
+    bool loadBankText(const std::string& from, const std::string& text) {
+        const char* dir = std::getenv("TMPDIR");
+        std::string path = std::string(dir && *dir ? dir : "/tmp") + "/quorvanel-bank-XXXXXX";
+        int fd = mkstemp(path.data());
+        if (fd < 0) return false;
+        bool ok = true;
+        for (size_t done = 0; ok && done < text.size();) {
+            ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+            if (n <= 0) ok = false;
+            else done += static_cast<size_t>(n);
+        }
+        ::close(fd);
+        if (ok) the().textorium_script(path.data());
+        unlink(path.c_str());
+        if (ok && recorder) recorder->bank(from.c_str(), text);
+        return ok;
+    }
+
+    // Plays `events` (frames not decreasing) from the next unit on: each is
+    // delivered before the unit that holds its frame. The events must
+    // outlive the play.
+    void play(const std::vector<EventScript::Event>* events) {
+        script = events;
+        next = 0;
+    }
+
+    // Before each unit: the played script's events for it, in script order,
+    // then the game controller's report, built from its latest state.
+    void beforeUnit() {
+        long long end = frame() + kUnit;
+        while (script && next < script->size() && (*script)[next].frame < end) deliver((*script)[next++]);
+        signed char bytes[8];
+        if (controllers && controllers->unitReport(bytes)) report(bytes);
+    }
+
+    // After each unit (its beging): the next input acts on the next unit.
+    void afterUnit() {
+        units++;
+        if (recorder) recorder->flush();
+    }
+
+    void listen(Recorder* r) { recorder = r; }
+
+    long long frame() const { return units * kUnit; }
+    // Script events not yet delivered.
+    size_t pending() const { return script ? script->size() - next : 0; }
+
+    int countor = 0;  // reports modulo 16: paces the repaints
+
+private:
+    AbstractChubEngine& the() { return *engine; }
+
+    static libusb_device_handle* standIn() {
+        static int device;
+        return reinterpret_cast<libusb_device_handle*>(&device);
+    }
+
+    // Before an input that repaints: the size the repaint will use. A
+    // change is recorded ahead of the input, so a replay repaints alike.
+    void lookAtWindow() {
+        window->size(paintWidth, paintHeight);
+        if (paintWidth == recordedWidth && paintHeight == recordedHeight) return;
+        recordedWidth = paintWidth;
+        recordedHeight = paintHeight;
+        EventScript::Event e;
+        e.kind = EventScript::Kind::Size;
+        e.x = static_cast<int>(paintWidth);
+        e.y = static_cast<int>(paintHeight);
+        note(e);
+    }
+
+    void paint() { window->paint(the(), paintWidth, paintHeight); }
+
+    void note(const EventScript::Event& e) {
+        if (recorder) recorder->event(frame(), e);
+    }
+
+    AbstractChubEngine* engine;
+    Window* window;
+    Controllers* controllers;
+    Recorder* recorder = nullptr;
+    const std::vector<EventScript::Event>* script = nullptr;
+    size_t next = 0;
+    long long units = 0;
+    uint32_t paintWidth = kStartWidth, paintHeight = kStartHeight;
+    uint32_t recordedWidth = kStartWidth, recordedHeight = kStartHeight;
+};

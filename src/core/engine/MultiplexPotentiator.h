@@ -1,0 +1,325 @@
+// One bank: an ordered list of up to 16 situations that sound and are
+// played together, one of them selected. Return adds a situation (at most
+// 15 that way; duplication can fill the 16th slot), BackSpace deletes the
+// selected one, Space moves the selection, '/' toggles solo mode, in which
+// only the selected situation sounds and takes reports and keys.
+// Samples: the plain 32-bit sum of the situations' pairs, engine units
+// (16 per 16-bit step); the host clips. Paints four stripes and one row
+// per situation. Saves to and loads from the patch text file.
+#pragma once
+
+#include "engine/ChubberySituation.h"
+#include "engine/PatchWords.h"
+#include "standalone/chub.h"
+#include "standalone/grax.h"
+#include "lattice/PerspexStabile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+class MultiplexPotentiator {
+public:
+    static constexpr int kSlots = 16;     // what duplication can fill
+    static constexpr int kMaxAdded = 15;  // what adding (and loading) can fill
+
+    // A fresh bank with one fresh situation, selected, not solo.
+    explicit MultiplexPotentiator(PerspexStabile* stabile) : stabile(stabile) {
+        init();
+        situations[0] = new ChubberySituation(static_cast<libusb_device_handle*>(nullptr), stabile);
+        count = 1;
+    }
+
+    // A copy of every situation of the source bank; the selection goes back
+    // to the first and solo mode is off.
+    MultiplexPotentiator(MultiplexPotentiator* source, PerspexStabile* stabile)
+        : stabile(stabile) {
+        init();
+        count = source->chubamt();
+        for (int k = 0; k < count; k++) situations[k] = source->chubdupe(k);
+    }
+
+    MultiplexPotentiator(const MultiplexPotentiator&) = delete;
+    MultiplexPotentiator& operator=(const MultiplexPotentiator&) = delete;
+
+    ~MultiplexPotentiator() {
+        for (int k = 0; k < kSlots; k++) chubdel();
+        for (XColor*& b : brushes) GRAXBRUSHNIL(b);
+    }
+
+    void init() {
+        brushes[0] = GRAXBRUSHWAND(200, 0, 0);
+        brushes[1] = GRAXBRUSHWAND(200, 200, 200);
+        brushes[2] = GRAXBRUSHWAND(200, 200, 0);
+        brushes[3] = GRAXBRUSHWAND(10, 10, 10);
+        for (ChubberySituation*& s : situations) s = nullptr;
+    }
+
+    // Appends a fresh situation with the given controller handle.
+    void chubadd(libusb_device_handle* handle) { add(handle); }
+
+    // Appends a fresh situation and returns its slot; when the bank is
+    // already full it adds nothing and returns 14, so the loader reads a
+    // surplus block into the last situation it could add.
+    int chubadd() { return add(nullptr); }
+
+    // Deletes the selected situation; the one after it becomes selected
+    // (the first, when the last was deleted). An empty bank stays empty.
+    void chubdel() {
+        count = count - 1;
+        if (count < 0) {
+            count = 0;
+            return;
+        }
+        delete situations[selected];
+        for (int k = selected; k < count; k++) situations[k] = situations[k + 1];
+        situations[count] = nullptr;
+        if (count != 0) selected = selected % count;
+    }
+
+    int chubamt() { return count; }
+
+    // A new copy of the situation in slot `index`, or null for an empty or
+    // impossible slot. The bank is not changed.
+    ChubberySituation* chubdupe(int index) {
+        if (index < 0 || index >= kSlots || !situations[index]) return nullptr;
+        return new ChubberySituation(situations[index], stabile);
+    }
+
+    // Duplicates the selected situation in place: the copy stands right
+    // after it, later situations move up, the original stays selected.
+    void chubdupe() {
+        if (count <= 0 || count >= kSlots) return;
+        ChubberySituation* copy = chubdupe(selected);
+        if (!copy) return;
+        for (int k = count - 1; k > selected; k--) situations[k + 1] = situations[k];
+        situations[selected + 1] = copy;
+        count = count + 1;
+    }
+
+    int getSelected() { return selected; }
+    int getSolo() { return solo; }
+    ChubberySituation* getSituation(int index) {
+        return index >= 0 && index < kSlots ? situations[index] : nullptr;
+    }
+
+    // One controller report. Reports shorter than the 8 bytes a situation
+    // reads are padded with zero bytes, so nothing reads past the report.
+    void chubness(libusb_device_handle* handle, _CHUBREPORT report) {
+        if (!handle || report.length <= 5 || !report.bytes) return;
+        signed char bytes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+        memcpy(bytes, report.bytes, report.length < 8 ? report.length : 8);
+        if (solo) {
+            if (count > 0) situations[selected]->chubspon(bytes);
+            return;
+        }
+        for (int k = 0; k < count; k++) situations[k]->chubspon(bytes);
+    }
+
+    // One frame: the sum of the situations' pairs (only the selected one in
+    // solo mode). Returns the address of (left, right).
+    //
+    // Every situation's oscillators step first, then every situation
+    // modulates and mixes. Each half of a situation's frame is one long
+    // chain of dependent steps, and situations share nothing in a frame, so
+    // taking the halves in turn over all situations lets the CPU work on
+    // the chains of several situations at once; one whole frame after the
+    // other left it only the end of one and the start of the next.
+    LANES_FRAME int* gingness(int a, int b) {
+        int left = 0, right = 0;
+        if (solo) {
+            if (count > 0) addPair(situations[selected]->ging(a, b), left, right);
+        } else {
+            // Local copies, so the stores of the situations' frames cannot
+            // make the loops read them again.
+            int n = count;
+            ChubberySituation* const* all = situations;
+            for (int k = 0; k < n; k++) all[k]->gingVoices();
+            for (int k = 0; k < n; k++) addPair(all[k]->gingMix(a, b), left, right);
+        }
+        mixed[0] = left;
+        mixed[1] = right;
+        return mixed;
+    }
+
+    // End of a period reaches every situation, solo or not.
+    void beging() {
+        for (int k = 0; k < count; k++) situations[k]->beging();
+    }
+
+    // A mouse press reaches every situation, solo or not.
+    void mouseButt(_pointille point) {
+        for (int k = 0; k < count; k++) situations[k]->mouseButts(point);
+    }
+
+    // One key: Return adds, Space moves the selection, '/' toggles solo,
+    // BackSpace deletes; then every key, these four included, goes on to
+    // the situations (only the selected one in solo mode).
+    void charactros(unsigned char key) {
+        if (key == 13) chubadd(nullptr);
+        if (key == 32 && count != 0) selected = (selected + 1) % count;
+        if (key == 47) solo = !solo;
+        if (key == 8) chubdel();
+        char k = static_cast<char>(key);
+        if (solo) {
+            if (count > 0) situations[selected]->charactros(k);
+            return;
+        }
+        for (int s = 0; s < count; s++) situations[s]->charactros(k);
+    }
+
+    // Paints four stripes over the whole window and one row per situation.
+    // The selected situation is drawn last, in the bottom row; the others
+    // go backwards through the list from the one before it.
+    void graxness(_CHDC chdc) {
+        unsigned q = chdc.width / 4;
+        for (int s = 0; s < 4; s++)
+            fill(brushes[s], static_cast<int>(s * q), 0, q, chdc.height);
+        unsigned rowh = chdc.height / static_cast<unsigned>(count + 1);
+        if (solo) fill(brushes[3], 0, 0, chdc.width, static_cast<unsigned>(count) * rowh);
+        for (int d = 0; d < count; d++) {
+            int k = (count + selected - d - 1) % count;
+            if (situations[k])
+                situations[k]->draw(chdc, static_cast<int>(q), static_cast<int>(rowh), d + 1);
+        }
+    }
+
+    // Saves every situation to `path`. The text goes to a new file in the
+    // same folder first and replaces the old one only when it has been
+    // written completely, so a failed save never destroys the previous
+    // patch. Success prints the path on standard output; failure says
+    // what went wrong on standard error.
+    void textorium_trigger(char* path) {
+        std::string reason = writeSafely(path);
+        if (reason.empty()) {
+            printf("%s \n", path);
+            fflush(stdout);
+        } else {
+            fprintf(stderr, "quorvanel: cannot save %s: %s\n", path, reason.c_str());
+        }
+    }
+
+    // Replaces the bank's situations by those of the file at `path`. A file
+    // that cannot be read leaves the bank untouched. Otherwise the bank is
+    // emptied and up to 16 "chubby" blocks are read in file order; a block
+    // that finds the bank full is read into its last situation again. The
+    // first word that is not a block header ends the load.
+    void textorium_script(char* path) {
+        std::vector<char> bytes;
+        if (!readWhole(path, bytes)) return;
+        PatchWords& words = PatchWords::shared();
+        words.open(std::move(bytes));
+        const char* w = words.next();
+        for (int k = 0; k < kSlots; k++) chubdel();
+        for (int block = 0; block < kSlots && PatchWords::is(w, "chubby", 6); block++) {
+            words.skip(1);  // the written position; blocks load in file order
+            w = situations[chubadd()]->textum();
+        }
+        words.close();
+    }
+
+private:
+    int add(libusb_device_handle* handle) {
+        // A full bank refuses: with 16 duplicated situations nothing is
+        // dropped either.
+        if (count < kMaxAdded) {
+            situations[count] = new ChubberySituation(handle, stabile);
+            count = count + 1;
+        }
+        if (count != 0) selected = selected % count;
+        return (count < kMaxAdded ? count : kMaxAdded) - 1;
+    }
+
+    static void addPair(const int* pair, int& left, int& right) {
+        left += pair[0];
+        right += pair[1];
+    }
+
+    static void fill(XColor* c, int x, int y, unsigned w, unsigned h) {
+        grax_colour(c->pixel);
+        grax_fill(x, y, w, h);
+    }
+
+    // Reads the whole file; false (and nothing kept) when it cannot be
+    // opened or read, or the memory cannot be had.
+    static bool readWhole(const char* path, std::vector<char>& out) {
+        FILE* f = fopen(path, "rb");
+        if (!f) return false;
+        bool ok = true;
+        try {
+            char chunk[65536];
+            size_t n;
+            while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) out.insert(out.end(), chunk, chunk + n);
+            ok = !ferror(f);
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+        fclose(f);
+        if (!ok) std::vector<char>().swap(out);
+        return ok;
+    }
+
+    // Writes the bank to a temporary file beside the target, flushes it to
+    // the disk and renames it over the target. A target that is a symbolic
+    // link is written through the link, as opening it would. Returns the
+    // empty string on success, else the reason.
+    std::string writeSafely(const char* path) {
+        char* real = realpath(path, nullptr);  // null when it does not exist yet
+        std::string target = real ? real : path;
+        free(real);
+        std::string temp = target + ".XXXXXX";
+        int fd = mkstemp(temp.data());
+        if (fd < 0) return strerror(errno);
+        fchmod(fd, modeFor(target.c_str()));
+        FILE* f = fdopen(fd, "w");
+        if (!f) {
+            int e = errno;
+            close(fd);
+            unlink(temp.c_str());
+            return strerror(e);
+        }
+        for (int i = 0; i < count; i++) {
+            if (!situations[i]) continue;
+            fprintf(f, "chubby %d\n", i);
+            situations[i]->text(f);
+        }
+        int e = 0;
+        errno = 0;
+        if (fflush(f) != 0 || ferror(f)) e = errno ? errno : EIO;
+        if (!e && fsync(fileno(f)) != 0) e = errno;
+        if (fclose(f) != 0 && !e) e = errno;
+        if (!e && rename(temp.c_str(), target.c_str()) != 0) e = errno;
+        if (e) {
+            unlink(temp.c_str());
+            return strerror(e);
+        }
+        return std::string();
+    }
+
+    // The permissions a plain create would give, or those of the file being
+    // replaced.
+    static mode_t modeFor(const char* target) {
+        struct stat st;
+        if (stat(target, &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+        mode_t mask = umask(0);
+        umask(mask);
+        return 0666 & ~mask;
+    }
+
+    int count = 0;
+    int mixed[2] = {0, 0};  // left, right of the last gingness
+    int solo = 0;
+    int selected = 0;
+    ChubberySituation* situations[kSlots];
+    PerspexStabile* stabile;  // shared, not owned
+    XColor* brushes[4];
+};

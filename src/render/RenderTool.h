@@ -1,0 +1,174 @@
+// The command line of quorvanel-render:
+//   quorvanel-render [-p PATCH] [-n SECONDS] SCRIPT OUT.wav
+// Builds one engine with no window, loads PATCH into its current bank as the
+// program does at start, and renders the event script into a WAV file
+// (OUT "-" is standard output). Exit status: 0 done; 2 bad command line,
+// unreadable patch or script, or a malformed script line (nothing is
+// rendered then); 1 when the output cannot be written.
+#pragma once
+
+#include "engine/AbstractChubEngine.h"
+#include "engine/EventScript.h"
+#include "engine/OfflineRenderer.h"
+#include "engine/InputGate.h"
+#include "engine/WavWriter.h"
+#include "standalone/pad.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+class RenderTool {
+public:
+    using EngineFactory = AbstractChubEngine* (*)();
+    // Destroys what the factory made, through its own type: the interface
+    // has no virtual destructor, so the tool cannot delete it itself.
+    using EngineRelease = void (*)(AbstractChubEngine*);
+
+    static constexpr int kOk = 0;
+    static constexpr int kOutputFailed = 1;
+    static constexpr int kBadInput = 2;
+
+    // `make` builds the engine once the inputs are known to be good and
+    // `release` (when given) destroys it after the render. Diagnostics go
+    // to `err`.
+    static int run(int argc, char** argv, EngineFactory make, EngineRelease release = nullptr,
+                   FILE* err = stderr) {
+        const char* patch = nullptr;
+        const char* seconds = nullptr;
+        std::vector<const char*> operands;
+        for (int i = 1; i < argc; i++) {
+            std::string a = argv[i];
+            if (a == "-h" || a == "--help") {
+                usage(err);
+                return kOk;
+            }
+            if ((a == "-p" || a == "-n") && i + 1 < argc) {
+                (a == "-p" ? patch : seconds) = argv[++i];
+            } else if (a == "-p" || a == "-n") {
+                return complain(err, a + " needs a value");
+            } else if (a == "--") {
+                for (i++; i < argc; i++) operands.push_back(argv[i]);
+            } else if (a.size() > 1 && a[0] == '-') {
+                return complain(err, "unknown option " + a);
+            } else {
+                operands.push_back(argv[i]);
+            }
+        }
+        if (operands.size() != 2) return complain(err, "expected SCRIPT and OUT.wav");
+        const char* scriptPath = operands[0];
+        const char* outPath = operands[1];
+
+        EventScript script;
+        if (!script.load(scriptPath)) {
+            std::fprintf(err, "quorvanel-render: %s: %s\n", scriptPath, script.message().c_str());
+            return kBadInput;
+        }
+        if (patch) {
+            // The live program ignores an unreadable patch; here it would
+            // silently render a fresh bank, so it is refused.
+            std::string bytes;
+            if (!EventScript::readFile(patch, bytes)) {
+                std::fprintf(err, "quorvanel-render: cannot read patch %s: %s\n", patch, std::strerror(errno));
+                return kBadInput;
+            }
+        }
+        uint32_t total;
+        if (seconds) {
+            if (!OfflineRenderer::framesFor(seconds, total))
+                return complain(err, std::string("-n ") + seconds + ": not a decimal number of seconds up to " +
+                                         std::to_string(WavWriter::kMaxFrames / WavWriter::kRate));
+        } else {
+            uint64_t d = OfflineRenderer::defaultFrames(script.events);
+            if (d > WavWriter::kMaxFrames) return complain(err, "the script runs longer than one WAV file can hold");
+            total = static_cast<uint32_t>(d);
+        }
+
+        Output out;
+        if (!out.open(outPath)) {
+            std::fprintf(err, "quorvanel-render: cannot write %s: %s\n", outPath, std::strerror(errno));
+            return kOutputFailed;
+        }
+        AbstractChubEngine* engine = make();
+        InputGate::Unseen window;
+        // Only the script's own pad plays in a render, never one plugged
+        // into the machine; without pad lines SDL is not even started.
+        std::optional<PadControllers> pads;
+        for (const EventScript::Event& e : script.events)
+            if (e.kind == EventScript::Kind::Pad && !pads) pads.emplace(false);
+        InputGate gate(engine, &window, pads ? &*pads : nullptr);
+        if (!gate.loadAtStart(patch, script, scriptPath, "quorvanel-render", err)) {
+            out.close();
+            if (release) release(engine);
+            return kOutputFailed;
+        }
+        WavWriter wav(out.file, total);
+        size_t undelivered = 0;
+        bool ok = OfflineRenderer::render(gate, *engine, script.events, total, wav,
+                                          total > OfflineRenderer::kProgressFrames ? err : nullptr, &undelivered);
+        ok = out.close() && ok;
+        if (release) release(engine);
+        if (undelivered)
+            std::fprintf(err, "quorvanel-render: %zu event(s) after the end of the render were not delivered\n",
+                         undelivered);
+        if (!ok) {
+            std::fprintf(err, "quorvanel-render: writing %s failed\n", outPath);
+            return kOutputFailed;
+        }
+        return kOk;
+    }
+
+private:
+    // The WAV stream. For "-" the WAV takes over the real standard output
+    // and standard output is pointed at standard error meanwhile: the
+    // engine prints its own lines there (the path of every save), and they
+    // must not land in the middle of the samples.
+    struct Output {
+        FILE* file = nullptr;
+        int savedStdout = -1;
+
+        bool open(const char* path) {
+            if (std::strcmp(path, "-") != 0) {
+                file = std::fopen(path, "wb");
+                return file != nullptr;
+            }
+            std::fflush(stdout);
+            savedStdout = dup(STDOUT_FILENO);
+            int wavFd = dup(STDOUT_FILENO);
+            if (savedStdout < 0 || wavFd < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return false;
+            file = fdopen(wavFd, "wb");
+            return file != nullptr;
+        }
+
+        bool close() {
+            bool ok = std::fclose(file) == 0;
+            if (savedStdout >= 0) {
+                std::fflush(stdout);
+                dup2(savedStdout, STDOUT_FILENO);
+                ::close(savedStdout);
+            }
+            return ok;
+        }
+    };
+
+    static void usage(FILE* err) {
+        std::fprintf(err,
+                     "usage: quorvanel-render [-p PATCH] [-n SECONDS] SCRIPT OUT.wav\n"
+                     "  renders SCRIPT (lines: FRAME report B0..B7 | FRAME pad NAME VALUE | FRAME key K |\n"
+                     "  FRAME save PATH | FRAME click X Y | FRAME expose | FRAME size W H; a recording\n"
+                     "  also carries its bank) into a 22050 Hz stereo 16-bit WAV; OUT - writes to\n"
+                     "  standard output;\n"
+                     "  SECONDS defaults to the last event plus one second\n");
+    }
+
+    static int complain(FILE* err, const std::string& what) {
+        std::fprintf(err, "quorvanel-render: %s\n", what.c_str());
+        usage(err);
+        return kBadInput;
+    }
+};
