@@ -288,9 +288,6 @@ public:
 
     int countor = 0;  // reports modulo 16: paces the repaints (the reports the engine takes)
 
-    // True from MIDI's first controller message on: reports are merged.
-    bool merging() const { return midiPlays; }
-
 private:
     // The merge's sources: MIDI's state, and every other report.
     static constexpr int kMidi = 0, kOtherReports = 1;
