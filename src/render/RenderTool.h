@@ -1,10 +1,12 @@
 // The command line of quorvanel-render:
-//   quorvanel-render [-p PATCH] [-n SECONDS] SCRIPT OUT.wav
+//   quorvanel-render [-p PATCH] [-n SECONDS] [--saves DIR] SCRIPT OUT.wav
 // Builds one engine with no window, loads PATCH into its current bank as the
 // program does at start, and renders the event script into a WAV file
-// (OUT "-" is standard output). Exit status: 0 done; 2 bad command line,
-// unreadable patch or script, or a malformed script line (nothing is
-// rendered then); 1 when the output cannot be written.
+// (OUT "-" is standard output). The script's saves write nothing unless
+// --saves names a folder for them. Exit status: 0 done; 2 bad command
+// line, unreadable patch or script, a malformed script line, or an OUT that
+// is the script or the patch (nothing is rendered then); 1 when the output
+// cannot be written.
 #pragma once
 
 #include "engine/AbstractChubEngine.h"
@@ -12,6 +14,7 @@
 #include "engine/OfflineRenderer.h"
 #include "engine/InputGate.h"
 #include "engine/WavWriter.h"
+#include "standalone/SameFile.h"
 #include "standalone/pad.h"
 
 #include <unistd.h>
@@ -41,6 +44,7 @@ public:
                    FILE* err = stderr) {
         const char* patch = nullptr;
         const char* seconds = nullptr;
+        const char* saves = nullptr;
         std::vector<const char*> operands;
         for (int i = 1; i < argc; i++) {
             std::string a = argv[i];
@@ -48,9 +52,13 @@ public:
                 usage(err);
                 return kOk;
             }
-            if ((a == "-p" || a == "-n") && i + 1 < argc) {
-                (a == "-p" ? patch : seconds) = argv[++i];
-            } else if (a == "-p" || a == "-n") {
+            if (a == "-V" || a == "--version") {
+                std::fprintf(stdout, "quorvanel-render %s\n", QUORVANEL_VERSION);
+                return kOk;
+            }
+            if ((a == "-p" || a == "-n" || a == "--saves") && i + 1 < argc) {
+                (a == "-p" ? patch : a == "-n" ? seconds : saves) = argv[++i];
+            } else if (a == "-p" || a == "-n" || a == "--saves") {
                 return complain(err, a + " needs a value");
             } else if (a == "--") {
                 for (i++; i < argc; i++) operands.push_back(argv[i]);
@@ -70,14 +78,16 @@ public:
             return kBadInput;
         }
         if (patch) {
-            // The live program ignores an unreadable patch; here it would
-            // silently render a fresh bank, so it is refused.
-            std::string bytes;
-            if (!EventScript::readFile(patch, bytes)) {
-                std::fprintf(err, "quorvanel-render: cannot read patch %s: %s\n", patch, std::strerror(errno));
+            std::string problem = InputGate::patchProblem(patch);
+            if (!problem.empty()) {
+                std::fprintf(err, "quorvanel-render: %s\n", problem.c_str());
                 return kBadInput;
             }
         }
+        for (const char* input : {scriptPath, patch})
+            if (same_file(outPath, input))
+                return complain(err, std::string(outPath) + " is " + (input == patch ? "the patch" : "the script") +
+                                         ": it would be written over");
         uint32_t total;
         if (seconds) {
             if (!OfflineRenderer::framesFor(seconds, total))
@@ -102,6 +112,7 @@ public:
         for (const EventScript::Event& e : script.events)
             if (e.kind == EventScript::Kind::Pad && !pads) pads.emplace(false);
         InputGate gate(engine, &window, pads ? &*pads : nullptr);
+        gate.savesTo(saves);
         if (!gate.loadAtStart(patch, script, scriptPath, "quorvanel-render", err)) {
             out.close();
             if (release) release(engine);
@@ -158,12 +169,14 @@ private:
 
     static void usage(FILE* err) {
         std::fprintf(err,
-                     "usage: quorvanel-render [-p PATCH] [-n SECONDS] SCRIPT OUT.wav\n"
+                     "usage: quorvanel-render [-p PATCH] [-n SECONDS] [--saves DIR] SCRIPT OUT.wav\n"
                      "  renders SCRIPT (lines: FRAME report B0..B7 | FRAME pad NAME VALUE | FRAME key K |\n"
                      "  FRAME save PATH | FRAME click X Y | FRAME expose | FRAME size W H; a recording\n"
                      "  also carries its bank) into a 22050 Hz stereo 16-bit WAV; OUT - writes to\n"
                      "  standard output;\n"
-                     "  SECONDS defaults to the last event plus one second\n");
+                     "  SECONDS defaults to the last event plus one second; the script's saves\n"
+                     "  write nothing unless --saves DIR names a folder for them (DIR/NAME);\n"
+                     "  OUT must not be SCRIPT or PATCH. --version: the version\n");
     }
 
     static int complain(FILE* err, const std::string& what) {
