@@ -128,3 +128,39 @@ TEST(Closing, WindowCloseSigintAndSigtermEndWithStatusZeroAndTheRecordingWhole) 
 }
 
 }  // namespace
+
+namespace {
+
+// A patch named with a script that carries a bank: the patch wins, in the
+// renderer (the same bytes as without the carried bank, other bytes than
+// the carried bank alone) and in the program (its recording carries the
+// patch).
+TEST(Slips, ANamedPatchWinsOverTheBankAScriptCarries) {
+    LiveProgram prog("capture.asoundrc");
+    const std::string& h = prog.home;
+    const std::string patch = slurp(std::string(QUORVANEL_SOURCE_DIR) + "/patches/justchord.texte");
+    std::ofstream(h + "/p.texte") << patch;
+    const std::string events = "0 report 60 -40 30 -90 0 0 0 0\n4096 report 127 20 -60 10 0 0 0 0\n";
+    std::ofstream(h + "/bare.txt") << events;
+    std::ofstream(h + "/carried.txt") << "bank fresh\n|chubby 0\n" << events;
+    const std::string render = "cd '" + h + "' && " QUORVANEL_BINARY_DIR "/quorvanel-render -n 0.5 ";
+    for (const char* args : {"-p p.texte carried.txt a.wav", "-p p.texte bare.txt b.wav", "carried.txt c.wav"})
+        ASSERT_EQ(std::system((render + args + " 2>/dev/null").c_str()), 0) << args;
+    EXPECT_EQ(slurp(h + "/a.wav"), slurp(h + "/b.wav"));
+    EXPECT_NE(slurp(h + "/a.wav"), slurp(h + "/c.wav")) << "the test's patch must sound unlike the carried bank";
+
+    prog.start("", {"--record", "take.txt", "--play", "carried.txt", "p.texte"});
+    ASSERT_TRUE(prog.waitStarted(5000)) << prog.err();
+    kill(prog.pid, SIGTERM);
+    ASSERT_TRUE(prog.waitExit(1000));
+    EXPECT_NE(prog.err().find("p.texte replaces the bank carried.txt carries"), std::string::npos) << prog.err();
+    std::string carried;
+    for (size_t at = 0, end; (at = slurp(h + "/take.txt").find("\n|", at)) != std::string::npos; at = end) {
+        const std::string take = slurp(h + "/take.txt");
+        end = take.find('\n', at + 1);
+        carried += take.substr(at + 2, end - at - 2) + "\n";
+    }
+    EXPECT_EQ(carried, patch);
+}
+
+}  // namespace
