@@ -21,7 +21,8 @@ Window win = 0;
 GC green_gc = nullptr;
 Colormap colormap = 0;
 XEvent report;
-_CHDC chdc = {0, 0, 0};
+XCanvas canvas;
+_CHDC chdc = {0, 0, 0, &canvas};
 PlayerControllers host_controllers;
 
 namespace {
@@ -35,27 +36,6 @@ sigset_t wait_mask;        // the mask while the loop waits: the two signals let
 bool signals_held = false;
 
 }  // namespace
-
-XColor* GRAXBRUSHWAND(unsigned char r, unsigned char g, unsigned char b) {
-    XColor* c = new XColor();
-    c->red = static_cast<unsigned short>(r << 8);
-    c->green = static_cast<unsigned short>(g << 8);
-    c->blue = static_cast<unsigned short>(b << 8);
-    c->flags = DoRed | DoGreen | DoBlue;
-    if (dis) {
-        XAllocColor(dis, colormap, c);  // result deliberately not examined
-    } else {
-        c->pixel = (static_cast<unsigned long>(r) << 16) | (g << 8) | b;
-    }
-    return c;
-}
-
-XColor* GRAXPENWAND(unsigned char r, unsigned char g, unsigned char b, int) {
-    return GRAXBRUSHWAND(r, g, b);
-}
-
-void GRAXBRUSHNIL(XColor* c) { delete c; }
-void GRAXPENNIL(XColor* c) { delete c; }
 
 void open_grax() {
     dis = XOpenDisplay(nullptr);
@@ -81,6 +61,7 @@ void open_grax() {
     XMapWindow(dis, win);
     colormap = DefaultColormap(dis, screen);
     green_gc = XCreateGC(dis, win, 0, nullptr);
+    canvas.attach(dis, win, green_gc);
 }
 
 namespace {

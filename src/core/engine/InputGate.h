@@ -101,7 +101,7 @@ public:
     // every 16th repaints after it has been handled. `handle` is the USB
     // controller's; game controllers and scripts pass none and get a
     // stand-in, since the engine takes reports only from a device.
-    void report(const signed char bytes[8], libusb_device_handle* handle = nullptr) {
+    void report(const signed char bytes[8], ChubDevice* handle = nullptr) {
         EventScript::Event e;
         e.kind = EventScript::Kind::Report;
         for (int k = 0; k < 8; k++) e.bytes[k] = bytes[k];
@@ -289,10 +289,9 @@ public:
 private:
     AbstractChubEngine& the() { return *engine; }
 
-    static libusb_device_handle* standIn() {
-        static int device;
-        return reinterpret_cast<libusb_device_handle*>(&device);
-    }
+    // Reports from a game controller or a script carry the address of this
+    // gate's stand-in byte as their device.
+    ChubDevice* standIn() { return reinterpret_cast<ChubDevice*>(&standInDevice); }
 
     // Before an input that repaints: the size the repaint will use. A
     // change is recorded ahead of the input, so a replay repaints alike.
@@ -317,6 +316,7 @@ private:
     AbstractChubEngine* engine;
     Window* window;
     Controllers* controllers;
+    char standInDevice = 0;
     Recorder* recorder = nullptr;
     const std::vector<EventScript::Event>* script = nullptr;
     size_t next = 0;
