@@ -48,6 +48,12 @@ void open_grax() {
     int screen = 0;
     win = XCreateSimpleWindow(dis, RootWindow(dis, screen), 1, 1, 500, 500, 0,
                               BlackPixel(dis, screen), BlackPixel(dis, screen));
+    // The mask goes in first: without a window manager the map is immediate
+    // and an Expose sent before the selection would be lost, and a player's
+    // tools find the window by its name, so keys sent to it as soon as the
+    // name is there must find the selection made (the atom and keyboard
+    // calls below wait for the server, which sends the requests before them).
+    XSelectInput(dis, win, kEventMask);
     XStoreName(dis, win, "quorvanel");
     XClassHint hint = {const_cast<char*>("quorvanel"), const_cast<char*>("quorvanel")};
     XSetClassHint(dis, win, &hint);
@@ -55,9 +61,6 @@ void open_grax() {
     XSetWMProtocols(dis, win, &wm_delete_window, 1);
     // A held key repeats as presses alone, not as releases and presses.
     XkbSetDetectableAutoRepeat(dis, True, nullptr);
-    // The mask goes in before mapping: without a window manager the map is
-    // immediate and an Expose sent before the selection would be lost.
-    XSelectInput(dis, win, kEventMask);
     XMapWindow(dis, win);
     colormap = DefaultColormap(dis, screen);
     green_gc = XCreateGC(dis, win, 0, nullptr);
