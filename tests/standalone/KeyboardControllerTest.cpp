@@ -73,7 +73,9 @@ TEST(KeyboardController, HeldKeysRampAndReleasedOnesSpringBack) {
     for (int u = 0; u < 64; u++) {
         full.unit(m, 1);
         m.take(r);
-        if (u == 15) EXPECT_EQ(r[1], -127);
+        if (u == 15) {
+            EXPECT_EQ(r[1], -127);
+        }
     }
     EXPECT_EQ(r[1], -127);
     EXPECT_EQ(r[4], 127);

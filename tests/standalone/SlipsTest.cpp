@@ -71,7 +71,9 @@ TEST(Slips, EachStopsWithItsReasonAndLosesNoFile) {
         EXPECT_NE(slurp(home.home + "/stderr").find(c.says), std::string::npos) << c.command;
         for (auto& [name, bytes] : files) EXPECT_EQ(slurp(home.home + "/" + name), bytes) << c.command << ": " << name;
         EXPECT_NE(access((home.home + "/new.txt").c_str(), F_OK), 0) << c.command;
-        if (*c.created) EXPECT_EQ(access((home.home + "/" + c.created).c_str(), F_OK), 0) << c.command;
+        if (*c.created) {
+            EXPECT_EQ(access((home.home + "/" + c.created).c_str(), F_OK), 0) << c.command;
+        }
     }
 }
 
