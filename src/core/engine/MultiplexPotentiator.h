@@ -215,7 +215,12 @@ public:
     // first word that is not a block header ends the load.
     void textorium_script(char* path) {
         std::vector<char> bytes;
-        if (!readWhole(path, bytes)) return;
+        if (readWhole(path, bytes)) load(std::move(bytes));
+    }
+
+    // The same from a patch text already in memory (the plugin's state and
+    // its bank files, read off the audio thread).
+    void load(std::vector<char>&& bytes) {
         PatchWords& words = PatchWords::shared();
         words.open(std::move(bytes));
         const char* w = words.next();
@@ -225,6 +230,22 @@ public:
             w = situations[chubadd()]->textum();
         }
         words.close();
+    }
+
+    // The patch text of every situation, as a save writes it.
+    void text(FILE* f) {
+        for (int i = 0; i < count; i++) {
+            if (!situations[i]) continue;
+            fprintf(f, "chubby %d\n", i);
+            situations[i]->text(f);
+        }
+    }
+
+    // Sets the selection and solo mode as a saved instrument had them; a
+    // selection past the situations there are is ignored.
+    void choose(int index, int soloMode) {
+        if (index >= 0 && index < count) selected = index;
+        solo = soloMode ? 1 : 0;
     }
 
 private:
@@ -287,11 +308,7 @@ private:
             unlink(temp.c_str());
             return strerror(e);
         }
-        for (int i = 0; i < count; i++) {
-            if (!situations[i]) continue;
-            fprintf(f, "chubby %d\n", i);
-            situations[i]->text(f);
-        }
+        text(f);
         int e = 0;
         errno = 0;
         if (fflush(f) != 0 || ferror(f)) e = errno ? errno : EIO;
