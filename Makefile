@@ -64,8 +64,8 @@ FUZZ_LIBS = $$(pkg-config --cflags --libs x11 alsa libusb-1.0 sdl2)
 
 fuzz: setup
 	mkdir -p fuzz-build/corpus fuzz-build/script-corpus
-	clang++ $(FUZZ_FLAGS) tools/fuzz/patch_fuzz.cpp src/standalone/grax.cpp src/standalone/chub.cpp src/standalone/pad.cpp src/standalone/pcm.cpp $(FUZZ_LIBS) -o fuzz-build/patch_fuzz
-	clang++ $(FUZZ_FLAGS) tools/fuzz/script_fuzz.cpp src/standalone/grax.cpp src/standalone/chub.cpp src/standalone/pad.cpp src/standalone/pcm.cpp $(FUZZ_LIBS) -o fuzz-build/script_fuzz
+	clang++ $(FUZZ_FLAGS) tools/fuzz/patch_fuzz.cpp src/standalone/grax.cpp src/standalone/chub.cpp src/standalone/pad.cpp src/standalone/pcm.cpp src/standalone/seq.cpp $(FUZZ_LIBS) -o fuzz-build/patch_fuzz
+	clang++ $(FUZZ_FLAGS) tools/fuzz/script_fuzz.cpp src/standalone/grax.cpp src/standalone/chub.cpp src/standalone/pad.cpp src/standalone/pcm.cpp src/standalone/seq.cpp $(FUZZ_LIBS) -o fuzz-build/script_fuzz
 
 fuzz-run: fuzz
 	cp -n patches/*.texte fuzz-build/corpus/

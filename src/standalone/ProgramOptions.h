@@ -1,5 +1,5 @@
 // The program's command line:
-//   quorvanel [--record FILE] [--play SCRIPT] [--latency MS] [PATCH]
+//   quorvanel [--record FILE] [--play SCRIPT] [--latency MS] [--midi SOURCE] [PATCH]
 // With no options it is the instrument as always: at most one patch file,
 // later arguments ignored. `--` ends the options, so a patch whose name
 // starts with '-' can still be named. Read with getopt_long.
@@ -16,6 +16,7 @@ public:
     const char* record = nullptr;   // --record: the performance's script is written here
     const char* play = nullptr;     // --play: a script played along with the player
     const char* latency = nullptr;  // --latency: milliseconds of sound buffer, as given
+    const char* midi = nullptr;     // --midi: a MIDI source connected at start
 
     static constexpr int kGoOn = -1;
 
@@ -27,6 +28,7 @@ public:
             {"record", required_argument, nullptr, 'r'},
             {"play", required_argument, nullptr, 'p'},
             {"latency", required_argument, nullptr, 'l'},
+            {"midi", required_argument, nullptr, 'm'},
             {"help", no_argument, nullptr, 'h'},
             {"version", no_argument, nullptr, 'V'},
             {nullptr, 0, nullptr, 0},
@@ -41,6 +43,7 @@ public:
             case 'r': record = optarg; break;
             case 'p': play = optarg; break;
             case 'l': latency = optarg; break;
+            case 'm': midi = optarg; break;
             case 'h':
                 usage(out);
                 return 0;
@@ -80,7 +83,8 @@ public:
 
     static void usage(FILE* f) {
         std::fputs(
-            "usage: quorvanel [--record FILE] [--play SCRIPT] [--latency MS] [PATCH]\n"
+            "usage: quorvanel [--record FILE] [--play SCRIPT] [--latency MS] [--midi SOURCE]\n"
+            "                 [PATCH]\n"
             "  PATCH           a patch file loaded into the current bank at start\n"
             "  --record FILE   write every input of the performance to FILE as an event\n"
             "                  script; quorvanel-render FILE OUT.wav makes the very sound\n"
@@ -89,6 +93,10 @@ public:
             "  --latency MS    keep MS milliseconds of sound buffered, 23..371 (default 46):\n"
             "                  less delay between a move and its sound, more risk of\n"
             "                  underruns (clicks) on a busy machine\n"
+            "  --midi SOURCE   connect the MIDI source (CLIENT:PORT, or part of a port's\n"
+            "                  name, as aconnect -l lists them) to the port\n"
+            "                  \"quorvanel:midi in\" at start; sources can be connected\n"
+            "                  there at any time with aconnect or a patchbay\n"
             "  --help          this text\n"
             "  --version       the version\n"
             "  --              ends the options (for a patch whose name starts with '-')\n",

@@ -4,6 +4,7 @@
 #include "engine/InputGate.h"
 #include "standalone/chub.h"
 #include "standalone/pcm.h"
+#include "standalone/seq.h"
 
 #include <poll.h>
 
@@ -140,6 +141,7 @@ bool host_pass() {
     x_found_quiet = false;
     bool busy = !quiet && grax_switchloop();
     busy |= chub_run() > 0;
+    busy |= seq_run() > 0;
     busy |= pcm_runnus() > 0;
     return busy;
 }
@@ -166,9 +168,10 @@ void drop_undispatched_events() {
 
 }  // namespace
 
-// Waits on the X connection and libusb's descriptors, with a time-out set by
-// the audio device's room. Not on ALSA's own descriptors: through sound-server
-// plugins they wake far more often than a unit needs. Every way out below
+// Waits on the X connection, the MIDI sequencer's and libusb's descriptors,
+// with a time-out set by the audio device's room. Not on ALSA's own PCM
+// descriptors: through sound-server plugins they wake far more often than a
+// unit needs. Every way out below
 // that returns at once is a source with work waiting, so the wait may end any
 // pass, busy or not.
 void host_wait() {
@@ -184,12 +187,13 @@ void host_wait() {
     long timeout_us = pcm_wait_us(pcm_clock_ns());
     if (timeout_us == 0) return;
 
-    pollfd fds[1 + kMostUsbFds];
+    pollfd fds[1 + kSeqMostFds + kMostUsbFds];
     int n = 0;
     fds[n++] = {ConnectionNumber(dis), POLLIN, 0};
+    n += seq_pollfds(fds + n, kSeqMostFds);
     if (chub_active()) {
         const libusb_pollfd** usb = libusb_get_pollfds(nullptr);
-        for (int i = 0; usb && usb[i] && n < 1 + kMostUsbFds; i++)
+        for (int i = 0; usb && usb[i] && n < 1 + kSeqMostFds + kMostUsbFds; i++)
             fds[n++] = {usb[i]->fd, usb[i]->events, 0};
         libusb_free_pollfds(usb);
         timeval next;

@@ -16,6 +16,7 @@
 #include "standalone/grax.h"
 #include "standalone/pad.h"
 #include "standalone/pcm.h"
+#include "standalone/seq.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
     open_grax();
     open_chub();
     PadControllers pads(true);
+    open_seq(options.midi);  // MIDI: read in each pass, like the controllers
     open_pcm();
     host_engine(new LaceyBanks());
     host_input.attach(&pads);

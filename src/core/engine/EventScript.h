@@ -14,6 +14,8 @@
 //   FRAME expose                           the window is repainted
 //   FRAME size W H                         the window's size, 1..65535, from
 //                                          the next repaint on
+//   FRAME midi B1 [B2 [B3]]                one whole MIDI message, each byte
+//                                          two hexadecimal digits
 // '#' starts a comment anywhere on a line; blank lines are allowed; frames
 // must not decrease. Before the first event a script may carry the bank
 // loaded at start: a line `bank NAME` (NAME: where it came from, for the
@@ -23,6 +25,7 @@
 // nothing is played from a half-read script.
 #pragma once
 
+#include "engine/MidiMap.h"
 #include "engine/PadControls.h"
 
 #include <cerrno>
@@ -33,7 +36,7 @@
 
 class EventScript {
 public:
-    enum class Kind { Report, Pad, Key, Save, Click, Repaint, Size };  // Repaint: an `expose` line
+    enum class Kind { Report, Pad, Key, Save, Click, Repaint, Size, Midi };  // Repaint: an `expose` line
 
     struct Event {
         long long frame = 0;            // 0 .. kMaxFrame
@@ -43,6 +46,8 @@ public:
         std::string path;               // Save: the file name
         int x = 0, y = 0;               // Click: the press; Size: width, height
         int control = 0, value = 0;     // Pad: a PadControl and its raw value
+        unsigned char midi[3] = {};     // Midi: the message as it arrived
+        int midiLength = 0;             // Midi: its bytes, 1..3
         int line = 0;                   // where it stood in the script
     };
 
@@ -142,6 +147,11 @@ public:
             return std::snprintf(out, size, "%lld expose", f);
         case Kind::Size:
             return std::snprintf(out, size, "%lld size %d %d", f, e.x, e.y);
+        case Kind::Midi: {
+            static const char* const kBytes[] = {"%lld midi %02x", "%lld midi %02x %02x", "%lld midi %02x %02x %02x"};
+            int n = e.midiLength < 1 ? 1 : e.midiLength > 3 ? 3 : e.midiLength;
+            return std::snprintf(out, size, kBytes[n - 1], f, e.midi[0], e.midi[1], e.midi[2]);
+        }
         }
         return 0;
     }
@@ -162,7 +172,7 @@ public:
     }
 
 private:
-    static constexpr const char* kKinds = "report, pad, key, save, click, expose or size";
+    static constexpr const char* kKinds = "report, pad, key, save, click, expose, size or midi";
 
     static std::string padNames() {
         std::string out;
@@ -193,6 +203,13 @@ private:
             i = j;
         }
         return out;
+    }
+
+    static int hexDigit(char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
     }
 
     static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
@@ -299,6 +316,26 @@ private:
             e.kind = click ? Kind::Click : Kind::Size;
             e.x = static_cast<int>(a);
             e.y = static_cast<int>(b);
+        } else if (kind == "midi") {
+            if (args < 1 || args > 3)
+                return fail(lineNo, "midi takes one message of 1..3 bytes, found " + std::to_string(args) + " words");
+            e.kind = Kind::Midi;
+            e.midiLength = static_cast<int>(args);
+            for (size_t k = 0; k < args; k++) {
+                const std::string& b = w[2 + k];
+                int hi = hexDigit(b[0]), lo = b.size() == 2 ? hexDigit(b[1]) : -1;
+                if (b.size() != 2 || hi < 0 || lo < 0)
+                    return fail(lineNo, "midi byte " + std::to_string(k + 1) + " '" + b + "' is not two hexadecimal digits");
+                e.midi[k] = static_cast<unsigned char>(hi * 16 + lo);
+                if (k > 0 && e.midi[k] >= 0x80)
+                    return fail(lineNo, "midi data byte " + std::to_string(k + 1) + " '" + b + "' is not below 80");
+            }
+            int want = MidiMap::length(e.midi[0]);
+            if (e.midi[0] < 0x80) return fail(lineNo, "midi message starts with a data byte '" + w[2] + "', not a status byte 80..ff");
+            if (want == 0) return fail(lineNo, "midi status '" + w[2] + "' opens no whole message of 1..3 bytes");
+            if (want != e.midiLength)
+                return fail(lineNo, "midi status '" + w[2] + "' takes " + std::to_string(want) + " bytes, found " +
+                                        std::to_string(e.midiLength));
         } else if (kind == "expose") {
             if (args != 0) return fail(lineNo, "expose takes nothing, found " + std::to_string(args) + " words");
             e.kind = Kind::Repaint;

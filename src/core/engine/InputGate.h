@@ -12,11 +12,22 @@
 // Repaints belong here too: a mouse press hits the boxes the last repaint
 // laid out, so the moments of repaints (every 16th report and every expose)
 // and the window size they used are part of what the engine does.
+//
+// MIDI comes in here as whole messages and is recorded as such; the MIDI
+// map turns them into keys and into MIDI's own report state. Until MIDI
+// first plays as a controller, reports reach the engine as they come. From
+// then on the engine takes exactly one report a unit, at the end of
+// beforeUnit(), merged from two sources: MIDI's state, and every other
+// report (still recorded as it comes, and moving each axis whose value it
+// changes). A replay meets the same report and midi lines in the same order
+// and merges alike.
 #pragma once
 
 #include "engine/AbstractChubEngine.h"
 #include "engine/EventScript.h"
+#include "engine/MidiMap.h"
 #include "engine/Recorder.h"
+#include "engine/ReportMerge.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -94,16 +105,18 @@ public:
     // Reports, counted together for the repaint pacing: the first and then
     // every 16th repaints after it has been handled. `handle` is the USB
     // controller's; game controllers and scripts pass none and get a
-    // stand-in, since the engine takes reports only from a device.
+    // stand-in, since the engine takes reports only from a device. Once
+    // MIDI plays, a report is recorded and merged into the unit's report.
     void report(const signed char bytes[8], libusb_device_handle* handle = nullptr) {
         EventScript::Event e;
         e.kind = EventScript::Kind::Report;
         for (int k = 0; k < 8; k++) e.bytes[k] = bytes[k];
-        if (countor == 0) lookAtWindow();
-        note(e);
-        the().chubness(handle ? handle : standIn(), _CHUBREPORT{e.bytes, 8});
-        if (countor++ == 0) paint();
-        countor %= kRepaintEvery;
+        merge.report(kOtherReports, e.bytes);
+        if (midiPlays) {
+            note(e);
+            return;
+        }
+        hand(e, handle, true);
     }
 
     void key(unsigned char k) {
@@ -112,6 +125,37 @@ public:
         e.key = k;
         note(e);
         the().charactros(k);
+    }
+
+    // One whole MIDI message (1..3 bytes), recorded as it came; what it
+    // does is the MIDI map's. Anything else, and the real-time messages
+    // (clock, active sensing: many a second, none of them mapped), is
+    // dropped unrecorded. Allocates nothing.
+    void midi(const unsigned char* message, int length) {
+        if (!message || !MidiMap::whole(message, length) || message[0] >= 0xf8) return;
+        EventScript::Event e;
+        e.kind = EventScript::Kind::Midi;
+        e.midiLength = length;
+        for (int k = 0; k < length; k++) e.midi[k] = message[k];
+        note(e);
+        MidiMap::Effect m = MidiMap::of(e.midi);
+        if (MidiMap::controls(m) && !midiPlays) {
+            midiPlays = true;
+            // The presses the reports so far made reached the engine with them.
+            signed char delivered[8];
+            merge.take(delivered);
+        }
+        switch (m.act) {
+        case MidiMap::Act::Nothing: break;
+        case MidiMap::Act::Key: the().charactros(m.key); break;  // the midi line is its record
+        case MidiMap::Act::Axis: merge.axis(kMidi, m.axis, m.value); break;
+        case MidiMap::Act::Press: merge.press(kMidi, m.voice); break;
+        case MidiMap::Act::Release: merge.release(kMidi, m.voice); break;
+        case MidiMap::Act::ReleaseAll: merge.releaseAll(kMidi); break;
+        case MidiMap::Act::Rest:
+            for (int a = 0; a < ReportMerge::kAxes; a++) merge.axis(kMidi, a, 0);
+            break;
+        }
     }
 
     // What Ctrl+S does: save the current bank to `path`.
@@ -156,6 +200,7 @@ public:
         case EventScript::Kind::Size:
             window->resize(static_cast<uint32_t>(e.x), static_cast<uint32_t>(e.y));
             break;
+        case EventScript::Kind::Midi: midi(e.midi, e.midiLength); break;
         }
     }
 
@@ -215,12 +260,18 @@ public:
     }
 
     // Before each unit: the played script's events for it, in script order,
-    // then the game controller's report, built from its latest state.
+    // then the game controller's report, built from its latest state; once
+    // MIDI plays, the unit's merged report last.
     void beforeUnit() {
         long long end = frame() + kUnit;
         while (script && next < script->size() && (*script)[next].frame < end) deliver((*script)[next++]);
         signed char bytes[8];
         if (controllers && controllers->unitReport(bytes)) report(bytes);
+        if (!midiPlays) return;
+        EventScript::Event e;
+        e.kind = EventScript::Kind::Report;
+        merge.take(e.bytes);
+        hand(e, nullptr, false);  // made again from the recorded lines on replay
     }
 
     // After each unit (its beging): the next input acts on the next unit.
@@ -235,9 +286,24 @@ public:
     // Script events not yet delivered.
     size_t pending() const { return script ? script->size() - next : 0; }
 
-    int countor = 0;  // reports modulo 16: paces the repaints
+    int countor = 0;  // reports modulo 16: paces the repaints (the reports the engine takes)
+
+    // True from MIDI's first controller message on: reports are merged.
+    bool merging() const { return midiPlays; }
 
 private:
+    // The merge's sources: MIDI's state, and every other report.
+    static constexpr int kMidi = 0, kOtherReports = 1;
+
+    // A report to the engine, with the repaint pacing.
+    void hand(EventScript::Event& e, libusb_device_handle* handle, bool record) {
+        if (countor == 0) lookAtWindow();
+        if (record) note(e);
+        the().chubness(handle ? handle : standIn(), _CHUBREPORT{e.bytes, 8});
+        if (countor++ == 0) paint();
+        countor %= kRepaintEvery;
+    }
+
     AbstractChubEngine& the() { return *engine; }
 
     static libusb_device_handle* standIn() {
@@ -274,4 +340,6 @@ private:
     long long units = 0;
     uint32_t paintWidth = kStartWidth, paintHeight = kStartHeight;
     uint32_t recordedWidth = kStartWidth, recordedHeight = kStartHeight;
+    ReportMerge merge;
+    bool midiPlays = false;
 };

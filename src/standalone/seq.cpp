@@ -1,0 +1,165 @@
+#include "standalone/seq.h"
+
+#include "engine/InputGate.h"
+#include "engine/MidiMap.h"
+#include "standalone/grax.h"
+
+#include <cstdio>
+#include <cstring>
+
+#if QUORVANEL_MIDI
+
+namespace {
+
+snd_seq_t* seq = nullptr;
+int port = -1;
+char address[32] = "";
+// Turns events back into bytes. Made once; decoding allocates nothing.
+// Without running status, so every message starts with its status byte.
+snd_midi_event_t* decoder = nullptr;
+// Room for what one event decodes to: a 14-bit controller or a registered
+// parameter becomes up to four controller messages.
+constexpr long kDecodeRoom = 16;
+
+void quiet(const char*, int, const char*, int, const char*, ...) {}
+
+bool make_decoder() {
+    if (decoder) return true;
+    if (snd_midi_event_new(kDecodeRoom, &decoder) < 0) return false;
+    snd_midi_event_no_status(decoder, 1);
+    return true;
+}
+
+// The first readable port of another client whose name (or its client's)
+// holds `part`.
+bool find_port(const char* part, snd_seq_addr_t& out) {
+    snd_seq_client_info_t* client;
+    snd_seq_port_info_t* info;
+    snd_seq_client_info_alloca(&client);
+    snd_seq_port_info_alloca(&info);
+    snd_seq_client_info_set_client(client, -1);
+    const unsigned int wanted = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+    while (snd_seq_query_next_client(seq, client) >= 0) {
+        int id = snd_seq_client_info_get_client(client);
+        if (id == snd_seq_client_id(seq)) continue;
+        snd_seq_port_info_set_client(info, id);
+        snd_seq_port_info_set_port(info, -1);
+        while (snd_seq_query_next_port(seq, info) >= 0) {
+            if ((snd_seq_port_info_get_capability(info) & wanted) != wanted) continue;
+            if (!std::strstr(snd_seq_port_info_get_name(info), part) &&
+                !std::strstr(snd_seq_client_info_get_name(client), part))
+                continue;
+            out.client = static_cast<unsigned char>(id);
+            out.port = static_cast<unsigned char>(snd_seq_port_info_get_port(info));
+            return true;
+        }
+    }
+    return false;
+}
+
+void connect(const char* source) {
+    snd_seq_addr_t from;
+    if (snd_seq_parse_address(seq, &from, source) < 0 && !find_port(source, from)) {
+        std::fprintf(stderr, "quorvanel: MIDI source \"%s\" not found; connect one to %s with aconnect or a patchbay\n",
+                     source, address);
+        return;
+    }
+    int err = snd_seq_connect_from(seq, port, from.client, from.port);
+    if (err < 0)
+        std::fprintf(stderr, "quorvanel: cannot connect MIDI source %d:%d (\"%s\"): %s\n", from.client, from.port,
+                     source, snd_strerror(err));
+}
+
+}  // namespace
+
+bool open_seq(const char* source) {
+    if (seq) return true;
+    // alsa-lib would print a line of its own on failure; ours says it all.
+    snd_lib_error_set_handler(quiet);
+    int err = snd_seq_open(&seq, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK);
+    snd_lib_error_set_handler(nullptr);
+    if (err < 0) {
+        seq = nullptr;
+        std::fprintf(stderr, "quorvanel: no MIDI: cannot open the ALSA sequencer: %s\n", snd_strerror(err));
+        return false;
+    }
+    snd_seq_set_client_name(seq, "quorvanel");
+    port = snd_seq_create_simple_port(seq, "midi in", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                      SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    if (port < 0 || !make_decoder()) {
+        std::fprintf(stderr, "quorvanel: no MIDI: cannot make the sequencer port: %s\n",
+                     snd_strerror(port < 0 ? port : -ENOMEM));
+        seq_close();
+        return false;
+    }
+    std::snprintf(address, sizeof address, "%d:%d", snd_seq_client_id(seq), port);
+    if (source) connect(source);
+    return true;
+}
+
+bool seq_hand_on(const snd_seq_event_t* event) {
+    if (!make_decoder()) return false;
+    unsigned char bytes[kDecodeRoom];
+    snd_midi_event_reset_decode(decoder);
+    long n = snd_midi_event_decode(decoder, bytes, kDecodeRoom, event);
+    if (n <= 0) return false;
+    // One event may decode to several messages (a 14-bit controller's two).
+    bool any = false;
+    for (long at = 0; at < n;) {
+        int length = MidiMap::length(bytes[at]);
+        if (length == 0 || at + length > n) break;
+        host_input.midi(bytes + at, length);
+        any = true;
+        at += length;
+    }
+    return any;
+}
+
+int seq_run() {
+    if (!seq) return 0;
+    int read = 0;
+    snd_seq_event_t* event;
+    for (;;) {
+        int err = snd_seq_event_input(seq, &event);
+        if (err == -ENOSPC) {  // the input queue overran: events were lost
+            std::fprintf(stderr, "quorvanel: MIDI input overran, events lost\n");
+            continue;
+        }
+        if (err < 0) break;
+        read++;
+        if (event) seq_hand_on(event);
+    }
+    return read;
+}
+
+int seq_pollfds(pollfd* fds, int room) {
+    if (!seq || room <= 0) return 0;
+    int n = snd_seq_poll_descriptors_count(seq, POLLIN);
+    if (n > room) n = room;
+    return snd_seq_poll_descriptors(seq, fds, static_cast<unsigned int>(n), POLLIN);
+}
+
+const char* seq_address() { return address; }
+
+void seq_close() {
+    if (decoder) snd_midi_event_free(decoder);
+    decoder = nullptr;
+    if (seq) snd_seq_close(seq);
+    seq = nullptr;
+    port = -1;
+    address[0] = '\0';
+}
+
+#else  // built without MIDI support
+
+bool open_seq(const char* source) {
+    if (source) std::fprintf(stderr, "quorvanel: built without MIDI support: --midi %s ignored\n", source);
+    return false;
+}
+int seq_run() { return 0; }
+int seq_pollfds(pollfd*, int) { return 0; }
+const char* seq_address() { return ""; }
+bool seq_hand_on(const snd_seq_event_t*) { return false; }
+void seq_close() {}
+
+#endif
