@@ -6,20 +6,19 @@
 // Timing. Host frames are counted from the first run (T). An input at host
 // frame T has the engine frame F = floor(T × 22050 / R) (R the host's rate)
 // and acts on the unit that holds F, before it, as a script's event does in
-// the renderer. When a block of n frames starts at T0 every input of the
-// block is known, so the units before floor(F(T0 + n) / 256) can be made;
-// output frame t is the converted signal at engine time (t − L) × 22050 / R.
-// With the converter needing h engine frames of lookahead past an output
-// frame's time, output frame T0 + n − 1 needs engine frames up to
-// (T0 + n − 1 − L) × 22050 / R + h, and the units that may be made reach at
-// least F(T0 + n) − 255 ≥ (T0 + n) × 22050 / R − e − 255, e the largest
-// fraction floor can drop (1 − 1/den for the ratio 22050/R = num/den). So no
-// input is ever late, for any block size, when
-//   (1 + L) × 22050 ≥ R × (h + e + 255),
-// and the latency is the smallest such L: one unit less a frame, the
-// converter's lookahead and the rounding, at the host's rate. At 22050 the
-// samples go out unconverted (h = 1, e = 0): L = 255 and output frame t is
-// the renderer's sample t − 255 divided by 32768.
+// the renderer. Output frame t is the converted signal at engine time
+// (t − L) × 22050 / R: the first L frames out are silence. When a block
+// ends at T, every input before T is known, so the units before
+// K(T) = floor(F(T) / 256) may be made, and the converter, given k units,
+// has given out(k) frames; the output up to T needs T − L of them. So no
+// input is ever late, whatever the block sizes, when L ≥ T − out(K(T)) for
+// every T. The last T with K(T) = k is ceil(256 (k + 1) R / 22050) − 1,
+// so the latency is the largest of those less out(k) over k: one unit less
+// a frame, plus the converter's lookahead, at the host's rate. It is worked
+// out at instantiation by running the converter over silent units, twice
+// the period of the rate ratio. At 22050 the samples go out
+// unconverted, out(k) = 256 k: L = 255, and output frame t is the
+// renderer's sample t − 255 divided by 32768.
 //
 // Threads. make a block: beginBlock/portValue/midi then render, on the audio
 // thread, allocating, locking and printing nothing. snapshot, restore and
@@ -85,15 +84,11 @@ public:
             setvbuf(stateFile, stateBuffer.data(), _IOFBF, stateBuffer.size());
             __fsetlocking(stateFile, FSETLOCKING_BYCALLER);
         }
-        long long lookahead = this->rate;  // in 1/R engine frames: the unconverted copy needs frame t itself
         if (this->rate != kEngineRate) {
             int error = 0;
             converter = src_new(kConverter, 2, &error);
-            lookahead = measureLookahead();
         }
-        long long g = std::gcd(static_cast<long long>(this->rate), static_cast<long long>(kEngineRate));
-        long long need = lookahead + (this->rate - g) + 255LL * this->rate;  // (1 + L) × 22050 ≥ need
-        latencyFrames = static_cast<uint32_t>((need + kEngineRate - 1) / kEngineRate - 1);
+        latencyFrames = smallestLatency();
         outEnd = latencyFrames;  // the first L frames out are silence
     }
 
@@ -285,29 +280,35 @@ private:
 
     static constexpr int kFree = 0, kRun = 1, kSave = 2;
 
-    // In 1/R engine frames: how far past an output frame's time the
-    // converter needs input before it gives that frame, at most.
-    long long measureLookahead() {
+    // The smallest L with L ≥ T − out(K(T)) for every host frame T (see
+    // the top of the file). With 22050 / R = num / den in lowest terms the
+    // converter's steps repeat every num engine frames, so every phase has
+    // come round twice within 2 num + 4 units (at most 1024 are run).
+    uint32_t smallestLatency() const {
+        if (!converter) return kUnit - 1;
+        long long num = kEngineRate / std::gcd(static_cast<long long>(rate), static_cast<long long>(kEngineRate));
+        long long units = 2 * num + 4 < 1024 ? 2 * num + 4 : 1024;
         SRC_STATE* probe = src_new(kConverter, 2, nullptr);
-        if (!probe) return rate;
-        float in[2] = {0, 0}, out[64];
+        if (!probe) return 0;
+        std::vector<float> silence(2 * kUnit, 0.0f), out(2 * kFifo);
         long long made = 0, most = 0;
-        for (long long fed = 1; fed <= 4096; fed++) {
-            SRC_DATA d{};
-            d.data_in = in;
-            d.input_frames = 1;
-            d.data_out = out;
-            d.output_frames = 32;
-            d.src_ratio = static_cast<double>(rate) / kEngineRate;
-            src_process(probe, &d);
-            for (long k = 0; k < d.output_frames_gen; k++) {
-                long long ahead = fed * rate - (made + k) * kEngineRate;
-                if (ahead > most) most = ahead;
+        for (long long k = 0; k < units; k++) {
+            long long last = (kUnit * (k + 1) * rate + kEngineRate - 1) / kEngineRate - 1;
+            if (last - made > most) most = last - made;
+            for (long used = 0; used < kUnit;) {
+                SRC_DATA d{};
+                d.data_in = silence.data() + 2 * used;
+                d.input_frames = kUnit - used;
+                d.data_out = out.data();
+                d.output_frames = kFifo;
+                d.src_ratio = static_cast<double>(rate) / kEngineRate;
+                if (src_process(probe, &d) != 0 || d.input_frames_used == 0) break;
+                used += d.input_frames_used;
+                made += d.output_frames_gen;
             }
-            made += d.output_frames_gen;
         }
         src_delete(probe);
-        return most;
+        return static_cast<uint32_t>(most);
     }
 
     void push(uint32_t frame, Input in) {

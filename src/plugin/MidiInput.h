@@ -5,7 +5,4 @@
 #include "engine/InputGate.h"
 
 // `message`: one whole MIDI message of `length` bytes (1..3).
-template <class Gate>
-inline void playMidi(Gate& gate, const unsigned char* message, int length) {
-    if constexpr (requires { gate.midi(message, length); }) gate.midi(message, length);
-}
+inline void playMidi(InputGate& gate, const unsigned char* message, int length) { gate.midi(message, length); }
