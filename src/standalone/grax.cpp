@@ -18,28 +18,8 @@ Window win = 0;
 GC green_gc = nullptr;
 Colormap colormap = 0;
 XEvent report;
-_CHDC chdc = {0, 0, 0};
-
-XColor* GRAXBRUSHWAND(unsigned char r, unsigned char g, unsigned char b) {
-    XColor* c = new XColor();
-    c->red = static_cast<unsigned short>(r << 8);
-    c->green = static_cast<unsigned short>(g << 8);
-    c->blue = static_cast<unsigned short>(b << 8);
-    c->flags = DoRed | DoGreen | DoBlue;
-    if (dis) {
-        XAllocColor(dis, colormap, c);  // result deliberately not examined
-    } else {
-        c->pixel = (static_cast<unsigned long>(r) << 16) | (g << 8) | b;
-    }
-    return c;
-}
-
-XColor* GRAXPENWAND(unsigned char r, unsigned char g, unsigned char b, int) {
-    return GRAXBRUSHWAND(r, g, b);
-}
-
-void GRAXBRUSHNIL(XColor* c) { delete c; }
-void GRAXPENNIL(XColor* c) { delete c; }
+XCanvas canvas;
+_CHDC chdc = {0, 0, 0, &canvas};
 
 void open_grax() {
     dis = XOpenDisplay(nullptr);
@@ -59,6 +39,7 @@ void open_grax() {
     XMapWindow(dis, win);
     colormap = DefaultColormap(dis, screen);
     green_gc = XCreateGC(dis, win, 0, nullptr);
+    canvas.attach(dis, win, green_gc);
 }
 
 namespace {
