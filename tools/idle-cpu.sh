@@ -26,6 +26,9 @@
 #            program, without game-controller support, for what pad support
 #            costs with no pad attached. ONLY=pads keeps just these two rows
 #            (no probe, no start-ups, no PipeWire).
+#   nomidi   the same with NOMIDI_BUILD=DIR (-DQUORVANEL_MIDI=OFF), for what
+#            the sequencer client costs with nothing connected; ONLY=midi
+#            keeps just the idle row and this one.
 # (ROUNDS times over, default 1: the rows of a round alternate, so a
 # neighbour's load falls on all of them alike) and, through PulseAudio only, STARTS starts of 2 seconds each for both
 # buffers with the sink already running for another client (a second stream
@@ -46,7 +49,11 @@ starts=${STARTS:-5}
 rounds=${ROUNDS:-1}
 nopads=""
 [ -n "$NOPADS_BUILD" ] && nopads=$(cd "$NOPADS_BUILD" && pwd)
+nomidi=""
+[ -n "$NOMIDI_BUILD" ] && nomidi=$(cd "$NOMIDI_BUILD" && pwd)
 only=${ONLY:-}
+# ONLY=pads or ONLY=midi: just the rows that compare builds.
+[ "$only" = midi ] && only=pads
 if [ -z "$DISPLAY" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" sh "$0" "$secs" "$build"
 fi
@@ -92,12 +99,13 @@ awk -v n=$((secs + 5)) '
 table="$dir/table"
 printf '%-9s %-5s %-8s %-7s %6s %7s %9s %9s %13s %5s\n' server run buffer period cpu% server% start-up span delay-ms load >"$table"
 
-# One run of the program: RUN (idle|play|nopad) LATENCY_MS (or "") PERIOD
-# (asked|device). nopad runs idle, NOPADS_BUILD's program. Appends its row
+# One run of the program: RUN (idle|play|nopad|nomidi) LATENCY_MS (or "") PERIOD
+# (asked|device). nopad and nomidi run idle, NOPADS_BUILD's or NOMIDI_BUILD's program. Appends its row
 # to the table.
 run_program() {
     program="$build/quorvanel"
     [ "$1" = nopad ] && program="$nopads/quorvanel"
+    [ "$1" = nomidi ] && program="$nomidi/quorvanel"
     args=""
     [ -n "$2" ] && args="--latency $2"
     [ "$1" = play ] && args="$args --play $dir/play.txt $root/patches/fullbank.texte"
@@ -132,6 +140,7 @@ program_rows() {
     while [ $round -lt "$rounds" ]; do
         run_program idle "" asked
         [ -n "$nopads" ] && run_program nopad "" asked
+        [ -n "$nomidi" ] && run_program nomidi "" asked
         if [ "$only" = pads ]; then round=$((round + 1)); continue; fi
         run_program idle "" device
         run_program idle 23 asked

@@ -195,7 +195,8 @@ private:
         std::fprintf(err,
                      "usage: quorvanel-render [-p PATCH] [-n SECONDS] [--picture FRAME FILE.png] SCRIPT OUT.wav\n"
                      "  renders SCRIPT (lines: FRAME report B0..B7 | FRAME pad NAME VALUE | FRAME key K |\n"
-                     "  FRAME save PATH | FRAME click X Y | FRAME expose | FRAME size W H; a recording\n"
+                     "  FRAME save PATH | FRAME click X Y | FRAME expose | FRAME size W H |\n"
+                     "  FRAME midi B1 [B2 [B3]] (hexadecimal); a recording\n"
                      "  also carries its bank) into a 22050 Hz stereo 16-bit WAV; OUT - writes to\n"
                      "  standard output;\n"
                      "  SECONDS defaults to the last event plus one second;\n"

@@ -97,7 +97,7 @@ bool open_seq(const char* source) {
     return true;
 }
 
-bool seq_hand_on(const snd_seq_event_t* event) {
+bool seq_hand_on(const snd_seq_event_t* event, InputGate& gate) {
     if (!make_decoder()) return false;
     unsigned char bytes[kDecodeRoom];
     snd_midi_event_reset_decode(decoder);
@@ -108,7 +108,7 @@ bool seq_hand_on(const snd_seq_event_t* event) {
     for (long at = 0; at < n;) {
         int length = MidiMap::length(bytes[at]);
         if (length == 0 || at + length > n) break;
-        host_input.midi(bytes + at, length);
+        gate.midi(bytes + at, length);
         any = true;
         at += length;
     }
@@ -127,7 +127,7 @@ int seq_run() {
         }
         if (err < 0) break;
         read++;
-        if (event) seq_hand_on(event);
+        if (event) seq_hand_on(event, host_input);
     }
     return read;
 }
@@ -159,7 +159,7 @@ bool open_seq(const char* source) {
 int seq_run() { return 0; }
 int seq_pollfds(pollfd*, int) { return 0; }
 const char* seq_address() { return ""; }
-bool seq_hand_on(const snd_seq_event_t*) { return false; }
+bool seq_hand_on(const snd_seq_event_t*, InputGate&) { return false; }
 void seq_close() {}
 
 #endif

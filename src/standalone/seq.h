@@ -12,6 +12,8 @@
 #include <alsa/asoundlib.h>
 #include <poll.h>
 
+class InputGate;
+
 #ifndef QUORVANEL_MIDI
 #define QUORVANEL_MIDI 1
 #endif
@@ -31,7 +33,7 @@ int seq_run();
 int seq_pollfds(pollfd* fds, int room);
 // The client's address as other clients name it, e.g. "128:0"; "" when closed.
 const char* seq_address();
-// Turns one sequencer event into MIDI messages for the gate; false when it
+// Turns one sequencer event into MIDI messages for `gate`; false when it
 // carries none (announcements, system exclusive). Open or not.
-bool seq_hand_on(const snd_seq_event_t* event);
+bool seq_hand_on(const snd_seq_event_t* event, InputGate& gate);
 void seq_close();

@@ -116,6 +116,7 @@ TEST(ProgramCommandLine, EachCaseStopsWhereItShould) {
         {{"--bogus"}, 2, "unknown option --bogus"},
         {{"-odd.texte"}, 2, "unknown option -o"},
         {{"--record"}, 2, "--record needs a value"},
+        {{"--midi"}, 2, "--midi needs a value"},
         {{"a.texte", "--record", "r.txt"}, 2, "options go before the patch"},
         {{"--latency", "22"}, 2, "--latency 22"},
         {{"--record", "/nonexistent/dir/take.txt"}, 2, "cannot create /nonexistent/dir/take.txt"},

@@ -10,6 +10,7 @@
 #include "PulseServer.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -21,7 +22,9 @@ using hosttest::slurp;
 
 // Reports every 1024 frames for `seconds`: the axes swing through their
 // ranges at different speeds and the voice buttons come and go, so every
-// unit sounds and the ratios move.
+// unit sounds and the ratios move. From the fifth second on MIDI joins in
+// (a general-purpose knob, the pitch bend, a voice note, key notes), so the
+// reports are merged with it from then on.
 std::string playedScript(int seconds) {
     std::ostringstream s;
     s << "# axes and buttons for the proof\n";
@@ -30,6 +33,17 @@ std::string playedScript(int seconds) {
         int buttons = (n / 40) % 2 ? 0x05 : 0x50;
         s << f << " report " << swing(3, 0) << " " << swing(5, 50) << " " << swing(7, 20) << " "
           << swing(2, 90) << " " << (n / 30) % 9 - 4 << " 0 0 " << buttons << "\n";
+        if (n < 110) continue;
+        char midi[64];
+        std::snprintf(midi, sizeof midi, "%d midi b%x 12 %02x\n", f, n % 16, (n * 11) % 128);
+        s << midi;
+        if (n % 4 == 0) {
+            std::snprintf(midi, sizeof midi, "%d midi e0 %02x %02x\n", f, (n * 37) % 128, (n * 5) % 128);
+            s << midi;
+        }
+        if (n % 40 == 0) s << f << " midi 90 26 64\n";
+        if (n % 40 == 25) s << f << " midi 90 26 00\n";
+        if (n % 50 == 10) s << f << " midi 9" << n % 10 << " " << 60 + n % 9 << " 50\n";
     }
     return s.str();
 }
@@ -100,16 +114,18 @@ TEST(RecordProof, TheRecordingRendersToEveryByteTheProgramWrote) {
     if (err.find("underrun") != std::string::npos) GTEST_SKIP() << "the machine was too busy: " << err;
     const std::string take = slurp(home + "/take.txt");
     const std::string capture = slurp(home + "/capture.raw");
-    int keys = 0, clicks = 0, saves = 0;
+    int keys = 0, clicks = 0, saves = 0, midis = 0;
     std::istringstream lines(take);
     for (std::string line; std::getline(lines, line);) {
         keys += line.find(" key ") != std::string::npos;
         clicks += line.find(" click ") != std::string::npos;
         saves += line.find(" save ") != std::string::npos;
+        midis += line.find(" midi ") != std::string::npos;
     }
     EXPECT_GE(keys, 50);
     EXPECT_EQ(clicks, 12);
     EXPECT_EQ(saves, 1);
+    EXPECT_GE(midis, 100);  // the played script's MIDI from its fifth second on
     ASSERT_GT(capture.size(), 12u * 22050 * 4) << "less than twelve seconds were captured";
 
     // The render, in a folder of its own (it saves again where the program saved).
@@ -136,8 +152,8 @@ TEST(RecordProof, TheRecordingRendersToEveryByteTheProgramWrote) {
     while (same < length && capture[start + same] == samples[same]) same++;
     EXPECT_EQ(same, length) << "first differing frame " << same / 4 << " of " << length / 4
                             << " (the capture's silence: " << start / 1024 << " units)";
-    std::printf("recorded %zu lines, %d keys, %d clicks; %zu frames compared\n",
-                static_cast<size_t>(std::count(take.begin(), take.end(), '\n')), keys, clicks, length / 4);
+    std::printf("recorded %zu lines, %d keys, %d clicks, %d midi; %zu frames compared\n",
+                static_cast<size_t>(std::count(take.begin(), take.end(), '\n')), keys, clicks, midis, length / 4);
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 // files and recordings. Each input is read as a script; a script that reads
 // must write back (the recorder's lines) to the same events, and is then
 // rendered for a few periods into a fresh engine through the input gate,
-// its bank and its pad lines included, so every value it carries reaches
-// the engine. Saves go to one file in a private folder, whatever path the
+// its bank, its pad lines and its MIDI messages included, so every value
+// it carries reaches the engine. Saves go to one file in a private folder, whatever path the
 // script names. Built by `make fuzz`; any sanitizer finding or a line that
 // does not read back stops the run with the input kept.
 #include "engine/LaceyBanks.h"
@@ -36,7 +36,8 @@ void mustReadBack(const EventScript& script) {
             const EventScript::Event& b = again.events[0];
             same = b.frame == e.frame && b.kind == e.kind && b.key == e.key && b.path == e.path && b.x == e.x &&
                    b.y == e.y && b.control == e.control && b.value == e.value &&
-                   std::equal(b.bytes, b.bytes + 8, e.bytes);
+                   std::equal(b.bytes, b.bytes + 8, e.bytes) && b.midiLength == e.midiLength &&
+                   std::equal(b.midi, b.midi + 3, e.midi);
         }
         if (!same) {
             fprintf(stderr, "script_fuzz: line %d does not read back from \"%s\"\n", e.line, line.c_str());

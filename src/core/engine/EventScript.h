@@ -327,15 +327,17 @@ private:
                 if (b.size() != 2 || hi < 0 || lo < 0)
                     return fail(lineNo, "midi byte " + std::to_string(k + 1) + " '" + b + "' is not two hexadecimal digits");
                 e.midi[k] = static_cast<unsigned char>(hi * 16 + lo);
-                if (k > 0 && e.midi[k] >= 0x80)
-                    return fail(lineNo, "midi data byte " + std::to_string(k + 1) + " '" + b + "' is not below 80");
             }
             int want = MidiMap::length(e.midi[0]);
-            if (e.midi[0] < 0x80) return fail(lineNo, "midi message starts with a data byte '" + w[2] + "', not a status byte 80..ff");
+            if (e.midi[0] < 0x80)
+                return fail(lineNo, "midi message starts with a data byte '" + w[2] + "', not a status byte 80..ff");
             if (want == 0) return fail(lineNo, "midi status '" + w[2] + "' opens no whole message of 1..3 bytes");
             if (want != e.midiLength)
                 return fail(lineNo, "midi status '" + w[2] + "' takes " + std::to_string(want) + " bytes, found " +
                                         std::to_string(e.midiLength));
+            for (int k = 1; k < e.midiLength; k++)
+                if (e.midi[k] >= 0x80)
+                    return fail(lineNo, "midi data byte " + std::to_string(k + 1) + " '" + w[2 + k] + "' is not below 80");
         } else if (kind == "expose") {
             if (args != 0) return fail(lineNo, "expose takes nothing, found " + std::to_string(args) + " words");
             e.kind = Kind::Repaint;

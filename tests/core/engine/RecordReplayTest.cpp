@@ -85,6 +85,18 @@ TEST(RecordReplay, APerformanceRendersToTheBytesItMade) {
         gate.expose();
         for (int u = 0; u < kUnits; u++) {
             for (int n = pick(0, 3); n > 0; n--) {
+                // MIDI in the second half: reports merged from then on.
+                if (u >= kUnits / 2 && pick(0, 2) == 0) {
+                    const int status[] = {0x90, 0x80, 0xb0, 0xb0, 0xe0, 0xc0};
+                    const int ccs[] = {1, 16, 17, 18, 19, 121, 123, 7};
+                    unsigned char m[3] = {static_cast<unsigned char>(status[pick(0, 5)] + pick(0, 15)),
+                                          static_cast<unsigned char>(pick(36, 91)),
+                                          static_cast<unsigned char>(pick(0, 127))};
+                    if ((m[0] & 0xf0) == 0xb0) m[1] = static_cast<unsigned char>(ccs[pick(0, 7)]);
+                    if ((m[0] & 0xf0) == 0xc0) m[1] = static_cast<unsigned char>(pick(0, 1));
+                    gate.midi(m, (m[0] & 0xf0) == 0xc0 ? 2 : 3);
+                    continue;
+                }
                 int what = pick(0, 99);
                 if (what < 45) {
                     for (int a = 0; a < 4; a++) report[a] = static_cast<signed char>(pick(-128, 127));
@@ -112,7 +124,7 @@ TEST(RecordReplay, APerformanceRendersToTheBytesItMade) {
     ASSERT_TRUE(script.parse(text)) << script.message();
     EXPECT_TRUE(script.hasBank);
     EXPECT_EQ(script.bankText, slurp(kSource + "/patches/wander.texte"));
-    for (const char* kind : {" report ", " key ", " click ", " expose", " size ", " save "})
+    for (const char* kind : {" report ", " key ", " click ", " expose", " size ", " save ", " midi "})
         EXPECT_NE(text.find(kind), std::string::npos) << kind;
 
     std::vector<unsigned char> again = replay(script, kUnits * InputGate::kUnit);
@@ -137,7 +149,8 @@ TEST(RecordReplay, RecordedLinesReadBackAsTheyWereWritten) {
     const std::string rec = dir.path + "/take.txt";
     const std::string lines =
         "0 report -128 -91 -54 -17 20 57 94 127\n256 key 035\n512 key 200\n768 save output.texte\n"
-        "1024 click -32768 32767\n1280 expose\n1536 size 1 65535\n1792 pad lefttrigger 32767\n";
+        "1024 click -32768 32767\n1280 expose\n1536 size 1 65535\n1792 pad lefttrigger 32767\n"
+        "2048 midi b0 10 7f\n2304 midi c5 03\n2560 midi f8\n";
     const std::string bank = "chubby 0 # not a comment\r\n|bar\n\n\tx";
     EventScript sent;
     ASSERT_TRUE(sent.parse(lines)) << sent.message();

@@ -181,6 +181,7 @@ TEST(RenderEngine, ExamplesRenderThroughTheCommandLine) {
         {"wander", "wander", 96 * 2048 + 22050, 0xfaa619c4a1c45461ull},
         // The benchmark's load: every cell of 15 situations (quorvanel-bench-bank --write).
         {"fullbank", "fullbank", 85 * 256 + 22050, 0xfa0bf6caed8930e6ull},
+        {"", "midi", 34304 + 22050, 0xf73cf8c375eb8480ull},
     };
     char name[] = "/tmp/quorvanel-render-example-XXXXXX";
     int fd = mkstemp(name);  // unique, so parallel runs of the tests do not collide
