@@ -33,7 +33,9 @@
 #include "engine/LaceyBanks.h"
 #include "engine/Samples.h"
 #include "plugin/MidiInput.h"
+#include "plugin/PluginWindow.h"
 #include "plugin/PortControllers.h"
+#include "plugin/WindowMessages.h"
 
 #include <samplerate.h>
 #include <stdio_ext.h>
@@ -75,6 +77,7 @@ public:
     explicit Instrument(double rate)
         : rate(rate >= 1 ? static_cast<uint32_t>(std::lround(rate)) : kEngineRate),
           engine(new LaceyBanks()),
+          window(engine),
           gate(engine, &window, &ports) {
         fifo.assign(static_cast<size_t>(kFifo) * 2, 0.0f);
         stateText.assign(kStateRoom, 0);
@@ -145,6 +148,21 @@ public:
         for (uint32_t k = 0; k < length; k++) in.bytes[k] = message[k];
         push(frame, in);
     }
+
+    // One event of the plugin's window at `frame` of the block about to be
+    // rendered: it reaches the gate as the program's window events do.
+    void windowEvent(uint32_t frame, windowio::Event e, int32_t x, int32_t y) {
+        if (e >= windowio::Event::Count) return;
+        Input in;
+        in.kind = Input::Window;
+        in.event = e;
+        in.x = x;
+        in.y = y;
+        push(frame, in);
+    }
+
+    // The window's side of the repaints: the pictures waiting to go out.
+    PluginWindow& pictures() { return window; }
 
     // A bank read by readBank: it replaces the current bank at the next
     // unit boundary. An earlier one that has not taken over yet is retired.
@@ -271,11 +289,13 @@ public:
 
 private:
     struct Input {
-        enum Kind : unsigned char { Midi, Port };
+        enum Kind : unsigned char { Midi, Port, Window };
         long long unit = 0;
         Kind kind = Midi;
         unsigned char length = 0;
         unsigned char bytes[3] = {};
+        windowio::Event event = windowio::Event::Repaint;
+        int32_t x = 0, y = 0;
     };
 
     static constexpr int kFree = 0, kRun = 1, kSave = 2;
@@ -377,6 +397,7 @@ private:
         while (queued > 0 && queue[queueHead].unit <= u) {
             const Input& in = queue[queueHead];
             if (in.kind == Input::Midi) playMidi(gate, in.bytes, in.length);
+            else if (in.kind == Input::Window) fromWindow(in);
             else ports.set(in.bytes[0], static_cast<signed char>(in.bytes[1]));
             queueHead = (queueHead + 1) % kQueue;
             queued--;
@@ -396,6 +417,26 @@ private:
         if (w != served.load(std::memory_order_relaxed)) {
             writeState();
             served.store(w, std::memory_order_release);
+        }
+    }
+
+    // The window's events through the gate, as the program's window gives
+    // them: its size is what the next repaint uses; opening repaints, so
+    // the window gets a picture at once.
+    void fromWindow(const Input& in) {
+        using windowio::Event;
+        switch (in.event) {
+        case Event::Opened:
+            window.opened(true);
+            window.resize(static_cast<uint32_t>(in.x), static_cast<uint32_t>(in.y));
+            gate.expose();
+            break;
+        case Event::Size: window.resize(static_cast<uint32_t>(in.x), static_cast<uint32_t>(in.y)); break;
+        case Event::Click: gate.click(in.x, in.y); break;
+        case Event::Key: gate.key(static_cast<unsigned char>(in.x)); break;
+        case Event::Repaint: gate.expose(); break;
+        case Event::Closed: window.opened(false); break;
+        case Event::Count: break;
         }
     }
 
@@ -427,7 +468,7 @@ private:
 
     uint32_t rate;
     LaceyBanks* engine;
-    InputGate::Unseen window;
+    PluginWindow window;
     PortControllers ports;
     InputGate gate;
     SRC_STATE* converter = nullptr;

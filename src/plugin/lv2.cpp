@@ -71,6 +71,7 @@ struct Plugin {
 
     Instrument instrument;
     Uris uris{};
+    windowio::Uris windowUris{};
     LV2_URID_Map* map = nullptr;
     LV2_Worker_Schedule* schedule = nullptr;
     LV2_Atom_Forge forge{};
@@ -95,6 +96,7 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
     p->map = map;
     p->schedule = schedule;
     p->uris.map(map);
+    p->windowUris.map(map);
     lv2_atom_forge_init(&p->forge, map);
     return p;
 }
@@ -140,7 +142,25 @@ void patchMessage(Plugin* p, const LV2_Atom_Object* object) {
     p->schedule->schedule_work(p->schedule->handle, sizeof(Work), &w);
 }
 
-void tellBank(Plugin* p) {
+// The pictures for the window, as many parts as the notify buffer holds;
+// the rest goes out in the next blocks.
+void tellPictures(Plugin* p) {
+    PluginWindow& w = p->instrument.pictures();
+    for (const PictureSnapshot* s = w.outgoing(); s; s = w.outgoing()) {
+        uint32_t room = p->forge.size - p->forge.offset;
+        size_t left = s->length - w.sent();
+        if (room < windowio::kPictureOverhead + (left ? 64 : 0)) return;
+        uint32_t n = static_cast<uint32_t>(left < room - windowio::kPictureOverhead ? left : room - windowio::kPictureOverhead);
+        int32_t header[windowio::kHeaderInts];
+        std::memcpy(header, s->header, sizeof header);
+        header[windowio::kOffset] = static_cast<int32_t>(w.sent());
+        lv2_atom_forge_frame_time(&p->forge, 0);
+        windowio::forgePicture(&p->forge, p->windowUris, header, s->levels, s->levelBytes(), s->text.data() + w.sent(), n);
+        w.sentMore(n);
+    }
+}
+
+void tell(Plugin* p) {
     if (!p->notify) return;
     const Uris& u = p->uris;
     uint32_t room = p->notify->atom.size;
@@ -158,6 +178,7 @@ void tellBank(Plugin* p) {
         lv2_atom_forge_pop(&p->forge, &object);
         p->tellPath = false;
     }
+    tellPictures(p);
     lv2_atom_forge_pop(&p->forge, &sequence);
 }
 
@@ -174,7 +195,15 @@ void run(LV2_Handle h, uint32_t n) {
             if (ev->body.type == p->uris.midiEvent) {
                 in.midi(frame, static_cast<const unsigned char*>(LV2_ATOM_BODY_CONST(&ev->body)), ev->body.size);
             } else if (ev->body.type == p->uris.atomObject) {
-                patchMessage(p, reinterpret_cast<const LV2_Atom_Object*>(&ev->body));
+                const auto* object = reinterpret_cast<const LV2_Atom_Object*>(&ev->body);
+                windowio::Event e = p->windowUris.eventOf(object);
+                if (e == windowio::Event::Count) {
+                    patchMessage(p, object);
+                    continue;
+                }
+                int32_t x = 0, y = 0;
+                windowio::eventPoint(object, p->windowUris, x, y);
+                in.windowEvent(frame, e, x, y);
             }
         }
     }
@@ -189,7 +218,7 @@ void run(LV2_Handle h, uint32_t n) {
             w.path[0] = '\0';
             p->schedule->schedule_work(p->schedule->handle, sizeof(Work), &w);
         }
-    tellBank(p);
+    tell(p);
 }
 
 void cleanup(LV2_Handle h) { delete static_cast<Plugin*>(h); }

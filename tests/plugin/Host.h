@@ -166,7 +166,7 @@ public:
         }
         auto* out = reinterpret_cast<LV2_Atom_Sequence*>(notify.data());
         out->atom.type = chunkType;
-        out->atom.size = kAtomRoom - sizeof(LV2_Atom);
+        out->atom.size = notifyRoom;
         (void)n;
     }
 
@@ -223,6 +223,7 @@ public:
     LV2_Handle handle = nullptr;
     float latency = -1;
     float controls[5] = {};
+    uint32_t notifyRoom = kAtomRoom - sizeof(LV2_Atom);  // the notify buffer as the plugin sees it
     std::vector<float> left, right;
     std::vector<std::vector<uint8_t>> pendingAtoms;
     alignas(8) std::array<uint8_t, kAtomRoom> in{}, notify{};

@@ -55,6 +55,8 @@ public:
     int getPrevious() { return previous; }
     MultiplexPotentiator* getBank(int index) { return banks[index]; }
     PerspexStabile* getStabile() { return stabile; }
+    // The bank the last repaint drew (repaints alternate, previous first).
+    int painted() const { return graxToggle ? previous : current; }
 
     void graxness(_CHDC chdc) override {
         graxToggle = (graxToggle + 1) % 2;

@@ -221,13 +221,15 @@ public:
 
     // The same from a patch text already in memory (the plugin's state and
     // its bank files, read off the audio thread).
-    void load(std::vector<char>&& bytes) {
+    // `room`: the situations a load may fill; a view of a bank as it
+    // stands (duplication may have filled all 16) passes kSlots.
+    void load(std::vector<char>&& bytes, int room = kMaxAdded) {
         words.open(std::move(bytes));
         const char* w = words.next();
         for (int k = 0; k < kSlots; k++) chubdel();
         for (int block = 0; block < kSlots && PatchWords::is(w, "chubby", 6); block++) {
             words.skip(1);  // the written position; blocks load in file order
-            w = situations[chubadd()]->textum(words);
+            w = situations[add(nullptr, room)]->textum(words);
         }
         words.close();
     }
@@ -249,15 +251,15 @@ public:
     }
 
 private:
-    int add(ChubDevice* handle) {
+    int add(ChubDevice* handle, int room = kMaxAdded) {
         // A full bank refuses: with 16 duplicated situations nothing is
         // dropped either.
-        if (count < kMaxAdded) {
+        if (count < room) {
             situations[count] = &store[freeSlot()].emplace(handle, stabile);
             count = count + 1;
         }
         if (count != 0) selected = selected % count;
-        return (count < kMaxAdded ? count : kMaxAdded) - 1;
+        return (count < room ? count : room) - 1;
     }
 
     static void addPair(const int* pair, int& left, int& right) {
