@@ -16,6 +16,7 @@
 #include "engine/InstrumentState.h"
 #include "engine/LaceyBanks.h"
 #include "engine/OfflineRenderer.h"
+#include "plugin/WindowMessages.h"
 
 #include <cerrno>
 
@@ -344,8 +345,19 @@ TEST(Plugin, TwoInstancesInterleavedEqualEachAlone) {
 TEST(Plugin, RunAllocatesNothing) {
     // Return and BackSpace (notes 48, 49) still add and delete situations
     // on the heap; they are left out until the engine keeps a pool.
+    windowio::Uris window{};
+    window.map(&lv2host::World::get().mapFeature);
     for (double rate : {22050.0, 48000.0}) {
         Instance inst(rate);
+        // With the window open every repaint is also a picture to send,
+        // in parts through a small buffer.
+        alignas(8) uint8_t opened[128];
+        LV2_Atom_Forge forge;
+        lv2_atom_forge_init(&forge, &lv2host::World::get().mapFeature);
+        lv2_atom_forge_set_buffer(&forge, opened, sizeof opened);
+        windowio::forgeEvent(&forge, window, windowio::Event::Opened, 500, 500);
+        inst.sendAtom(reinterpret_cast<const LV2_Atom*>(opened));
+        inst.notifyRoom = 2048;
         std::vector<Input> play = randomPlay(31, 48000, 2000, false);
         std::mt19937 rng(4);
         size_t next = 0;
