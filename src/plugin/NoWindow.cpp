@@ -9,15 +9,7 @@ Display* dis = nullptr;
 Window win = 0;
 GC green_gc = nullptr;
 
-XColor* GRAXBRUSHWAND(unsigned char r, unsigned char g, unsigned char b) {
-    XColor* c = new XColor();
-    c->red = static_cast<unsigned short>(r << 8);
-    c->green = static_cast<unsigned short>(g << 8);
-    c->blue = static_cast<unsigned short>(b << 8);
-    c->flags = DoRed | DoGreen | DoBlue;
-    c->pixel = (static_cast<unsigned long>(r) << 16) | (g << 8) | b;
-    return c;
-}
+XColor* GRAXBRUSHWAND(unsigned char r, unsigned char g, unsigned char b) { return grax_colour_record(r, g, b); }
 
 XColor* GRAXPENWAND(unsigned char r, unsigned char g, unsigned char b, int) { return GRAXBRUSHWAND(r, g, b); }
 

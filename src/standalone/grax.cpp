@@ -21,16 +21,8 @@ XEvent report;
 _CHDC chdc = {0, 0, 0};
 
 XColor* GRAXBRUSHWAND(unsigned char r, unsigned char g, unsigned char b) {
-    XColor* c = new XColor();
-    c->red = static_cast<unsigned short>(r << 8);
-    c->green = static_cast<unsigned short>(g << 8);
-    c->blue = static_cast<unsigned short>(b << 8);
-    c->flags = DoRed | DoGreen | DoBlue;
-    if (dis) {
-        XAllocColor(dis, colormap, c);  // result deliberately not examined
-    } else {
-        c->pixel = (static_cast<unsigned long>(r) << 16) | (g << 8) | b;
-    }
+    XColor* c = grax_colour_record(r, g, b);
+    if (dis) XAllocColor(dis, colormap, c);  // result deliberately not examined
     return c;
 }
 

@@ -45,6 +45,17 @@ void host_engine(AbstractChubEngine* engine);
 // With no display open the X server is skipped and the record is returned
 // with pixel = (r << 16) | (g << 8) | b, so engines can be built window-less.
 XColor* GRAXBRUSHWAND(unsigned char r, unsigned char g, unsigned char b);
+// The record on the heap with pixel = (r << 16) | (g << 8) | b, before any
+// X server is asked.
+inline XColor* grax_colour_record(unsigned char r, unsigned char g, unsigned char b) {
+    XColor* c = new XColor();
+    c->red = static_cast<unsigned short>(r << 8);
+    c->green = static_cast<unsigned short>(g << 8);
+    c->blue = static_cast<unsigned short>(b << 8);
+    c->flags = DoRed | DoGreen | DoBlue;
+    c->pixel = (static_cast<unsigned long>(r) << 16) | (g << 8) | b;
+    return c;
+}
 XColor* GRAXPENWAND(unsigned char r, unsigned char g, unsigned char b, int width);
 void GRAXBRUSHNIL(XColor* c);
 void GRAXPENNIL(XColor* c);
