@@ -38,12 +38,11 @@ enum Port : uint32_t { kMidiIn, kNotify, kLeft, kRight, kAxis0, kAxis1, kAxis2, 
 constexpr size_t kPathRoom = 4096;
 
 struct Uris {
-    LV2_URID atomPath, atomSequence, atomObject, atomUrid, atomString, midiEvent, patchSet, patchGet,
+    LV2_URID atomPath, atomObject, atomUrid, atomString, midiEvent, patchSet, patchGet,
         patchProperty, patchValue, bank, instrument;
 
     void map(LV2_URID_Map* m) {
         atomPath = m->map(m->handle, LV2_ATOM__Path);
-        atomSequence = m->map(m->handle, LV2_ATOM__Sequence);
         atomObject = m->map(m->handle, LV2_ATOM__Object);
         atomUrid = m->map(m->handle, LV2_ATOM__URID);
         atomString = m->map(m->handle, LV2_ATOM__String);
