@@ -16,8 +16,9 @@ build-asan: setup
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVANEL_SANITIZE=ON -DQUORVANEL_BENCH=OFF >/dev/null
 	cmake --build build-asan -j$(JOBS)
 
+# PATCH is one file name, blanks and quotes included.
 run: build
-	build/quorvanel $(PATCH)
+	build/quorvanel $(if $(PATCH),-- '$(subst ','\'',$(PATCH))')
 
 .PHONY: demo install uninstall deb
 

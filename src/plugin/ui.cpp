@@ -9,11 +9,11 @@
 //
 // Keys are read as the program reads them (the low byte of the key's first
 // key symbol). Ctrl+S, the program's save, does nothing here: the host's
-// session keeps the whole instrument. A press takes the keyboard focus, so
-// that keys reach the window in hosts that let a plugin have it, and,
-// like every key, is followed by an expose, so what it changed shows at
-// once even when no controller plays (the program shows it at its next
-// repaint).
+// session keeps the whole instrument; nor do the keys the program plays as
+// a controller (arrows, F1..F6, ...), which are no commands there either.
+// A press takes the keyboard focus, so that keys reach the window in hosts
+// that let a plugin have it. What a press or key changed shows at once:
+// the plugin's input gate repaints after them when no controller plays.
 #include <lv2/atom/forge.h>
 #include <lv2/core/lv2.h>
 #include <lv2/core/lv2_util.h>
@@ -22,6 +22,7 @@
 
 #include "plugin/PictureView.h"
 #include "plugin/WindowMessages.h"
+#include "standalone/KeyboardController.h"
 #include "standalone/XCanvas.h"
 
 #include <X11/Xlib.h>
@@ -83,14 +84,13 @@ struct Ui {
         case ButtonPress:
             XSetInputFocus(dis, win, RevertToParent, CurrentTime);
             send(windowio::Event::Click, e.xbutton.x, e.xbutton.y);
-            send(windowio::Event::Repaint);
             break;
         case KeyPress: {
             KeySym sym = XLookupKeysym(&e.xkey, 0);
             unsigned char key = static_cast<unsigned char>(sym & 0xff);
             if (key == 's' && (e.xkey.state & ControlMask)) break;
+            if (KeyboardController::keyOf(sym) >= 0) break;
             send(windowio::Event::Key, key);
-            send(windowio::Event::Repaint);
             break;
         }
         case MappingNotify: XRefreshKeyboardMapping(&e.xmapping); break;

@@ -253,7 +253,8 @@ TEST(Window, KeyAndPressReachThePluginAndShowAndOpeningAgainShowsThemAtOnce) {
     ASSERT_TRUE(rig.ui && rig.idle);
     rig.open();
     rig.blocks(2);
-    rig.key(XK_q);       // the FM marks appear
+    rig.key(XK_q);  // the FM marks appear at the repaint after the key
+    rig.blocks(2);
     rig.click(66, 246);  // 4 in and 4 up from voice 0's numerator box corner: its own FM cell
     rig.blocks(3);
     EXPECT_EQ(rig.expected.at(66, 246), 0xf50000u);  // voice 0's colour, the band 9 wide at depth 0

@@ -168,4 +168,26 @@ TEST(RecordReplay, RecordedLinesReadBackAsTheyWereWritten) {
     EXPECT_EQ(back.bankText, bank + "\n");
 }
 
+// A save line of 255, 256 and 257 characters: the recorder's line room is
+// 256 bytes with the NUL, so 256 characters is the first that must take
+// the long way, whole.
+TEST(RecordReplay, SaveLinesAroundTheRecordersLineRoomReadBackWhole) {
+    TempDir dir;
+    const std::string rec = dir.path + "/take.txt";
+    std::string lines;
+    for (size_t length : {255u, 256u, 257u}) {
+        const std::string head = "4096 save ";
+        lines += head + std::string(length - head.size(), 'p') + "\n";
+    }
+    EventScript sent;
+    ASSERT_TRUE(sent.parse(lines)) << sent.message();
+    {
+        Recorder r;
+        ASSERT_TRUE(r.open(rec.c_str()));
+        for (const EventScript::Event& e : sent.events) r.event(e.frame, e);
+    }
+    const std::string text = slurp(rec);
+    EXPECT_EQ(text.substr(text.find('\n') + 1), lines);
+}
+
 }  // namespace
