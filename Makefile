@@ -19,7 +19,7 @@ build-asan: setup
 run: build
 	build/quorvanel $(PATCH)
 
-.PHONY: demo install uninstall
+.PHONY: demo install uninstall deb
 
 # About 30 seconds played live through the sound device while the window
 # shows it; join in with a pad or the keys. The instrument goes on after
@@ -36,6 +36,12 @@ install: build
 
 uninstall:
 	DESTDIR="$(DESTDIR)" cmake -P build/uninstall.cmake
+
+# build/quorvanel_VERSION_ARCH.deb from the same install rules, prefix /usr:
+# `sudo apt install ./build/quorvanel_*.deb` installs it, `sudo apt remove
+# quorvanel` removes it.
+deb: build
+	cmake -DBUILD=build -P tools/deb.cmake
 
 # Every test, under a private X server, once in the normal build and once
 # with AddressSanitizer and UndefinedBehaviorSanitizer.

@@ -90,7 +90,7 @@ public:
         return pair;
     }
     void beging() override { if (inner) inner->beging(); }
-    void chubness(libusb_device_handle* h, _CHUBREPORT r) override { if (inner) inner->chubness(h, r); }
+    void chubness(ChubDevice* h, _CHUBREPORT r) override { if (inner) inner->chubness(h, r); }
     void charactros(unsigned char k) override { arrive(); if (inner) inner->charactros(k); }
     void mouseButt(_pointille p) override { arrive(); if (inner) inner->mouseButt(p); }
     void textorium_trigger(char* n) override { if (inner) inner->textorium_trigger(n); }

@@ -1,10 +1,11 @@
 // The command line of quorvanel-render:
-//   quorvanel-render [-p PATCH] [-n SECONDS] SCRIPT OUT.wav
+//   quorvanel-render [-p PATCH] [-n SECONDS] [--picture FRAME FILE.png] SCRIPT OUT.wav
 // Builds one engine with no window, loads PATCH into its current bank as the
 // program does at start, and renders the event script into a WAV file
 // (OUT "-" is standard output). Exit status: 0 done; 2 bad command line,
 // unreadable patch or script, or a malformed script line (nothing is
-// rendered then); 1 when the output cannot be written.
+// rendered then); 1 when the output cannot be written. --picture also
+// writes the window's picture after the last repaint at or before FRAME.
 #pragma once
 
 #include "engine/AbstractChubEngine.h"
@@ -12,6 +13,8 @@
 #include "engine/OfflineRenderer.h"
 #include "engine/InputGate.h"
 #include "engine/WavWriter.h"
+#include "render/PictureWindow.h"
+#include "render/PngWriter.h"
 #include "standalone/pad.h"
 
 #include <unistd.h>
@@ -41,6 +44,8 @@ public:
                    FILE* err = stderr) {
         const char* patch = nullptr;
         const char* seconds = nullptr;
+        const char* pictureFrame = nullptr;
+        const char* picturePath = nullptr;
         std::vector<const char*> operands;
         for (int i = 1; i < argc; i++) {
             std::string a = argv[i];
@@ -52,6 +57,11 @@ public:
                 (a == "-p" ? patch : seconds) = argv[++i];
             } else if (a == "-p" || a == "-n") {
                 return complain(err, a + " needs a value");
+            } else if (a == "--picture" && i + 2 < argc) {
+                pictureFrame = argv[++i];
+                picturePath = argv[++i];
+            } else if (a == "--picture") {
+                return complain(err, "--picture needs a FRAME and a FILE");
             } else if (a == "--") {
                 for (i++; i < argc; i++) operands.push_back(argv[i]);
             } else if (a.size() > 1 && a[0] == '-') {
@@ -63,6 +73,9 @@ public:
         if (operands.size() != 2) return complain(err, "expected SCRIPT and OUT.wav");
         const char* scriptPath = operands[0];
         const char* outPath = operands[1];
+        long long pictureAt = 0;
+        if (pictureFrame && !frameNumber(pictureFrame, pictureAt))
+            return complain(err, std::string("--picture ") + pictureFrame + ": not a frame number");
 
         EventScript script;
         if (!script.load(scriptPath)) {
@@ -95,13 +108,17 @@ public:
             return kOutputFailed;
         }
         AbstractChubEngine* engine = make();
-        InputGate::Unseen window;
+        InputGate::Unseen unseen;
+        std::optional<PictureWindow> picture;
+        if (picturePath) picture.emplace(pictureAt);
+        InputGate::Window* window = picture ? static_cast<InputGate::Window*>(&*picture) : &unseen;
         // Only the script's own pad plays in a render, never one plugged
         // into the machine; without pad lines SDL is not even started.
         std::optional<PadControllers> pads;
         for (const EventScript::Event& e : script.events)
             if (e.kind == EventScript::Kind::Pad && !pads) pads.emplace(false);
-        InputGate gate(engine, &window, pads ? &*pads : nullptr);
+        InputGate gate(engine, window, pads ? &*pads : nullptr);
+        if (picture) picture->watch(&gate);
         if (!gate.loadAtStart(patch, script, scriptPath, "quorvanel-render", err)) {
             out.close();
             if (release) release(engine);
@@ -116,6 +133,10 @@ public:
         if (undelivered)
             std::fprintf(err, "quorvanel-render: %zu event(s) after the end of the render were not delivered\n",
                          undelivered);
+        if (ok && picture && !PngWriter::write(picturePath, picture->picture())) {
+            std::fprintf(err, "quorvanel-render: cannot write the picture %s\n", picturePath);
+            return kOutputFailed;
+        }
         if (!ok) {
             std::fprintf(err, "quorvanel-render: writing %s failed\n", outPath);
             return kOutputFailed;
@@ -156,15 +177,30 @@ private:
         }
     };
 
+    // A frame number: decimal digits only, at most the last frame a script
+    // can hold.
+    static bool frameNumber(const char* text, long long& out) {
+        if (!*text) return false;
+        long long v = 0;
+        for (const char* c = text; *c; c++) {
+            if (*c < '0' || *c > '9') return false;
+            v = v * 10 + (*c - '0');
+            if (v > EventScript::kMaxFrame) return false;
+        }
+        out = v;
+        return true;
+    }
+
     static void usage(FILE* err) {
         std::fprintf(err,
-                     "usage: quorvanel-render [-p PATCH] [-n SECONDS] SCRIPT OUT.wav\n"
+                     "usage: quorvanel-render [-p PATCH] [-n SECONDS] [--picture FRAME FILE.png] SCRIPT OUT.wav\n"
                      "  renders SCRIPT (lines: FRAME report B0..B7 | FRAME pad NAME VALUE | FRAME key K |\n"
                      "  FRAME save PATH | FRAME click X Y | FRAME expose | FRAME size W H |\n"
                      "  FRAME midi B1 [B2 [B3]] (hexadecimal); a recording\n"
                      "  also carries its bank) into a 22050 Hz stereo 16-bit WAV; OUT - writes to\n"
                      "  standard output;\n"
-                     "  SECONDS defaults to the last event plus one second\n");
+                     "  SECONDS defaults to the last event plus one second;\n"
+                     "  --picture writes the window's picture after the last repaint at or before FRAME\n");
     }
 
     static int complain(FILE* err, const std::string& what) {

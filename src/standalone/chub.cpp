@@ -1,6 +1,7 @@
 #include "standalone/chub.h"
 
 #include "engine/InputGate.h"
+#include "standalone/grax.h"
 
 #include <cstdio>
 
@@ -50,7 +51,7 @@ void LIBUSB_CALL chub_callback(libusb_transfer* transfer) {
     chub_completions++;
     chuddle.bytes = reinterpret_cast<signed char*>(gwonz);
     chuddle.length = CHUB_REPORT_LEN;
-    host_input.report(chuddle.bytes, devh);
+    host_input.report(chuddle.bytes, reinterpret_cast<ChubDevice*>(devh));
     if (transfer->status == LIBUSB_TRANSFER_NO_DEVICE) {
         input_stopped("device gone");
         return;

@@ -5,17 +5,10 @@
 // completion hands the report to the engine and every 16th repaints.
 #pragma once
 
+#include "engine/ChubReport.h"
+
 #include <libusb-1.0/libusb.h>
 #include <sys/time.h>
-
-// One controller report, by value: bytes points at the 8 signed report
-// bytes (axes 0..3 at bytes 0..3: -128..127; byte 4 the prime-limit axis;
-// bytes 5, 6 unused; byte 7 the button bits 0, 2, 4, 6 of voices 0..3),
-// length is always 8.
-struct _CHUBREPORT {
-    signed char* bytes;
-    unsigned int length;
-};
 
 constexpr int INTERFACE = 0;           // detached from the kernel driver, claimed
 constexpr int ENDPOINT_INT_IN = 0x81;  // the interrupt endpoint reports come from

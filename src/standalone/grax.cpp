@@ -18,20 +18,8 @@ Window win = 0;
 GC green_gc = nullptr;
 Colormap colormap = 0;
 XEvent report;
-_CHDC chdc = {0, 0, 0};
-
-XColor* GRAXBRUSHWAND(unsigned char r, unsigned char g, unsigned char b) {
-    XColor* c = grax_colour_record(r, g, b);
-    if (dis) XAllocColor(dis, colormap, c);  // result deliberately not examined
-    return c;
-}
-
-XColor* GRAXPENWAND(unsigned char r, unsigned char g, unsigned char b, int) {
-    return GRAXBRUSHWAND(r, g, b);
-}
-
-void GRAXBRUSHNIL(XColor* c) { delete c; }
-void GRAXPENNIL(XColor* c) { delete c; }
+XCanvas canvas;
+_CHDC chdc = {0, 0, 0, &canvas};
 
 void open_grax() {
     dis = XOpenDisplay(nullptr);
@@ -51,6 +39,7 @@ void open_grax() {
     XMapWindow(dis, win);
     colormap = DefaultColormap(dis, screen);
     green_gc = XCreateGC(dis, win, 0, nullptr);
+    canvas.attach(dis, win, green_gc);
 }
 
 namespace {

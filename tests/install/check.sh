@@ -9,6 +9,11 @@
 #   check.sh demo BUILD      renders the demo performance and checks that
 #                            every 5-second stretch sounds, on both sides,
 #                            without clipping
+#   check.sh deb BUILD       packs BUILD into a Debian package and checks its
+#                            dependencies, that it holds exactly what the
+#                            install rules install with the prefix /usr, that
+#                            lintian finds no error, and that its renderer
+#                            renders the demo as BUILD's does
 set -u
 mode=$1
 build=$(cd "$2" && pwd)
@@ -16,6 +21,21 @@ src=$(cd "$(dirname "$0")/../.." && pwd)
 tmp=$(mktemp -d)
 failed=0
 fail() { echo "FAIL: $*" >&2; failed=$((failed + 1)); }
+
+# The tests' installs must not take the place of the user's own record of
+# what `make install` wrote, which `make uninstall` reads.
+keep_manifest() {
+    manifest="$build/install_manifest.txt"
+    [ -e "$manifest" ] && cp "$manifest" "$tmp/manifest.saved"
+    trap 'if [ -e "$tmp/manifest.saved" ]; then cp "$tmp/manifest.saved" "$manifest"; else rm -f "$manifest"; fi; rm -rf "$tmp"' EXIT
+}
+
+# render_demo RENDERER SHARE OUT.wav: the demo performance, from SHARE's
+# patches/ and scripts/
+render_demo() {
+    "$1" -p "$2/patches/demo.texte" "$2/scripts/demo.txt" "$3" 2>"$tmp/render.err" ||
+        { cat "$tmp/render.err" >&2; return 1; }
+}
 
 # peak and RMS amplitude (0..1) of FILE, with sox's further effects
 levels() {
@@ -27,18 +47,14 @@ levels() {
 
 case "$mode" in
 install)
-    # The test's install must not take the place of the user's own record
-    # of what `make install` wrote, which `make uninstall` reads.
-    manifest="$build/install_manifest.txt"
-    [ -e "$manifest" ] && cp "$manifest" "$tmp/manifest.saved"
-    trap 'if [ -e "$tmp/manifest.saved" ]; then cp "$tmp/manifest.saved" "$manifest"; else rm -f "$manifest"; fi; rm -rf "$tmp"' EXIT
+    keep_manifest
     root=$tmp/root
     p=$root/usr/local
     DESTDIR=$root cmake --install "$build" --prefix /usr/local >"$tmp/install.log" 2>&1 ||
         { cat "$tmp/install.log" >&2; fail "cmake --install failed"; exit 1; }
 
-    for f in bin/quorvanel bin/quorvanel-render share/man/man1/quorvanel.1 \
-        share/man/man1/quorvanel-render.1 share/applications/quorvanel.desktop \
+    for f in bin/quorvanel bin/quorvanel-render share/man/man1/quorvanel.1.gz \
+        share/man/man1/quorvanel-render.1.gz share/applications/quorvanel.desktop \
         share/icons/hicolor/scalable/apps/quorvanel.svg share/icons/hicolor/128x128/apps/quorvanel.png \
         lib/udev/rules.d/70-quorvanel.rules share/quorvanel/patches/demo.texte \
         share/quorvanel/scripts/demo.txt share/quorvanel/patches/justchord.texte \
@@ -55,7 +71,7 @@ install)
         done
     fi
     # Only the program's own files, and not the benchmark's load.
-    find "$root" -type f | sed "s|^$p/||" | grep -v -E '^(bin/quorvanel(-render)?|share/man/man1/quorvanel(-render)?\.1|share/applications/quorvanel\.desktop|share/icons/hicolor/[^/]+/apps/quorvanel\.(svg|png)|lib/udev/rules\.d/70-quorvanel\.rules|lib/lv2/quorvanel\.lv2/(manifest|quorvanel|presets)\.ttl|lib/lv2/quorvanel\.lv2/quorvanel\.so|share/quorvanel/patches/[^/]+\.texte|share/quorvanel/scripts/[^/]+\.txt)$' \
+    find "$root" -type f | sed "s|^$p/||" | grep -v -E '^(bin/quorvanel(-render)?|share/man/man1/quorvanel(-render)?\.1\.gz|share/doc/quorvanel/(copyright|changelog\.gz)|share/applications/quorvanel\.desktop|share/icons/hicolor/[^/]+/apps/quorvanel\.(svg|png)|lib/udev/rules\.d/70-quorvanel\.rules|lib/lv2/quorvanel\.lv2/(manifest|quorvanel|presets)\.ttl|lib/lv2/quorvanel\.lv2/quorvanel\.so|share/quorvanel/patches/[^/]+\.texte|share/quorvanel/scripts/[^/]+\.txt)$' \
         >"$tmp/stray"
     [ -s "$tmp/stray" ] && fail "unexpected files installed: $(cat "$tmp/stray")"
     ls "$p/share/quorvanel"/*/fullbank.* >/dev/null 2>&1 && fail "the benchmark's fullbank was installed"
@@ -72,7 +88,7 @@ install)
     "$p/bin/quorvanel" --help >"$tmp/usage.quorvanel" 2>&1 || fail "quorvanel --help failed"
     "$p/bin/quorvanel-render" --help >"$tmp/usage.quorvanel-render" 2>&1 || fail "quorvanel-render --help failed"
     for page in quorvanel quorvanel-render; do
-        MANWIDTH=80 man --warnings -l "$p/share/man/man1/$page.1" >"$tmp/$page.txt" 2>"$tmp/$page.err" ||
+        MANWIDTH=80 man --warnings -l "$p/share/man/man1/$page.1.gz" >"$tmp/$page.txt" 2>"$tmp/$page.err" ||
             fail "man cannot render $page.1"
         [ -s "$tmp/$page.err" ] && fail "man warns about $page.1: $(cat "$tmp/$page.err")"
         grep -q '^EXIT STATUS' "$tmp/$page.txt" || fail "$page.1 has no EXIT STATUS"
@@ -100,8 +116,7 @@ install)
     ;;
 demo)
     trap 'rm -rf "$tmp"' EXIT
-    "$build/quorvanel-render" -p "$src/patches/demo.texte" "$src/scripts/demo.txt" "$tmp/demo.wav" \
-        2>"$tmp/render.err" || { cat "$tmp/render.err" >&2; fail "the demo does not render"; exit 1; }
+    render_demo "$build/quorvanel-render" "$src" "$tmp/demo.wav" || { fail "the demo does not render"; exit 1; }
     seconds=$(soxi -D "$tmp/demo.wav")
     awk -v s="$seconds" 'BEGIN { exit !(s >= 30 && s <= 35) }' || fail "the demo lasts $seconds s, not about 30"
     # Floors well below what it measures (peaks 0.19..0.27, RMS 0.08..0.13
@@ -116,8 +131,38 @@ demo)
         awk -v r="$2" 'BEGIN { exit !(r > 0.03) }' || fail "the demo's channel $side is nearly silent (RMS $2)"
     done
     ;;
+deb)
+    keep_manifest
+    cmake -DBUILD="$build" -DOUT="$tmp/out" -P "$src/tools/deb.cmake" >"$tmp/cpack.log" 2>&1 ||
+        { cat "$tmp/cpack.log" >&2; fail "the package does not build"; exit 1; }
+    deb=$(echo "$tmp/out"/*.deb)
+    dpkg-deb --info "$deb" >"$tmp/info" || { fail "not one package: $deb"; exit 1; }
+    field() { sed -n "s/^ $1: //p" "$tmp/info"; }
+    name=quorvanel_$(field Version)_$(dpkg --print-architecture).deb
+    [ "${deb##*/}" = "$name" ] || fail "the package is ${deb##*/}, not $name"
+    # Sound, window, USB hand controller, game controllers.
+    field Depends | tr ',' '\n' | sed 's/^ *\([^ ]*\).*/\1/' >"$tmp/depends"
+    for lib in libasound2 libx11-6 libusb-1.0-0 libsdl2-2.0-0; do
+        grep -qx "$lib" "$tmp/depends" || fail "Depends lacks $lib: $(field Depends)"
+    done
+
+    # Exactly the files that installing this build with the prefix /usr writes.
+    DESTDIR=$tmp/root cmake --install "$build" --prefix /usr >"$tmp/install.log" 2>&1 ||
+        { cat "$tmp/install.log" >&2; fail "cmake --install failed"; exit 1; }
+    sort "$manifest" >"$tmp/installed"
+    dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print substr($6, 2) }' | sort >"$tmp/packed"
+    diff "$tmp/installed" "$tmp/packed" >"$tmp/contents.diff" ||
+        fail "the package's files (>) differ from the installed ones (<): $(cat "$tmp/contents.diff")"
+
+    lintian --fail-on error "$deb" >"$tmp/lintian" 2>&1 || fail "lintian: $(cat "$tmp/lintian")"
+
+    dpkg-deb -x "$deb" "$tmp/x" || fail "dpkg-deb -x failed"
+    render_demo "$tmp/x/usr/bin/quorvanel-render" "$tmp/x/usr/share/quorvanel" "$tmp/packed.wav" &&
+        render_demo "$build/quorvanel-render" "$src" "$tmp/built.wav" &&
+        cmp -s "$tmp/packed.wav" "$tmp/built.wav" || fail "the package's renderer renders the demo differently"
+    ;;
 *)
-    echo "usage: $0 install|demo BUILD" >&2
+    echo "usage: $0 install|demo|deb BUILD" >&2
     exit 2
     ;;
 esac

@@ -66,7 +66,7 @@ protected:
 TEST_F(ChubCallback, EngineGetsTheHandleAndTheEightBytes) {
     deliver({1, -2, 3, -128, 127, 0, 0, 0x55});
     ASSERT_EQ(engine.reports.size(), 1u);
-    EXPECT_EQ(engine.reports[0].handle, fakeHandle);
+    EXPECT_EQ(engine.reports[0].handle, reinterpret_cast<ChubDevice*>(fakeHandle));
     std::vector<signed char> want = {1, -2, 3, -128, 127, 0, 0, 0x55};
     EXPECT_EQ(engine.reports[0].bytes, want);
     EXPECT_EQ(chuddle.length, 8u);

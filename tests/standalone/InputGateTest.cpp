@@ -9,6 +9,7 @@
 #include "LiveProgram.h"
 #include "RecordingEngine.h"
 #include "engine/InputGate.h"
+#include "standalone/grax.h"
 #include "standalone/pcm.h"
 
 #include <cstdio>

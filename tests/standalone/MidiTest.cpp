@@ -9,6 +9,7 @@
 
 #include "RecordingEngine.h"
 #include "engine/InputGate.h"
+#include "standalone/grax.h"
 #include "standalone/seq.h"
 
 #include <unistd.h>

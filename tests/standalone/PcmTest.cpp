@@ -3,6 +3,7 @@
 // gtest first: Xlib defines macros (None, Bool) that clash with its names.
 #include <gtest/gtest.h>
 
+#include "standalone/grax.h"
 #include "standalone/pcm.h"
 #include "RecordingEngine.h"
 

@@ -12,7 +12,7 @@ namespace hosttest {
 
 struct RecordingEngine : AbstractChubEngine {
     struct Report {
-        libusb_device_handle* handle;
+        ChubDevice* handle;
         std::vector<signed char> bytes;
     };
     std::vector<std::string> calls;  // "ging 0/256", "beging", "key 115", ...
@@ -32,10 +32,8 @@ struct RecordingEngine : AbstractChubEngine {
     void graxness(_CHDC c) override {
         paints.push_back(c);
         calls.push_back("graxness");
-        if (dis) {
-            XSetForeground(dis, green_gc, paintPixel);
-            XFillRectangle(dis, win, green_gc, 0, 0, c.width, c.height);
-        }
+        grax_colour(c, static_cast<Colour>(paintPixel));
+        grax_fill(c, 0, 0, c.width, c.height);
     }
     int* gingness(int frame, int count) override {
         calls.push_back("ging " + std::to_string(frame) + "/" + std::to_string(count));
@@ -45,7 +43,7 @@ struct RecordingEngine : AbstractChubEngine {
         return pair;
     }
     void beging() override { calls.push_back("beging"); }
-    void chubness(libusb_device_handle* h, _CHUBREPORT r) override {
+    void chubness(ChubDevice* h, _CHUBREPORT r) override {
         calls.push_back("chubness");
         reports.push_back({h, std::vector<signed char>(r.bytes, r.bytes + r.length)});
     }

@@ -28,6 +28,9 @@ inline void xwindow() {
     while (XCheckMaskEvent(dis, ExposureMask, &ev)) {}
 }
 
+// A drawing record for a w × h repaint on the window's canvas.
+inline _CHDC dc(uint32_t w = 500, uint32_t h = 500) { return _CHDC{0, w, h, &canvas}; }
+
 // Fills the whole window with one pixel value (black by default) so tests
 // start from a known picture.
 inline void clear(unsigned long pixel = 0) {

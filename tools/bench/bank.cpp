@@ -112,7 +112,7 @@ double threadCpuSeconds() {
     static int deviceStandIn;
     signed char report[8];
     nextReport(period, report);
-    engine->chubness(reinterpret_cast<libusb_device_handle*>(&deviceStandIn), _CHUBREPORT{report, 8});
+    engine->chubness(reinterpret_cast<ChubDevice*>(&deviceStandIn), _CHUBREPORT{report, 8});
     for (int f = 0; f < kPeriod; f++) pcm_convert_frame(engine->gingness(f, kPeriod), unit + 4 * f);
     engine->beging();
 }

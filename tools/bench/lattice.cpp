@@ -16,7 +16,6 @@ long storeBytes(PerspexStabile& s) {
     for (Prime* p = s.getTruth(); p; p = p->next()) bytes += sizeof(Prime);
     for (int i = 0; i < PerspexStabile::kTerms; i++)
         for (Multaple* m = s.getNumba(i)->getFactors(); m; m = m->next()) bytes += sizeof(Multaple);
-    bytes += long(sizeof(XColor)) * (4 * PerspexStabile::kTerms + 256 + 1);
     return bytes;
 }
 

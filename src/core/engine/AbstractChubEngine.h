@@ -1,18 +1,21 @@
-// The boundary between the host and everything that makes sound and
-// pictures. The host holds exactly one engine (the global `abstr`) and
-// calls it only through these ten operations, always from the main thread.
-// Deliberately no virtual destructor: the engine is built once and never
-// destroyed. Slot order is part of the design; do not reorder.
+// The boundary between a host and everything that makes sound and
+// pictures. A host calls its engine only through these ten operations, all
+// from one thread at a time; the engine knows nothing of the host, so a
+// process may hold many engines, each driven from its own thread.
+// Deliberately no virtual destructor: the standalone program builds its one
+// engine and never destroys it; others delete the concrete class. Slot
+// order is part of the design; do not reorder.
 #pragma once
 
-#include "standalone/grax.h"
-#include "standalone/chub.h"
+#include "engine/Canvas.h"
+#include "engine/ChubReport.h"
 
 class AbstractChubEngine {
 public:
     AbstractChubEngine() = default;
 
-    // Paint the whole window; chdc carries the current window size.
+    // Paint the whole window; chdc carries the current window size and the
+    // canvas to draw on (none: lay out only).
     virtual void graxness(_CHDC chdc) = 0;
     // One stereo frame: frame index 0..frames-1 within the period (frames
     // is 256). Returns the address of two ints, left then right, in engine
@@ -21,7 +24,7 @@ public:
     // End of one period, after every `frames` calls of gingness.
     virtual void beging() = 0;
     // One controller report: the open device handle and its 8 bytes.
-    virtual void chubness(libusb_device_handle* handle, _CHUBREPORT report) = 0;
+    virtual void chubness(ChubDevice* handle, _CHUBREPORT report) = 0;
     // One key press: the low byte of the key's first key symbol.
     virtual void charactros(unsigned char key) = 0;
     // One mouse button press, window-relative.

@@ -1,15 +1,17 @@
 // One complete voice of a bank: the five components that turn controller
 // reports and keys into ratios, modulation and sound, wired to each other
 // and to the shared lattice store. Built fresh or as a deep copy of another
-// situation; it owns its five components and no other state.
+// situation; it holds its five components in itself (nothing on the heap,
+// so a bank can make one in storage it keeps, while sound plays) and no
+// other state.
 // Report bytes: 0..3 axes (-128..127), 4 the prime-limit axis, 7 the
 // voice buttons. `ging` returns (left, right) in engine units (16 per
 // 16-bit sample step).
 #pragma once
 
+#include "engine/Canvas.h"
+#include "engine/ChubReport.h"
 #include "engine/PatchWords.h"
-#include "standalone/chub.h"
-#include "standalone/grax.h"
 #include "lattice/PerspexStabile.h"
 #include "sound/RoyalFMoutarde.h"
 #include "sound/RoyalMinister.h"
@@ -24,85 +26,76 @@ class ChubberySituation {
 public:
     // A fresh situation. Each component is made after, and sees, the ones
     // it depends on.
-    ChubberySituation(libusb_device_handle* handle, PerspexStabile* stabile)
-        : handle(handle), stabile(stabile) {
-        barre = new Barre();
-        chink = new Chinkwonkanater(stabile, barre);
-        ginger = new SponGinger(chink, barre, stabile);
-        rm = new RoyalMinister(chink, ginger, barre);
-        rfm = new RoyalFMoutarde(ginger, barre, rm);
-    }
+    ChubberySituation(ChubDevice* handle, PerspexStabile* stabile)
+        : handle(handle),
+          stabile(stabile),
+          barre(),
+          chink(stabile, &barre),
+          ginger(&chink, &barre, stabile),
+          rm(&chink, &ginger, &barre),
+          rfm(&ginger, &barre, &rm) {}
 
     // A deep copy: every component is copied from the source's and wired to
     // this situation's own new components, never to the source's. Only the
     // lattice store is shared. The copy gets no controller handle.
     ChubberySituation(ChubberySituation* source, PerspexStabile* stabile)
-        : handle(nullptr), stabile(stabile) {
-        barre = new Barre(source->getBarre());
-        chink = new Chinkwonkanater(source->getChink(), stabile, barre);
-        ginger = new SponGinger(source->getGinger(), chink, barre, stabile);
-        rm = new RoyalMinister(source->getRM(), chink, ginger, barre);
-        rfm = new RoyalFMoutarde(source->getRFM(), ginger, barre, rm);
-    }
+        : handle(nullptr),
+          stabile(stabile),
+          barre(source->getBarre()),
+          chink(source->getChink(), stabile, &barre),
+          ginger(source->getGinger(), &chink, &barre, stabile),
+          rm(source->getRM(), &chink, &ginger, &barre),
+          rfm(source->getRFM(), &ginger, &barre, &rm) {}
 
+    // The components point at each other: a situation never moves.
     ChubberySituation(const ChubberySituation&) = delete;
     ChubberySituation& operator=(const ChubberySituation&) = delete;
 
-    // Reverse order of construction: each component outlives those that
-    // point at it.
-    ~ChubberySituation() {
-        delete rfm;
-        delete rm;
-        delete ginger;
-        delete chink;
-        delete barre;
-    }
-
-    Barre* getBarre() { return barre; }
-    Chinkwonkanater* getChink() { return chink; }
-    SponGinger* getGinger() { return ginger; }
-    RoyalMinister* getRM() { return rm; }
-    RoyalFMoutarde* getRFM() { return rfm; }
+    Barre* getBarre() { return &barre; }
+    Chinkwonkanater* getChink() { return &chink; }
+    SponGinger* getGinger() { return &ginger; }
+    RoyalMinister* getRM() { return &rm; }
+    RoyalFMoutarde* getRFM() { return &rfm; }
 
     // One controller report of 8 bytes. When a queen newly joins the king,
     // the chain walks restart from the sounding ratios before anything moves.
     void chubspon(signed char* report) {
-        barre->but(static_cast<unsigned char>(report[7]));
-        if (barre->getQueenFlag()) resetWalks();
-        chink->chink(report[4]);
-        rfm->bbarr(report);
-        rm->modulate(report);
+        barre.but(static_cast<unsigned char>(report[7]));
+        if (barre.getQueenFlag()) resetWalks();
+        chink.chink(report[4]);
+        rfm.bbarr(report);
+        rm.modulate(report);
     }
 
     // One frame: (left, right), valid until the generator's next frame.
-    int* ging(int frame, int frames) { return rfm->gingModulate(frame, frames); }
+    int* ging(int frame, int frames) { return rfm.gingModulate(frame, frames); }
 
     // The same frame in two halves: gingVoices, then gingMix, is exactly
     // ging. They reach the ratio set directly rather than through the
     // generator (which holds the same one), one pointer fewer to follow
     // before the work can start.
-    void gingVoices() { ginger->stepFrame(); }
-    int* gingMix(int frame, int frames) { return rfm->modulateAndMix(ginger->frameSamples(), frame, frames); }
+    void gingVoices() { ginger.stepFrame(); }
+    int* gingMix(int frame, int frames) { return rfm.modulateAndMix(ginger.frameSamples(), frame, frames); }
 
     // End of one audio period.
-    void beging() { rfm->beging(); }
+    void beging() { rfm.beging(); }
 
     // Paints this situation in drawing row `row` (from 1); w is the bank's
     // column width, h its row height. The selector's polygon sits at the
     // middle of the window, hence twice the width.
     void draw(_CHDC chdc, int w, int h, int row) {
-        ginger->drawMarylandAnnex(chdc, w, h, row);
-        ginger->draw(chdc, w, h, row);
-        rm->draw(chdc, w, h, row);
-        rfm->draw(chdc, w, h, row);
-        ginger->drawCardinalAccent(chdc, w, h, row);
-        chink->drawtittle(chdc, 2 * w, h, row);
+        ginger.drawMarylandAnnex(chdc, w, h, row);
+        ginger.draw(chdc, w, h, row);
+        rm.draw(chdc, w, h, row);
+        rfm.draw(chdc, w, h, row);
+        ginger.drawCardinalAccent(chdc, w, h, row);
+        chink.drawtittle(chdc, 2 * w, h, row);
     }
 
     // A mouse press: the ratio routing marks lie on top, so only a press
     // they do not take reaches the FM routing marks.
     void mouseButts(_pointille point) {
-        if (rm->lippingMinisterialEar(point) == 0) rfm->lippingMoutarde(point);
+        if (rm.lippingMinisterialEar(point) == 0) rfm.lippingMoutarde(point);
     }
 
     // One key. Every key first re-anchors the chain walks on the sounding
@@ -111,42 +104,42 @@ public:
     void charactros(char key) {
         resetWalks();
         int n;
-        if ((n = keyIndex("wertyuiop", key)) >= 0) rfm->setBitshift(n);
-        else if ((n = keyIndex("sdfghjkl;", key)) >= 0) ginger->changeAsdfghon(n);
-        else if ((n = keyIndex("xcvbnm,.", key)) >= 0) chink->changeStrittle(n + 1);
-        else if (key == 'q') rfm->charactros();
-        else if (key == 'a') rm->charactros();
-        else if (key == 'z') chink->inh();
-        else if (key == '[') ginger->ginggong();
-        else if (key == '\'') ginger->quixnoquantl();
+        if ((n = keyIndex("wertyuiop", key)) >= 0) rfm.setBitshift(n);
+        else if ((n = keyIndex("sdfghjkl;", key)) >= 0) ginger.changeAsdfghon(n);
+        else if ((n = keyIndex("xcvbnm,.", key)) >= 0) chink.changeStrittle(n + 1);
+        else if (key == 'q') rfm.charactros();
+        else if (key == 'a') rm.charactros();
+        else if (key == 'z') chink.inh();
+        else if (key == '[') ginger.ginggong();
+        else if (key == '\'') ginger.quixnoquantl();
     }
 
     // Writes this situation's sections of the patch text file (its
     // "chubby" header is the bank's).
     void text(FILE* f) {
         fputs(" barre\n", f);
-        barre->text(f);
+        barre.text(f);
         fputs(" chinkwonkanater\n", f);
-        chink->text(f);
+        chink.text(f);
         fputs(" sponginger\n", f);
-        ginger->text(f);
+        ginger.text(f);
         fputs(" royalminister\n", f);
-        rm->text(f);
+        rm.text(f);
         fputs(" royalfmoutarde\n", f);
-        rfm->text(f);
+        rfm.text(f);
     }
 
-    // Reads this situation's sections from the shared word stream. Every
+    // Reads this situation's sections from the bank's word stream. Every
     // section is optional, but they must come in the written order: a
     // section word out of order is handed back unread and ends the
     // situation. Returns the first word not consumed (null at the end).
-    const char* textum() {
-        const char* w = PatchWords::shared().next();
-        if (PatchWords::is(w, "barre", 5)) w = barre->textum();
-        if (PatchWords::is(w, "chink", 5)) w = chink->textum();
-        if (PatchWords::is(w, "spong", 5)) w = ginger->textum();
-        if (PatchWords::is(w, "royalmi", 7)) w = rm->textum();
-        if (PatchWords::is(w, "royalfm", 7)) w = rfm->textum();
+    const char* textum(PatchWords& words) {
+        const char* w = words.next();
+        if (PatchWords::is(w, "barre", 5)) w = barre.textum(words);
+        if (PatchWords::is(w, "chink", 5)) w = chink.textum(words);
+        if (PatchWords::is(w, "spong", 5)) w = ginger.textum(words);
+        if (PatchWords::is(w, "royalmi", 7)) w = rm.textum(words);
+        if (PatchWords::is(w, "royalfm", 7)) w = rfm.textum(words);
         return w;
     }
 
@@ -158,14 +151,16 @@ private:
     }
 
     void resetWalks() {
-        for (int i = 0; i < 4; i++) ginger->durszen(i);
+        for (int i = 0; i < 4; i++) ginger.durszen(i);
     }
 
-    SponGinger* ginger = nullptr;
-    [[maybe_unused]] libusb_device_handle* handle;  // kept as given; nothing reads it
-    [[maybe_unused]] PerspexStabile* stabile;       // shared, not owned
-    Barre* barre = nullptr;
-    RoyalMinister* rm = nullptr;
-    RoyalFMoutarde* rfm = nullptr;
-    Chinkwonkanater* chink = nullptr;
+    [[maybe_unused]] ChubDevice* handle;       // kept as given; nothing reads it
+    [[maybe_unused]] PerspexStabile* stabile;  // shared, not owned
+    // In this order: each component is made after, and sees, the ones it
+    // depends on, and goes before them.
+    Barre barre;
+    Chinkwonkanater chink;
+    SponGinger ginger;
+    RoyalMinister rm;
+    RoyalFMoutarde rfm;
 };

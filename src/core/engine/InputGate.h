@@ -107,7 +107,7 @@ public:
     // controller's; game controllers and scripts pass none and get a
     // stand-in, since the engine takes reports only from a device. Once
     // MIDI plays, a report is recorded and merged into the unit's report.
-    void report(const signed char bytes[8], libusb_device_handle* handle = nullptr) {
+    void report(const signed char bytes[8], ChubDevice* handle = nullptr) {
         EventScript::Event e;
         e.kind = EventScript::Kind::Report;
         for (int k = 0; k < 8; k++) e.bytes[k] = bytes[k];
@@ -296,7 +296,7 @@ private:
     static constexpr int kMidi = 0, kOtherReports = 1;
 
     // A report to the engine, with the repaint pacing.
-    void hand(EventScript::Event& e, libusb_device_handle* handle, bool record) {
+    void hand(EventScript::Event& e, ChubDevice* handle, bool record) {
         if (countor == 0) lookAtWindow();
         if (record) note(e);
         the().chubness(handle ? handle : standIn(), _CHUBREPORT{e.bytes, 8});
@@ -306,10 +306,9 @@ private:
 
     AbstractChubEngine& the() { return *engine; }
 
-    static libusb_device_handle* standIn() {
-        static int device;
-        return reinterpret_cast<libusb_device_handle*>(&device);
-    }
+    // Reports from a game controller or a script carry the address of this
+    // gate's stand-in byte as their device.
+    ChubDevice* standIn() { return reinterpret_cast<ChubDevice*>(&standInDevice); }
 
     // Before an input that repaints: the size the repaint will use. A
     // change is recorded ahead of the input, so a replay repaints alike.
@@ -334,6 +333,7 @@ private:
     AbstractChubEngine* engine;
     Window* window;
     Controllers* controllers;
+    char standInDevice = 0;
     Recorder* recorder = nullptr;
     const std::vector<EventScript::Event>* script = nullptr;
     size_t next = 0;

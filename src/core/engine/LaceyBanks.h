@@ -74,7 +74,7 @@ public:
         banks[previous]->beging();
     }
 
-    void chubness(libusb_device_handle* handle, _CHUBREPORT report) override {
+    void chubness(ChubDevice* handle, _CHUBREPORT report) override {
         banks[current]->chubness(handle, report);
         if (previous != current) banks[previous]->chubness(handle, report);
     }
@@ -100,14 +100,9 @@ public:
         if (previous != current) banks[previous]->chubdupe();
     }
 
-    // Copies the current bank over the next one (9 wraps to 0).
-    void dupe_multiplex() override {
-        int i = (current + 1) % kBanks;
-        MultiplexPotentiator* copy = new MultiplexPotentiator(banks[current], stabile);
-        MultiplexPotentiator* old = banks[i];
-        banks[i] = copy;
-        delete old;
-    }
+    // Copies the current bank over the next one (9 wraps to 0), in the
+    // next one's own storage.
+    void dupe_multiplex() override { banks[(current + 1) % kBanks]->copyFrom(banks[current]); }
 
 private:
     int current = 1;

@@ -6,12 +6,15 @@
 // Samples: the plain 32-bit sum of the situations' pairs, engine units
 // (16 per 16-bit step); the host clips. Paints four stripes and one row
 // per situation. Saves to and loads from the patch text file.
+// The bank keeps storage for all 16 situations from the start: adding,
+// deleting and duplicating make and end situations in it, so nothing is
+// taken from or given back to the heap while sound plays.
 #pragma once
 
 #include "engine/ChubberySituation.h"
 #include "engine/PatchWords.h"
-#include "standalone/chub.h"
-#include "standalone/grax.h"
+#include "engine/Canvas.h"
+#include "engine/ChubReport.h"
 #include "lattice/PerspexStabile.h"
 
 #include <fcntl.h>
@@ -23,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,7 +39,7 @@ public:
     // A fresh bank with one fresh situation, selected, not solo.
     explicit MultiplexPotentiator(PerspexStabile* stabile) : stabile(stabile) {
         init();
-        situations[0] = new ChubberySituation(static_cast<libusb_device_handle*>(nullptr), stabile);
+        situations[0] = &store[0].emplace(static_cast<ChubDevice*>(nullptr), stabile);
         count = 1;
     }
 
@@ -44,17 +48,11 @@ public:
     MultiplexPotentiator(MultiplexPotentiator* source, PerspexStabile* stabile)
         : stabile(stabile) {
         init();
-        count = source->chubamt();
-        for (int k = 0; k < count; k++) situations[k] = source->chubdupe(k);
+        copyFrom(source);
     }
 
     MultiplexPotentiator(const MultiplexPotentiator&) = delete;
     MultiplexPotentiator& operator=(const MultiplexPotentiator&) = delete;
-
-    ~MultiplexPotentiator() {
-        for (int k = 0; k < kSlots; k++) chubdel();
-        for (XColor*& b : brushes) GRAXBRUSHNIL(b);
-    }
 
     void init() {
         brushes[0] = GRAXBRUSHWAND(200, 0, 0);
@@ -64,8 +62,19 @@ public:
         for (ChubberySituation*& s : situations) s = nullptr;
     }
 
+    // Becomes a copy of every situation of `source` (another bank), as the
+    // copying constructor makes it, in this bank's own storage.
+    void copyFrom(MultiplexPotentiator* source) {
+        for (int k = 0; k < kSlots; k++) chubdel();
+        selected = 0;
+        solo = 0;
+        int n = source->chubamt();
+        for (int k = 0; k < n; k++) situations[k] = place(source->getSituation(k));
+        count = n;
+    }
+
     // Appends a fresh situation with the given controller handle.
-    void chubadd(libusb_device_handle* handle) { add(handle); }
+    void chubadd(ChubDevice* handle) { add(handle); }
 
     // Appends a fresh situation and returns its slot; when the bank is
     // already full it adds nothing and returns 14, so the loader reads a
@@ -80,7 +89,7 @@ public:
             count = 0;
             return;
         }
-        delete situations[selected];
+        end(situations[selected]);
         for (int k = selected; k < count; k++) situations[k] = situations[k + 1];
         situations[count] = nullptr;
         if (count != 0) selected = selected % count;
@@ -88,19 +97,11 @@ public:
 
     int chubamt() { return count; }
 
-    // A new copy of the situation in slot `index`, or null for an empty or
-    // impossible slot. The bank is not changed.
-    ChubberySituation* chubdupe(int index) {
-        if (index < 0 || index >= kSlots || !situations[index]) return nullptr;
-        return new ChubberySituation(situations[index], stabile);
-    }
-
     // Duplicates the selected situation in place: the copy stands right
     // after it, later situations move up, the original stays selected.
     void chubdupe() {
-        if (count <= 0 || count >= kSlots) return;
-        ChubberySituation* copy = chubdupe(selected);
-        if (!copy) return;
+        if (count <= 0 || count >= kSlots || !situations[selected]) return;
+        ChubberySituation* copy = place(situations[selected]);
         for (int k = count - 1; k > selected; k--) situations[k + 1] = situations[k];
         situations[selected + 1] = copy;
         count = count + 1;
@@ -114,7 +115,7 @@ public:
 
     // One controller report. Reports shorter than the 8 bytes a situation
     // reads are padded with zero bytes, so nothing reads past the report.
-    void chubness(libusb_device_handle* handle, _CHUBREPORT report) {
+    void chubness(ChubDevice* handle, _CHUBREPORT report) {
         if (!handle || report.length <= 5 || !report.bytes) return;
         signed char bytes[8] = {0, 0, 0, 0, 0, 0, 0, 0};
         memcpy(bytes, report.bytes, report.length < 8 ? report.length : 8);
@@ -183,9 +184,9 @@ public:
     void graxness(_CHDC chdc) {
         unsigned q = chdc.width / 4;
         for (int s = 0; s < 4; s++)
-            fill(brushes[s], static_cast<int>(s * q), 0, q, chdc.height);
+            fill(chdc, brushes[s], static_cast<int>(s * q), 0, q, chdc.height);
         unsigned rowh = chdc.height / static_cast<unsigned>(count + 1);
-        if (solo) fill(brushes[3], 0, 0, chdc.width, static_cast<unsigned>(count) * rowh);
+        if (solo) fill(chdc, brushes[3], 0, 0, chdc.width, static_cast<unsigned>(count) * rowh);
         for (int d = 0; d < count; d++) {
             int k = (count + selected - d - 1) % count;
             if (situations[k])
@@ -221,13 +222,12 @@ public:
     // The same from a patch text already in memory (the plugin's state and
     // its bank files, read off the audio thread).
     void load(std::vector<char>&& bytes) {
-        PatchWords& words = PatchWords::shared();
         words.open(std::move(bytes));
         const char* w = words.next();
         for (int k = 0; k < kSlots; k++) chubdel();
         for (int block = 0; block < kSlots && PatchWords::is(w, "chubby", 6); block++) {
             words.skip(1);  // the written position; blocks load in file order
-            w = situations[chubadd()]->textum();
+            w = situations[chubadd()]->textum(words);
         }
         words.close();
     }
@@ -249,11 +249,11 @@ public:
     }
 
 private:
-    int add(libusb_device_handle* handle) {
+    int add(ChubDevice* handle) {
         // A full bank refuses: with 16 duplicated situations nothing is
         // dropped either.
         if (count < kMaxAdded) {
-            situations[count] = new ChubberySituation(handle, stabile);
+            situations[count] = &store[freeSlot()].emplace(handle, stabile);
             count = count + 1;
         }
         if (count != 0) selected = selected % count;
@@ -265,9 +265,27 @@ private:
         right += pair[1];
     }
 
-    static void fill(XColor* c, int x, int y, unsigned w, unsigned h) {
-        grax_colour(c->pixel);
-        grax_fill(x, y, w, h);
+    // A copy of `source` in a free place of the storage. There is always
+    // one: the callers never hold more than 16 situations.
+    ChubberySituation* place(ChubberySituation* source) {
+        return &store[freeSlot()].emplace(source, stabile);
+    }
+
+    int freeSlot() const {
+        int k = 0;
+        while (k < kSlots - 1 && store[k]) k++;
+        return k;
+    }
+
+    // Ends a situation and gives its place back.
+    void end(ChubberySituation* s) {
+        for (std::optional<ChubberySituation>& place : store)
+            if (place && &*place == s) place.reset();
+    }
+
+    static void fill(_CHDC chdc, Colour c, int x, int y, unsigned w, unsigned h) {
+        grax_colour(chdc, c);
+        grax_fill(chdc, x, y, w, h);
     }
 
     // Reads the whole file; false (and nothing kept) when it cannot be
@@ -336,7 +354,9 @@ private:
     int mixed[2] = {0, 0};  // left, right of the last gingness
     int solo = 0;
     int selected = 0;
-    ChubberySituation* situations[kSlots];
+    ChubberySituation* situations[kSlots];     // in bank order; null past count
+    std::optional<ChubberySituation> store[kSlots];  // where they live, in no order
     PerspexStabile* stabile;  // shared, not owned
-    XColor* brushes[4];
+    PatchWords words;         // the loader's word stream
+    Colour brushes[4];
 };

@@ -1,5 +1,6 @@
-// The one word stream every `textum()` reader takes its words from while a
-// patch text file is loaded. The whole file is held in memory; words are
+// The word stream the `textum()` readers take their words from while a
+// patch text file is loaded; each bank has its own, so engines on other
+// threads never share one. The whole file is held in memory; words are
 // runs of bytes between separators (space, line feed, carriage return; a
 // tab is not a separator). A NUL byte also ends a word, so a word is always
 // a proper C string inside the buffer and nothing reads past its end.
@@ -13,12 +14,6 @@
 
 class PatchWords {
 public:
-    // The stream the loader fills and the components read from.
-    static PatchWords& shared() {
-        static PatchWords words;
-        return words;
-    }
-
     // Takes a private copy of `size` bytes; the stream then starts at its
     // first word.
     void open(const char* bytes, size_t size) {

@@ -25,7 +25,7 @@ public:
     // Draws the prime's star once per power, stepped along the diagonal by the
     // prime's value: down-right for dir +1, up-left for dir -1. Returns the
     // diagonal distance used, value × count × dir, in pixels.
-    int draw(_CHDC dc, int x, int y, int dir, XColor* colour, int stride) {
+    int draw(_CHDC dc, int x, int y, int dir, Colour colour, int stride) {
         int unit = valence->getValue() * dir;
         for (int i = 1; i <= count; i++) valence->draw(dc, x + unit * i, y + unit * i, colour, stride);
         return valence->getValue() * count * dir;

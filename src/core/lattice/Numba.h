@@ -2,10 +2,11 @@
 // prime factorisation and four random colours.
 // value: 1..255 (entry 0 of the store also holds 1). factors: one Multaple
 // per distinct prime, largest prime at the head; none for 1.
-// Colours are 8-bit components taken from rand()'s low bits.
+// Colours are 8-bit components taken from the low bits of the lattice
+// store's colour sequence, six draws per number.
 #pragma once
 
-#include "standalone/grax.h"
+#include "engine/Canvas.h"
 #include "lattice/Multaple.h"
 
 #include <cstdlib>
@@ -13,28 +14,25 @@
 class Numba {
 public:
     int value;
-    XColor* numeBrush;   // fill as a numerator
-    XColor* denoBrush;   // fill as a denominator
-    XColor* dongShard;   // factor-mark pen as a denominator
-    XColor* shongShrd;   // factor-mark pen as a numerator
+    Colour numeBrush = 0;   // fill as a numerator
+    Colour denoBrush = 0;   // fill as a denominator
+    Colour dongShard = 0;   // factor-mark pen as a denominator
+    Colour shongShrd = 0;   // factor-mark pen as a numerator
     Multaple* factors;
 
-    Numba() : value(1), factors(nullptr) {
-        // Six draws in this exact order: the unseeded generator then gives
-        // every run the same colours.
-        int r1 = rand(), r2 = rand(), r3 = rand(), r4 = rand(), r5 = rand(), r6 = rand();
+    Numba() : value(1), factors(nullptr) {}
+    // Gives back the factor chain (the number owns it).
+    ~Numba() { freeFactors(); }
+
+    // The colours, from six draws in this exact order (draw: the store's
+    // colour sequence, 0..2^31-1).
+    template <class Draw>
+    void colour(Draw&& draw) {
+        int r1 = draw(), r2 = draw(), r3 = draw(), r4 = draw(), r5 = draw(), r6 = draw();
         numeBrush = GRAXBRUSHWAND(byte(r1), byte(r3), byte(r5));
         denoBrush = GRAXBRUSHWAND(byte(r2), byte(r4), byte(r6));
         dongShard = GRAXPENWAND(byte(r1), byte(r3), byte(r5), 1);
         shongShrd = GRAXPENWAND(byte(r2), byte(r4), byte(r6), 1);
-    }
-    // Gives back the colours and the factor chain (the number owns it).
-    ~Numba() {
-        GRAXBRUSHNIL(numeBrush);
-        GRAXBRUSHNIL(denoBrush);
-        GRAXPENNIL(dongShard);
-        GRAXPENNIL(shongShrd);
-        freeFactors();
     }
     Numba(const Numba&) = delete;
     Numba& operator=(const Numba&) = delete;
@@ -46,16 +44,16 @@ public:
         factors = f;
     }
     int getValue() const { return value; }
-    XColor* getDongShard() const { return dongShard; }
-    XColor* getShongShrd() const { return shongShrd; }
+    Colour getDongShard() const { return dongShard; }
+    Colour getShongShrd() const { return shongShrd; }
     Multaple* getFactors() const { return factors; }
     // The largest prime factor; none for 1.
     Prime* getPrimeHed() const { return factors ? factors->getValence() : nullptr; }
 
     // The value × value square whose bottom-right corner is (x, y).
-    void drawNume(_CHDC, int x, int y) { fill(numeBrush, x - value, y - value); }
+    void drawNume(_CHDC dc, int x, int y) { fill(dc, numeBrush, x - value, y - value); }
     // The value × value square whose top-left corner is (x, y).
-    void drawDeno(_CHDC, int x, int y) { fill(denoBrush, x, y); }
+    void drawDeno(_CHDC dc, int x, int y) { fill(dc, denoBrush, x, y); }
     // Factor stars running up-left from (x, y), largest prime first.
     void drawNumeRunes(_CHDC dc, int x, int y, int stride) { runes(dc, x, y, -1, shongShrd, stride); }
     // Factor stars running down-right from (x, y), largest prime first.
@@ -64,11 +62,11 @@ public:
 private:
     static unsigned char byte(int r) { return static_cast<unsigned char>(r & 255); }
 
-    void fill(XColor* c, int x, int y) {
-        grax_colour(c->pixel);
-        grax_fill(x, y, value, value);
+    void fill(_CHDC dc, Colour c, int x, int y) {
+        grax_colour(dc, c);
+        grax_fill(dc, x, y, static_cast<unsigned>(value), static_cast<unsigned>(value));
     }
-    void runes(_CHDC dc, int x, int y, int dir, XColor* pen, int stride) {
+    void runes(_CHDC dc, int x, int y, int dir, Colour pen, int stride) {
         int sum = 0;
         for (Multaple* m = factors; m; m = m->next()) sum += m->draw(dc, x + sum, y + sum, dir, pen, stride);
     }

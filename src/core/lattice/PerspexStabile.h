@@ -2,12 +2,15 @@
 // and never changed after construction. It owns the prime list (2..251), the
 // 256 factored numbers, every ratio i/j (i, j = 1..255) as a node of one chain
 // sorted by value plus a 256 × 256 table to find them, a 256-entry colour
-// ramp and one accent colour.
+// ramp and one accent colour. It also keeps the engine's colour sequence,
+// which the numbers, the ramp and every new prime-limit selector draw from
+// in turn, so each engine's colours are the same at every start.
 // Ratio nodes: 1 + 255 × 255 (the reference 1/1 and a second 1/1 at [1][1]).
 // Colour components are 8-bit (0..255).
 #pragma once
 
-#include "standalone/grax.h"
+#include "engine/Canvas.h"
+#include "lattice/ColourSequence.h"
 #include "lattice/Numba.h"
 #include "lattice/Prime.h"
 #include "lattice/RatChord.h"
@@ -29,12 +32,13 @@ public:
     RatChord** table;           // [i × 256 + j] = i/j; row 0 only [0] and [1] (the reference node)
     Numba numbers[kTerms];      // entry i = i for 1..255; entry 0 = 1 without factors
     Prime* truth;               // prime list head: 2
-    XColor* annex[256];         // colour ramp
-    XColor* cardinalAccent;
+    Colour annex[256];          // colour ramp
+    Colour cardinalAccent;
 
-    // Numbers first (their colours take the first 1536 rand() draws, entry 0
+    // Numbers first (their colours take the first 1536 draws, entry 0
     // first), then the primes, factors, chain and finally the ramp.
-    PerspexStabile() : quadrangularis(nullptr), table(nullptr), truth(nullptr), annex(), cardinalAccent(nullptr) {
+    PerspexStabile() : quadrangularis(nullptr), table(nullptr), truth(nullptr), annex(), cardinalAccent(0) {
+        for (Numba& n : numbers) n.colour(colours);
         truth = gimmeTruth(256, 256, nullptr);
         makeNumbarz();
         table = new RatChord*[kTerms * kTerms]();
@@ -42,8 +46,6 @@ public:
         init_annex();
     }
     ~PerspexStabile() {
-        GRAXBRUSHNIL(cardinalAccent);
-        for (int i = 255; i >= 0; i--) GRAXBRUSHNIL(annex[i]);
         // The nodes live in one block (see buildChain); they hold no resources.
         ::operator delete(pool);
         delete[] table;
@@ -71,11 +73,14 @@ public:
         return r > 0 ? r : 1;
     }
     // Ramp entry i; callers pass a byte, and other values wrap into 0..255.
-    XColor* getMarylandAnnex(int i) const { return annex[i & 255]; }
-    XColor* getCardinalAccent() const { return cardinalAccent; }
+    Colour getMarylandAnnex(int i) const { return annex[i & 255]; }
+    Colour getCardinalAccent() const { return cardinalAccent; }
+    // The next number of the engine's colour sequence, 0..2^31-1.
+    int drawColour() { return colours.next(); }
 
 private:
     void* pool = nullptr;   // storage of all ratio nodes, in chain order
+    ColourSequence colours;
 
     // Builds the ascending list of primes below n by trial division, taking
     // them from n downward onto the head of list. weight = how many k in
@@ -166,14 +171,14 @@ private:
 
     // Ramp: entries 0..127 run from mid-grey toward red (red wraps past 255),
     // entries 255 down to 128 the same toward blue; each entry jittered by its
-    // own rand() % 8. Components wrap modulo 256.
+    // own draw % 8. Components wrap modulo 256.
     void init_annex() {
         for (int i = 0; i < 128; i++) {
-            int a = rand() % 8;
+            int a = colours.next() % 8;
             annex[i] = GRAXBRUSHWAND(wrap(i + i / 2 + a - 128), wrap(i / 2 + a - 128), wrap(a - 128));
         }
         for (int i = 0; i < 128; i++) {
-            int a = rand() % 8;
+            int a = colours.next() % 8;
             annex[255 - i] = GRAXBRUSHWAND(wrap(a - 128), wrap(i / 2 + a - 128), wrap(i + i / 2 + a - 128));
         }
         cardinalAccent = GRAXBRUSHWAND(kAccentR, kAccentG, kAccentB);

@@ -6,7 +6,7 @@
 // screen (y grows downward). Only entries 0..value-1 are meaningful.
 #pragma once
 
-#include "standalone/grax.h"
+#include "engine/Canvas.h"
 
 #include <cmath>
 
@@ -48,8 +48,8 @@ public:
     // Draws the star with `value` edges centred at (x, y), joining every
     // stride-th point; a stride that is a multiple of the prime draws a point
     // (nothing visible). Returns value.
-    int draw(_CHDC, int x, int y, XColor* colour, int stride) {
-        grax_colour(colour->pixel);
+    int draw(_CHDC dc, int x, int y, Colour colour, int stride) {
+        grax_colour(dc, colour);
         stardus_x = x + xsin[0];
         stardus_y = y + ycos[0];
         // The remainder is taken of a non-negative stride so k stays a valid
@@ -61,7 +61,7 @@ public:
             k = (k + s) % value;
             int tx = x + xsin[k];
             int ty = y + ycos[k];
-            grax_line(stardus_x, stardus_y, tx, ty);
+            grax_line(dc, stardus_x, stardus_y, tx, ty);
             stardus_x = tx;
             stardus_y = ty;
         }

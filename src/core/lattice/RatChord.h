@@ -7,7 +7,7 @@
 // osc: a cursor value the voices hand along the chain as they walk it.
 #pragma once
 
-#include "standalone/grax.h"
+#include "engine/Canvas.h"
 #include "lattice/Numba.h"
 
 class RatChord {

@@ -46,7 +46,7 @@ public:
     SponGinger* ginger;
     Barre* barre;
     RoyalMinister* minister;
-    XColor* brush;
+    Colour brush;
     BoxRect* numeBoxes;
     BoxRect* denoBoxes;
     BoxRect numePlusMarks[4][4];
@@ -77,7 +77,6 @@ public:
         reroute();
     }
 
-    ~RoyalFMoutarde() { GRAXBRUSHNIL(brush); }
 
     RoyalFMoutarde(const RoyalFMoutarde&) = delete;
     RoyalFMoutarde& operator=(const RoyalFMoutarde&) = delete;
@@ -179,10 +178,9 @@ public:
         fprintf(f, "  bitshift %d\n", bitshift);
     }
 
-    const char* textum() {
-        PatchWords& words = PatchWords::shared();
-        const char* word = routing::readInhibit(words.next(), inhibit);
-        word = routing::readRows(word, "numals", numals, "denals", denals);
+    const char* textum(PatchWords& words) {
+        const char* word = routing::readInhibit(words, words.next(), inhibit);
+        word = routing::readRows(words, word, "numals", numals, "denals", denals);
         if (PatchWords::is(word, "bitsh", 5)) {
             words.number(bitshift);
             word = words.next();
@@ -206,13 +204,13 @@ public:
             for (int j = 0; j < 4; j++) {
                 int c = 3 - j;
                 int e = 9 * (c + 1);
-                XColor* source = barre->getMarylandFlag((i + c) & 3);
+                Colour source = barre->getMarylandFlag((i + c) & 3);
                 const BoxRect& n = numeBoxes[i];
                 const BoxRect& d = denoBoxes[i];
-                paintMark(numePlusMarks[i][c], bottomLeft(n, e, 0), bottomLeft(n, e, t), numals[i][c] > 0, source);
-                paintMark(numeMinusMarks[i][c], topRight(n, e, 0), topRight(n, e, t), numals[i][c] < 0, source);
-                paintMark(denoPlusMarks[i][c], bottomLeft(d, e, 0), bottomLeft(d, e, t), denals[i][c] > 0, source);
-                paintMark(denoMinusMarks[i][c], topRight(d, e, 0), topRight(d, e, t), denals[i][c] < 0, source);
+                paintMark(chdc, numePlusMarks[i][c], bottomLeft(n, e, 0), bottomLeft(n, e, t), numals[i][c] > 0, source);
+                paintMark(chdc, numeMinusMarks[i][c], topRight(n, e, 0), topRight(n, e, t), numals[i][c] < 0, source);
+                paintMark(chdc, denoPlusMarks[i][c], bottomLeft(d, e, 0), bottomLeft(d, e, t), denals[i][c] > 0, source);
+                paintMark(chdc, denoMinusMarks[i][c], topRight(d, e, 0), topRight(d, e, t), denals[i][c] < 0, source);
             }
     }
 
@@ -346,10 +344,10 @@ private:
         return BoxRect{b.x2 - e + t, b.y1, b.x2, b.y1 + e - t};
     }
 
-    void paintMark(BoxRect& mark, BoxRect square, BoxRect inner, bool set, XColor* colour) {
+    void paintMark(_CHDC chdc, BoxRect& mark, BoxRect square, BoxRect inner, bool set, Colour colour) {
         mark = square;
-        if (set) routing::fill(mark, colour);
+        if (set) routing::fill(chdc, mark, colour);
         innerRect = inner;
-        routing::fill(innerRect, brush);
+        routing::fill(chdc, innerRect, brush);
     }
 };

@@ -20,7 +20,7 @@
 #pragma once
 
 #include "engine/PatchWords.h"
-#include "standalone/grax.h"
+#include "engine/Canvas.h"
 #include "voice/Barre.h"
 #include "voice/BoxRect.h"
 #include "voice/Chinkwonkanater.h"
@@ -30,10 +30,10 @@
 
 namespace routing {
 
-// Paints r in colour c through the shared graphics context.
-inline void fill(const BoxRect& r, const XColor* c) {
-    grax_colour(c->pixel);
-    grax_fill(r.x1, r.y1, r.x2 - r.x1, r.y2 - r.y1);
+// Paints r in colour c.
+inline void fill(_CHDC dc, const BoxRect& r, Colour c) {
+    grax_colour(dc, c);
+    grax_fill(dc, r.x1, r.y1, static_cast<unsigned>(r.x2 - r.x1), static_cast<unsigned>(r.y2 - r.y1));
 }
 
 // A press on a mark's border line does not count: strictly inside only, so
@@ -62,8 +62,8 @@ inline void writeRows(FILE* f, const char* a, const int (*ma)[4], const char* b,
 // `a` line and then at most one `b` line, whatever row number is written
 // (the row number and "=" are skipped unread). Returns the first word not
 // consumed.
-inline const char* readRows(const char* word, const char* a, int (*ma)[4], const char* b, int (*mb)[4]) {
-    PatchWords& words = PatchWords::shared();
+inline const char* readRows(PatchWords& words, const char* word, const char* a, int (*ma)[4], const char* b,
+                            int (*mb)[4]) {
     for (int r = 0; r < 4; r++) {
         if (PatchWords::is(word, a, 5)) {
             words.skip(2);
@@ -81,10 +81,10 @@ inline const char* readRows(const char* word, const char* a, int (*ma)[4], const
 
 // Reads "inhibit N" when it is the current word; returns the word after it,
 // or the current word unchanged.
-inline const char* readInhibit(const char* word, int& inhibit) {
+inline const char* readInhibit(PatchWords& words, const char* word, int& inhibit) {
     if (!PatchWords::is(word, "inhibit", 5)) return word;
-    PatchWords::shared().number(inhibit);
-    return PatchWords::shared().next();
+    words.number(inhibit);
+    return words.next();
 }
 
 }  // namespace routing
@@ -104,7 +104,7 @@ public:
     int chainPending[4];
     SponGinger* ginger;
     Barre* barre;
-    XColor* brush;
+    Colour brush;
     BoxRect* numeBoxes;
     BoxRect* denoBoxes;
     BoxRect kingNumeMarks[4][4];
@@ -134,7 +134,6 @@ public:
             }
     }
 
-    ~RoyalMinister() { GRAXBRUSHNIL(brush); }
 
     RoyalMinister(const RoyalMinister&) = delete;
     RoyalMinister& operator=(const RoyalMinister&) = delete;
@@ -198,9 +197,9 @@ public:
         routing::writeRows(f, "kingals", kingals, "queenals", queenals);
     }
 
-    const char* textum() {
-        const char* word = routing::readInhibit(PatchWords::shared().next(), inhibit);
-        return routing::readRows(word, "kingals", kingals, "queenals", queenals);
+    const char* textum(PatchWords& words) {
+        const char* word = routing::readInhibit(words, words.next(), inhibit);
+        return routing::readRows(words, word, "kingals", kingals, "queenals", queenals);
     }
 
     // Paints the kingals marks (top-left 36×36 corner, nested vertical bars
@@ -217,16 +216,16 @@ public:
                 int c = 3 - j;
                 const BoxRect& n = numeBoxes[i];
                 const BoxRect& d = denoBoxes[i];
-                XColor* axisColour = barre->getMarylandFlag((i + c) & 3);
+                Colour axisColour = barre->getMarylandFlag((i + c) & 3);
                 int k = kingals[i][c], q = queenals[i][c];
                 kingNumeMarks[i][c] = bar(n, j);
-                routing::fill(kingNumeMarks[i][c], k > 0 ? axisColour : brush);
+                routing::fill(chdc, kingNumeMarks[i][c], k > 0 ? axisColour : brush);
                 queenNumeMarks[i][c] = square(n, j);
-                routing::fill(queenNumeMarks[i][c], q > 0 ? axisColour : brush);
+                routing::fill(chdc, queenNumeMarks[i][c], q > 0 ? axisColour : brush);
                 kingDenoMarks[i][c] = bar(d, j);
-                routing::fill(kingDenoMarks[i][c], k < 0 ? axisColour : brush);
+                routing::fill(chdc, kingDenoMarks[i][c], k < 0 ? axisColour : brush);
                 queenDenoMarks[i][c] = square(d, j);
-                routing::fill(queenDenoMarks[i][c], q < 0 ? axisColour : brush);
+                routing::fill(chdc, queenDenoMarks[i][c], q < 0 ? axisColour : brush);
             }
     }
 

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "engine/PatchWords.h"
-#include "standalone/grax.h"
+#include "engine/Canvas.h"
 
 #include <cstdio>
 
@@ -20,10 +20,6 @@ public:
         king = source->getFocius1() + 1;
         queen = source->getFocius2() + 1;
         makeBrushes();
-    }
-
-    ~Barre() {
-        for (XColor* b : brushes) GRAXBRUSHNIL(b);
     }
 
     Barre(const Barre&) = delete;
@@ -76,14 +72,14 @@ public:
     }
 
     // The colour of voice k (0..3), also used by the matrix marks.
-    XColor* getMarylandFlag(int k) { return brushes[k & 3]; }
+    Colour getMarylandFlag(int k) { return brushes[k & 3]; }
 
     // Concentric squares, largest first, centred on (x, y).
     void drawKing(_CHDC chdc, int x, int y) {
-        for (int n = 10; n >= 2; n -= 2) fillSquare(x, y, n);
+        for (int n = 10; n >= 2; n -= 2) fillSquare(chdc, x, y, n);
     }
     void drawQueen(_CHDC chdc, int x, int y) {
-        for (int n = 9; n >= 1; n--) fillSquare(x, y, n);
+        for (int n = 9; n >= 1; n--) fillSquare(chdc, x, y, n);
     }
 
     void text(FILE* f) {
@@ -99,8 +95,7 @@ public:
     // a line is read past and leaves the state as it was, so no voice the
     // ratio set does not have is ever named. A pair written high-low is
     // taken in order, and a pair naming one voice twice is a king alone.
-    const char* textum() {
-        PatchWords& words = PatchWords::shared();
+    const char* textum(PatchWords& words) {
         const char* w = words.next();
         if (PatchWords::is(w, "atrest", 5)) {
         } else if (PatchWords::is(w, "kingal", 5)) {
@@ -139,9 +134,9 @@ private:
         brushes[3] = GRAXBRUSHWAND(0, 0, 0);
     }
 
-    void fillSquare(int x, int y, int n) {
-        grax_colour(brushes[n % 4]->pixel);
-        grax_fill(x - n, y - n, 2 * n, 2 * n);
+    void fillSquare(_CHDC chdc, int x, int y, int n) {
+        grax_colour(chdc, brushes[n % 4]);
+        grax_fill(chdc, x - n, y - n, static_cast<unsigned>(2 * n), static_cast<unsigned>(2 * n));
     }
 
     int buttons = 0;
@@ -150,5 +145,5 @@ private:
     int queen = 0;
     int queenFlag = 0;
     int hadQueen = 0;
-    XColor* brushes[4];
+    Colour brushes[4];
 };

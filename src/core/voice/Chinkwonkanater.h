@@ -7,7 +7,7 @@
 #pragma once
 
 #include "engine/PatchWords.h"
-#include "standalone/grax.h"
+#include "engine/Canvas.h"
 #include "lattice/Numba.h"
 #include "lattice/PerspexStabile.h"
 #include "lattice/Prime.h"
@@ -15,7 +15,6 @@
 #include "voice/Barre.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 class Chinkwonkanater {
 public:
@@ -32,11 +31,6 @@ public:
         primeLimit = source->primeLimit;
     }
 
-    ~Chinkwonkanater() {
-        GRAXPENNIL(pen);
-        for (XColor* p : pens) GRAXPENNIL(p);
-    }
-
     Chinkwonkanater(const Chinkwonkanater&) = delete;
     Chinkwonkanater& operator=(const Chinkwonkanater&) = delete;
 
@@ -48,7 +42,7 @@ public:
             shards[i][0] = n->getDongShard();
             shards[i][1] = n->getShongShrd();
         }
-        int a = rand() % 20;
+        int a = stabile->drawColour() % 20;
         pens[0] = GRAXPENWAND(245, a, 0, 1);
         pens[1] = GRAXPENWAND(245, 245 - a, 245, 1);
         pens[2] = GRAXPENWAND(245, 255, a, 1);
@@ -129,8 +123,7 @@ public:
 
     // A stritton outside 0..8 can only come from an edited file; it is
     // clamped so the step size never shifts by a negative or too large count.
-    const char* textum() {
-        PatchWords& words = PatchWords::shared();
+    const char* textum(PatchWords& words) {
         const char* w = words.next();
         int v = 0;
         if (PatchWords::is(w, "inhib", 5)) {
@@ -163,9 +156,9 @@ private:
     int officio;
     PerspexStabile* stabile;
     Barre* barre;  // kept for the situation's wiring; not read here
-    XColor* pen;
-    XColor* shards[256][2];  // each number's (dongShard, shongShrd); not drawn with
-    XColor* pens[4];
+    Colour pen;
+    Colour shards[256][2];  // each number's (dongShard, shongShrd); not drawn with
+    Colour pens[4];
     int stritton;
     int strittle;
     int inhibit;

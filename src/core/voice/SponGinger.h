@@ -12,7 +12,7 @@
 #pragma once
 
 #include "engine/PatchWords.h"
-#include "standalone/grax.h"
+#include "engine/Canvas.h"
 #include "lattice/PerspexStabile.h"
 #include "lattice/RatChord.h"
 #include "voice/Barre.h"
@@ -218,9 +218,9 @@ public:
         for (int v = 0; v < kVoices; v++) {
             int cx = anchor(w, v);
             numeBoxes[v] = BoxRect{cx, y - kBox, cx + kBox, y};
-            fill(stabile->getMarylandAnnex(axisLevel[v]), numeBoxes[v]);
+            fill(chdc, stabile->getMarylandAnnex(axisLevel[v]), numeBoxes[v]);
             denoBoxes[v] = BoxRect{cx - kBox, y, cx, y + kBox};
-            fill(stabile->getMarylandAnnex(255 - axisLevel[v]), denoBoxes[v]);
+            fill(chdc, stabile->getMarylandAnnex(255 - axisLevel[v]), denoBoxes[v]);
         }
     }
 
@@ -248,7 +248,7 @@ public:
     void drawCardinalAccent(_CHDC chdc, int w, int h, int row) {
         int s = 2 * accentShift();
         if (s == 0) return;  // every accent would be empty
-        grax_colour(stabile->getCardinalAccent()->pixel);
+        grax_colour(chdc, stabile->getCardinalAccent());
         const int a = kAccentSquare;
         for (int v = 0; v < kVoices; v++) {
             BoxRect b = numeBoxes[0];
@@ -257,12 +257,12 @@ public:
             // The numerator box, then the same places on the denominator box.
             for (int d = 0; d <= kBox; d += kBox) {
                 int x1 = b.x1 - d, y1 = b.y1 + d, x2 = b.x2 - d, y2 = b.y2 + d;
-                rect(x1, y1, a, s);
-                rect(x1, y1 + a - s, a, s);
-                rect(x2 - a, y2 - a, s, s);
-                rect(x2 - a, y2 - s, s, s);
-                rect(x2 - s, y2 - s, s, s);
-                rect(x2 - s, y2 - a, s, s);
+                rect(chdc, x1, y1, a, s);
+                rect(chdc, x1, y1 + a - s, a, s);
+                rect(chdc, x2 - a, y2 - a, s, s);
+                rect(chdc, x2 - a, y2 - s, s, s);
+                rect(chdc, x2 - s, y2 - s, s, s);
+                rect(chdc, x2 - s, y2 - a, s, s);
             }
         }
     }
@@ -278,8 +278,7 @@ public:
     // The k-th consecutive ratio line sets voice k - 1 (the written voice is
     // not read); ratios go through the lattice look-up, so any numbers give a
     // lattice node. Phases and walk positions are left as they are.
-    const char* textum() {
-        PatchWords& words = PatchWords::shared();
+    const char* textum(PatchWords& words) {
         const char* w = words.next();
         for (int v = 0; v < kVoices && PatchWords::is(w, "rat", 3); v++) {
             int nume = 0, deno = 0;
@@ -500,10 +499,12 @@ private:
         return -1;
     }
 
-    void fill(XColor* c, const BoxRect& b) {
-        grax_colour(c->pixel);
-        grax_fill(b.x1, b.y1, b.x2 - b.x1, b.y2 - b.y1);
+    static void fill(_CHDC chdc, Colour c, const BoxRect& b) {
+        grax_colour(chdc, c);
+        rect(chdc, b.x1, b.y1, b.x2 - b.x1, b.y2 - b.y1);
     }
 
-    static void rect(int x, int y, int w, int h) { grax_fill(x, y, w, h); }
+    static void rect(_CHDC chdc, int x, int y, int w, int h) {
+        grax_fill(chdc, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h));
+    }
 };

@@ -239,7 +239,7 @@ TEST_F(BankDrawing, RowsGoBackwardsFromBeforeTheSelectedWhichComesLast) {
     auto b = bankOf(3);
     auto abc = slots(*b);
     b->charactros(' ');  // B selected
-    b->graxness(_CHDC{0, 500, 500});
+    b->graxness(testx::dc(500, 500));
     // Row height 500 / 4 = 125; a row's baseline is the boxes' bottom edge.
     EXPECT_EQ(abc[0]->getGinger()->getNumeRect()[0].y2, 125);  // A, row 1
     EXPECT_EQ(abc[2]->getGinger()->getNumeRect()[0].y2, 250);  // C, row 2
@@ -250,14 +250,14 @@ TEST_F(BankDrawing, RowsGoBackwardsFromBeforeTheSelectedWhichComesLast) {
 
 TEST_F(BankDrawing, StripesAndTheSoloShade) {
     auto b = bankOf(1);
-    b->graxness(_CHDC{0, 500, 500});
+    b->graxness(testx::dc(500, 500));
     EXPECT_EQ(testx::pixel(2, 2), 0xc80000u);
     EXPECT_EQ(testx::pixel(130, 2), 0xc8c8c8u);
     EXPECT_EQ(testx::pixel(260, 2), 0xc8c800u);
     EXPECT_EQ(testx::pixel(490, 2), 0x0a0a0au);
     b->charactros('/');
     testx::clear();
-    b->graxness(_CHDC{0, 500, 500});
+    b->graxness(testx::dc(500, 500));
     // Solo: rows 0 .. count × rowh = 250 shaded, the rest keeps the stripes.
     EXPECT_EQ(testx::pixel(2, 2), 0x0a0a0au);
     EXPECT_EQ(testx::pixel(160, 100), 0x0a0a0au);
@@ -267,7 +267,7 @@ TEST_F(BankDrawing, StripesAndTheSoloShade) {
 TEST_F(BankDrawing, NarrowWindowLeavesTheRightmostColumnsUnpainted) {
     auto b = bankOf(1);
     testx::clear(0x123456);
-    b->graxness(_CHDC{0, 403, 300});
+    b->graxness(testx::dc(403, 300));
     // q = 100: stripes end at x = 400; columns 400..402 keep the old picture.
     EXPECT_EQ(testx::pixel(399, 2), 0x0a0a0au);
     EXPECT_EQ(testx::pixel(401, 2), 0x123456u);
@@ -278,7 +278,7 @@ TEST_F(BankDrawing, SoloBankStillDrawsEverySituation) {
     auto abc = slots(*b);
     b->charactros('/');
     for (auto* s : abc) s->getGinger()->numeBoxes[0] = BoxRect{0, 0, 0, 0};
-    b->graxness(_CHDC{0, 500, 500});
+    b->graxness(testx::dc(500, 500));
     // Selected A is last (row 3); before it C (row 1, wrapping backwards), then B.
     EXPECT_EQ(abc[0]->getGinger()->getNumeRect()[0].y2, 375);
     EXPECT_EQ(abc[2]->getGinger()->getNumeRect()[0].y2, 125);
@@ -312,13 +312,13 @@ TEST_F(BankDrawing, HostilePatchValuesPlayDrawAndTakeClicks) {
         b.chubness(Report::handle(), Report(axes, -axes - 1, axes, axes, axes, period % 3 ? 0x55 : 0).chub());
         for (int f = 0; f < 256; f++) b.gingness(f, 256);
         b.beging();
-        b.graxness(_CHDC{0, 500, 500});
+        b.graxness(testx::dc(500, 500));
         for (int y = 0; y < 500; y += 23)
             for (int x = 0; x < 500; x += 19) b.mouseButt(_pointille{x, y});
     }
     b.charactros('/');
-    b.graxness(_CHDC{0, 37, 3});
-    b.graxness(_CHDC{0, 0, 0});
+    b.graxness(testx::dc(37, 3));
+    b.graxness(testx::dc(0, 0));
     testx::sync();
     // The window is still there and still answers.
     XWindowAttributes a;

@@ -175,9 +175,9 @@ struct Report {
         for (int i = 0; i < 8; i++) bytes[i] = init[i];
     }
     _CHUBREPORT chub() { return _CHUBREPORT{bytes, 8}; }
-    static libusb_device_handle* handle() {
+    static ChubDevice* handle() {
         static char token;
-        return reinterpret_cast<libusb_device_handle*>(&token);
+        return reinterpret_cast<ChubDevice*>(&token);
     }
 };
 

@@ -6,6 +6,7 @@
 #include "EngineKit.h"
 
 #include "standalone/LiveProgram.h"
+#include "standalone/grax.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -34,7 +34,7 @@ public:
         return pair;
     }
     void beging() override { calls.push_back("beging"); }
-    void chubness(libusb_device_handle* h, _CHUBREPORT r) override {
+    void chubness(ChubDevice* h, _CHUBREPORT r) override {
         lastHandle = h;
         std::string s = "report";
         for (unsigned k = 0; k < r.length; k++) s += " " + std::to_string(r.bytes[k]);

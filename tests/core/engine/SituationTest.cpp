@@ -16,7 +16,7 @@ using enginetest::stabile;
 using enginetest::textOf;
 
 std::unique_ptr<ChubberySituation> fresh() {
-    return std::make_unique<ChubberySituation>(static_cast<libusb_device_handle*>(nullptr), stabile());
+    return std::make_unique<ChubberySituation>(static_cast<ChubDevice*>(nullptr), stabile());
 }
 
 // Moves every walk cursor two links away from its voice's ratio, so a

@@ -37,12 +37,12 @@ protected:
         testx::xwindow();
         testx::clear(kBack);
     }
-    _CHDC dc{0, 500, 500};
+    _CHDC dc = testx::dc();
 };
 
 TEST_F(LatticeDraw, ChubeShowsNumeratorUpLeftAndDenominatorDownRight) {
     RatChord* r = lattest::store().getQuid(5, 7);
-    unsigned long nume = r->getNumeP()->numeBrush->pixel, deno = r->getDenoP()->denoBrush->pixel;
+    unsigned long nume = r->getNumeP()->numeBrush, deno = r->getDenoP()->denoBrush;
     ASSERT_NE(nume, deno);
     ASSERT_NE(nume, kBack);
     ASSERT_NE(deno, kBack);
@@ -58,62 +58,59 @@ TEST_F(LatticeDraw, ChubeShowsNumeratorUpLeftAndDenominatorDownRight) {
 }
 
 TEST_F(LatticeDraw, PrimeStarIsDrawnInItsColourAroundTheCentre) {
-    XColor* green = GRAXBRUSHWAND(10, 200, 30);
+    Colour green = GRAXBRUSHWAND(10, 200, 30);
     Prime* five = lattest::store().getTruth()->next()->next();
     ASSERT_EQ(five->getValue(), 5);
     EXPECT_EQ(five->draw(dc, 300, 300, green, 2), 5);
     testx::Grab g(280, 280, 40, 40);
-    Spot s = find(g, 280, 280, 40, green->pixel);
+    Spot s = find(g, 280, 280, 40, green);
     EXPECT_EQ(s.count + find(g, 280, 280, 40, kBack).count, 1600);  // nothing in any other colour
     // points (0, 5), (4, 1), (2, -4), (-2, -4), (-4, 1)
     expectBox(s, 296, 296, 304, 305);
-    for (int i = 0; i < 5; i++) EXPECT_EQ(g.at(300 + five->xsin[i], 300 + five->ycos[i]), green->pixel) << i;
+    for (int i = 0; i < 5; i++) EXPECT_EQ(g.at(300 + five->xsin[i], 300 + five->ycos[i]), green) << i;
     EXPECT_EQ(g.at(300, 300), kBack);  // a pentagram leaves its centre empty
-    GRAXBRUSHNIL(green);
 }
 
 TEST_F(LatticeDraw, NegativeStrideDrawsTheMirrorStride) {
-    XColor* c = GRAXBRUSHWAND(250, 250, 0);
+    Colour c = GRAXBRUSHWAND(250, 250, 0);
     Prime* seven = lattest::store().getTruth()->next()->next()->next();
     seven->draw(dc, 100, 100, c, -2);
     testx::Grab a(90, 90, 21, 21);
-    Spot neg = find(a, 90, 90, 21, c->pixel);
+    Spot neg = find(a, 90, 90, 21, c);
     testx::clear(kBack);
     seven->draw(dc, 100, 100, c, 5);
     testx::Grab b(90, 90, 21, 21);
-    Spot pos = find(b, 90, 90, 21, c->pixel);
+    Spot pos = find(b, 90, 90, 21, c);
     EXPECT_GT(neg.count, 20);
     EXPECT_EQ(neg.count, pos.count);
     for (int y = 90; y < 111; y++)
         for (int x = 90; x < 111; x++) ASSERT_EQ(a.at(x, y), b.at(x, y)) << x << "," << y;
-    GRAXBRUSHNIL(c);
 }
 
 TEST_F(LatticeDraw, MultapleOfThreeSquaredStepsUpLeft) {
     Numba* nine = lattest::store().getNumba(9);
     Multaple* m = nine->getFactors();
     ASSERT_EQ(m->getCount(), 2);
-    XColor* c = GRAXBRUSHWAND(200, 0, 200);
+    Colour c = GRAXBRUSHWAND(200, 0, 200);
     EXPECT_EQ(m->draw(dc, 100, 100, -1, c, 1), -6);
     testx::Grab g(85, 85, 25, 25);
     for (int off : {3, 6}) {
         int cx = 100 - off, cy = 100 - off;
-        EXPECT_EQ(g.at(cx, cy + 3), c->pixel) << off;
-        EXPECT_EQ(g.at(cx + 2, cy - 1), c->pixel) << off;
-        EXPECT_EQ(g.at(cx - 2, cy - 1), c->pixel) << off;
+        EXPECT_EQ(g.at(cx, cy + 3), c) << off;
+        EXPECT_EQ(g.at(cx + 2, cy - 1), c) << off;
+        EXPECT_EQ(g.at(cx - 2, cy - 1), c) << off;
     }
     // nothing at the point itself: the first copy is already one step away
     EXPECT_EQ(g.at(100, 103), kBack);
     EXPECT_EQ(g.at(102, 99), kBack);
-    Spot s = find(g, 85, 85, 25, c->pixel);
+    Spot s = find(g, 85, 85, 25, c);
     expectBox(s, 92, 93, 99, 100);
-    GRAXBRUSHNIL(c);
 }
 
 TEST_F(LatticeDraw, RunesRunUpLeftForNumeratorDownRightForDenominator) {
     PerspexStabile& s = lattest::store();
     Numba* twelve = s.getNumba(12);
-    unsigned long shong = twelve->getShongShrd()->pixel, dong = twelve->getDongShard()->pixel;
+    unsigned long shong = twelve->getShongShrd(), dong = twelve->getDongShard();
     ASSERT_NE(shong, kBack);
     ASSERT_NE(dong, kBack);
 

@@ -33,7 +33,7 @@ struct DrawRig : WindowFirst, soundtest::Rig {
         }
     }
     void draw() {
-        _CHDC dc{0, 500, 500};
+        _CHDC dc = testx::dc();
         rm.draw(dc, 125, 250, 1);
         fm.draw(dc, 125, 250, 1);
         testx::sync();

@@ -70,15 +70,14 @@ struct Situation {
 
     // Reads the sections the way the situation's reader chains them.
     void load(const std::string& text) {
-        PatchWords& words = PatchWords::shared();
+        PatchWords words;
         words.open(text.data(), text.size());
         const char* w = words.next();
-        if (PatchWords::is(w, "barre", 5)) w = barre->textum();
-        if (PatchWords::is(w, "chink", 5)) w = chink->textum();
-        if (PatchWords::is(w, "spong", 5)) w = ginger->textum();
-        if (PatchWords::is(w, "royalmi", 7)) w = rm->textum();
-        if (PatchWords::is(w, "royalfm", 7)) w = rfm->textum();
-        words.close();
+        if (PatchWords::is(w, "barre", 5)) w = barre->textum(words);
+        if (PatchWords::is(w, "chink", 5)) w = chink->textum(words);
+        if (PatchWords::is(w, "spong", 5)) w = ginger->textum(words);
+        if (PatchWords::is(w, "royalmi", 7)) w = rm->textum(words);
+        if (PatchWords::is(w, "royalfm", 7)) w = rfm->textum(words);
     }
 };
 

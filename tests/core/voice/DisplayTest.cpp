@@ -17,12 +17,12 @@ constexpr unsigned long kYellow = 0xF5FF00, kRed = 0xF50000, kWhite = 0xF5F5F5, 
 int cx(int v) { return 62 + W * v; }
 
 struct Display : ::testing::Test, voicetest::Rig {
-    _CHDC dc{0, 500, 500};
+    _CHDC dc = testx::dc();
     void SetUp() override {
         testx::xwindow();
         testx::clear();
     }
-    unsigned long annex(int i) { return lattice()->getMarylandAnnex(i)->pixel; }
+    unsigned long annex(int i) { return lattice()->getMarylandAnnex(i); }
     void axes(signed char a0, signed char a1, signed char a2, signed char a3) {
         signed char report[8] = {a0, a1, a2, a3, 0, 0, 0, 0};
         ginger.gwonszulate(report);
@@ -168,11 +168,11 @@ TEST_F(Display, RatiosDrawAsSquaresOverTheBoxes) {
     Numba* n100 = lattice()->getNumba(100);
     Numba* n50 = lattice()->getNumba(50);
     // 100 up-left of the anchor, 50 down-right, away from the factor stars.
-    EXPECT_EQ(testx::pixel(cx(1) - 100, Y - 100), n100->numeBrush->pixel);
-    EXPECT_EQ(testx::pixel(cx(1) - 90, Y - 50), n100->numeBrush->pixel);
+    EXPECT_EQ(testx::pixel(cx(1) - 100, Y - 100), n100->numeBrush);
+    EXPECT_EQ(testx::pixel(cx(1) - 90, Y - 50), n100->numeBrush);
     EXPECT_EQ(testx::pixel(cx(1) - 101, Y - 50), annex(0));  // voice 0's box beside it
-    EXPECT_EQ(testx::pixel(cx(1) + 40, Y + 10), n50->denoBrush->pixel);
-    EXPECT_EQ(testx::pixel(cx(1) + 49, Y + 49), n50->denoBrush->pixel);
+    EXPECT_EQ(testx::pixel(cx(1) + 40, Y + 10), n50->denoBrush);
+    EXPECT_EQ(testx::pixel(cx(1) + 49, Y + 49), n50->denoBrush);
     EXPECT_EQ(testx::pixel(cx(1) + 50, Y + 10), annex(255));  // voice 2's box beside it
 }
 

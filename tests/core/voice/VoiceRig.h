@@ -32,15 +32,14 @@ struct Rig {
     int deno(int voice) { return ginger.getRat(voice)->getDeno(); }
 };
 
-// Puts `words` into the shared stream, lets the component read its section
+// Puts `text` into a word stream, lets the component read its section
 // and returns the word it handed back ("<end>" at the end of the stream).
 template <class Component>
-std::string load(Component& c, const std::string& words) {
-    PatchWords::shared().open(words.data(), words.size());
-    const char* rest = c.textum();
-    std::string r = rest ? rest : "<end>";
-    PatchWords::shared().close();
-    return r;
+std::string load(Component& c, const std::string& text) {
+    PatchWords words;
+    words.open(text.data(), text.size());
+    const char* rest = c.textum(words);
+    return rest ? rest : "<end>";
 }
 
 // The section the component writes.
