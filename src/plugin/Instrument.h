@@ -254,12 +254,7 @@ public:
     // next unit boundary. False, with the reason, for a text that is not one.
     bool restore(const std::string& text, std::string& why) {
         InstrumentState::Banks* fresh = new InstrumentState::Banks();
-        bool ok;
-        {
-            std::lock_guard<std::mutex> reader(patchReader());
-            ok = InstrumentState::read(text, engine->getStabile(), *fresh, why);
-        }
-        if (!ok) {
+        if (!InstrumentState::read(text, engine->getStabile(), *fresh, why)) {
             delete fresh;
             return false;
         }
@@ -276,15 +271,8 @@ public:
             return nullptr;
         }
         MultiplexPotentiator* bank = new MultiplexPotentiator(engine->getStabile());
-        std::lock_guard<std::mutex> reader(patchReader());
         bank->load(std::vector<char>(bytes.begin(), bytes.end()));
         return bank;
-    }
-
-    // The patch reader is one for the whole process: reads take turns.
-    static std::mutex& patchReader() {
-        static std::mutex lock;
-        return lock;
     }
 
 private:

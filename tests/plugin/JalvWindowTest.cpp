@@ -119,7 +119,7 @@ TEST(JalvWindow, PictureKeyPressAndResizeInGtkAndQt) {
         host.push_back("urn:quorvanel:instrument");
         ASSERT_TRUE(jalv.start(host, {"LV2_PATH=" + kBuild + "/lv2"}, kBuild + "/window-jalv.log"));
         ::Window w = 0;
-        for (int k = 0; k < 200 && !w; k++) {
+        for (int k = 0; k < 600 && !w; k++) {  // up to 30 s on a busy machine
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             w = findWindow(dis, DefaultRootWindow(dis), true);
         }

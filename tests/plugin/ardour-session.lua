@@ -21,7 +21,21 @@ if mode == "create" then
     assert(plugin:load_preset(plugin:preset_by_label("fmbells")), "cannot load the preset")
     assert(ARDOUR.LuaAPI.set_processor_param(proc, 0, 100), "cannot set axis 0")
   end
-  -- Control values reach the plugin in the engine's next cycles.
+  -- Control values reach the plugin in the engine's next cycles, and the
+  -- track's outputs are connected to the master bus by another thread.
+  for t in tracks:iter() do
+    local out = t:output()
+    -- Without a window the automatic connection does not always come:
+    -- after a second the test makes it, and the backend confirms it.
+    for k = 1, 100 do
+      if out:audio(0):connected() and out:audio(1):connected() then break end
+      if k == 20 then
+        for c = 0, 1 do out:connect(out:audio(c), "Master/audio_in " .. (c + 1), nil) end
+      end
+      ARDOUR.LuaAPI.usleep(50000)
+    end
+    assert(out:audio(0):connected() and out:audio(1):connected(), "the track is not connected to the master bus")
+  end
   ARDOUR.LuaAPI.usleep(300000)
 else
   assert(load_session(dir, name), "cannot open the session")

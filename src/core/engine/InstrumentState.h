@@ -67,9 +67,8 @@ public:
     };
 
     // Reads `text` into fresh banks on `stabile` (the engine's lattice
-    // store). The patch reader is shared by every engine of the process, so
-    // the caller keeps reads from running at once. False, with the reason
-    // in `why` and `out` left empty, for a text that is not an instrument.
+    // store). False, with the reason in `why` and `out` left empty, for a
+    // text that is not an instrument.
     static bool read(const std::string& text, PerspexStabile* stabile, Banks& out, std::string& why) {
         out.clear();
         std::vector<std::string> lines = split(text);

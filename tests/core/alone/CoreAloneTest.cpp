@@ -83,7 +83,7 @@ constexpr int kUnit = InputGate::kUnit;
 // plays (saves and patch loads are file work, not play): reports, every
 // key that changes the banks or a situation (Return, BackSpace, Space, '/',
 // digits, the letter rows), clicks where the marks lie, exposes and window
-// sizes, at random frames, several per unit at times.
+// sizes, MIDI messages, at random frames, several per unit at times.
 std::vector<EventScript::Event> performance(unsigned seed) {
     std::mt19937 rng(seed);
     static const char keys[] = "\r\r\r\b \x20/0123456789qazx[']wertyuiopsdfghjkl;xcvbnm,.";
@@ -93,7 +93,7 @@ std::vector<EventScript::Event> performance(unsigned seed) {
         frame += rng() % 700;
         EventScript::Event e;
         e.frame = frame;
-        switch (rng() % 10) {
+        switch (rng() % 11) {
         case 0:
         case 1:
         case 2:
@@ -116,6 +116,16 @@ std::vector<EventScript::Event> performance(unsigned seed) {
         case 8:
             e.kind = EventScript::Kind::Repaint;
             break;
+        case 10: {  // MIDI: voice notes, key notes, controllers, bends, programs
+            static const unsigned char status[] = {0x90, 0x80, 0xb0, 0xe0, 0xc0};
+            e.kind = EventScript::Kind::Midi;
+            e.midi[0] = static_cast<unsigned char>(status[rng() % 5] | (rng() % 16));
+            e.midi[1] = static_cast<unsigned char>(36 + rng() % 56);
+            e.midi[2] = static_cast<unsigned char>(rng() % 128);
+            if ((e.midi[0] & 0xf0) == 0xb0) e.midi[1] = static_cast<unsigned char>(1 + (rng() % 2) * (15 + rng() % 4));
+            e.midiLength = MidiMap::length(e.midi[0]);
+            break;
+        }
         default:
             e.kind = EventScript::Kind::Size;
             e.x = 200 + static_cast<int>(rng() % 400);
