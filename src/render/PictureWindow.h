@@ -36,24 +36,12 @@ public:
         }
         image.size(w, h);
         engine.graxness(_CHDC{0, w, h, &image});
-        caption();
+        caption(image);
     }
 
-    // The picture kept (taken now if the chosen frame was never passed).
-    const MemoryCanvas& picture() {
-        take();
-        return kept;
-    }
-
-private:
-    void take() {
-        if (taken) return;
-        kept = image;
-        taken = true;
-    }
-
-    // "quorvanel" in the server's default 6 × 13 font at (10, 10), white.
-    void caption() {
+    // "quorvanel" in the server's default 6 × 13 font at (10, 10), white,
+    // as the live program ends a repaint.
+    static void caption(Canvas& c) {
         static const char* const kGlyphs[] = {
             ".................................................##.",
             "..................................................#.",
@@ -67,10 +55,23 @@ private:
             "....#...............................................",
             "....#...............................................",
         };
-        image.colour(0xffffff);
+        c.colour(0xffffff);
         for (int row = 0; row < 11; row++)
             for (int col = 0; kGlyphs[row][col]; col++)
-                if (kGlyphs[row][col] == '#') image.fill(10 + col, 1 + row, 1, 1);
+                if (kGlyphs[row][col] == '#') c.fill(10 + col, 1 + row, 1, 1);
+    }
+
+    // The picture kept (taken now if the chosen frame was never passed).
+    const MemoryCanvas& picture() {
+        take();
+        return kept;
+    }
+
+private:
+    void take() {
+        if (taken) return;
+        kept = image;
+        taken = true;
     }
 
     long long at;

@@ -1,6 +1,6 @@
 // The program's command line:
-//   quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS]
-//             [--midi SOURCE] [PATCH]
+//   quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS] [--midi SOURCE]
+//             [PATCH]
 // With no options it is the instrument as always, with at most one patch
 // file: a second is a usage error, not silently ignored. `--` ends the
 // options, so a patch whose name starts with '-' can still be named. Read
@@ -18,8 +18,8 @@ public:
     const char* record = nullptr;   // --record: the performance's script is written here
     const char* play = nullptr;     // --play: a script played along with the player
     const char* latency = nullptr;  // --latency: milliseconds of sound buffer, as given
-    const char* saves = nullptr;    // --saves: the folder the played script's saves go to
     const char* midi = nullptr;     // --midi: a MIDI source connected at start
+    const char* saves = nullptr;    // --saves: the folder the played script's saves go to
 
     static constexpr int kGoOn = -1;
 
@@ -31,8 +31,8 @@ public:
             {"record", required_argument, nullptr, 'r'},
             {"play", required_argument, nullptr, 'p'},
             {"latency", required_argument, nullptr, 'l'},
-            {"saves", required_argument, nullptr, 's'},
             {"midi", required_argument, nullptr, 'm'},
+            {"saves", required_argument, nullptr, 's'},
             {"help", no_argument, nullptr, 'h'},
             {"version", no_argument, nullptr, 'V'},
             {nullptr, 0, nullptr, 0},
@@ -47,8 +47,8 @@ public:
             case 'r': record = optarg; break;
             case 'p': play = optarg; break;
             case 'l': latency = optarg; break;
-            case 's': saves = optarg; break;
             case 'm': midi = optarg; break;
+            case 's': saves = optarg; break;
             case 'h':
                 usage(out);
                 return 0;

@@ -64,8 +64,14 @@ install)
     for f in bin/quorvanel bin/quorvanel-render; do
         [ -x "$p/$f" ] || fail "not executable: $f"
     done
+    # The LV2 bundle, where the build made one.
+    if [ -d "$build/lv2/quorvanel.lv2" ]; then
+        for f in manifest.ttl quorvanel.ttl presets.ttl quorvanel.so quorvanel_ui.so; do
+            [ -s "$p/lib/lv2/quorvanel.lv2/$f" ] || fail "not installed: lib/lv2/quorvanel.lv2/$f"
+        done
+    fi
     # Only the program's own files, and not the benchmark's load.
-    find "$root" -type f | sed "s|^$p/||" | grep -v -E '^(bin/quorvanel(-render)?|share/man/man1/quorvanel(-render)?\.1\.gz|share/doc/quorvanel/(copyright|changelog\.gz)|share/applications/quorvanel\.desktop|share/icons/hicolor/[^/]+/apps/quorvanel\.(svg|png)|lib/udev/rules\.d/70-quorvanel\.rules|share/quorvanel/patches/[^/]+\.texte|share/quorvanel/scripts/[^/]+\.txt)$' \
+    find "$root" -type f | sed "s|^$p/||" | grep -v -E '^(bin/quorvanel(-render)?|share/man/man1/quorvanel(-render)?\.1\.gz|share/doc/quorvanel/(copyright|changelog\.gz)|share/applications/quorvanel\.desktop|share/icons/hicolor/[^/]+/apps/quorvanel\.(svg|png)|lib/udev/rules\.d/70-quorvanel\.rules|lib/lv2/quorvanel\.lv2/(manifest|quorvanel|presets)\.ttl|lib/lv2/quorvanel\.lv2/quorvanel(_ui)?\.so|share/quorvanel/patches/[^/]+\.texte|share/quorvanel/scripts/[^/]+\.txt)$' \
         >"$tmp/stray"
     [ -s "$tmp/stray" ] && fail "unexpected files installed: $(cat "$tmp/stray")"
     ls "$p/share/quorvanel"/*/fullbank.* >/dev/null 2>&1 && fail "the benchmark's fullbank was installed"

@@ -19,8 +19,8 @@
 // MIDI comes in here as whole messages and is recorded as such; the MIDI
 // map turns them into keys and into MIDI's own report state. Until MIDI
 // first plays as a controller, reports reach the engine as they come. From
-// then on the engine takes exactly one report a unit, at the end of the
-// unit's inputs, merged from two sources: MIDI's state, and every other
+// then on the engine takes exactly one report a unit, at the end of
+// beforeUnit(), merged from two sources: MIDI's state, and every other
 // report (still recorded as it comes, and moving each axis whose value it
 // changes). A replay meets the same report and midi lines in the same order
 // and merges alike.
@@ -130,7 +130,8 @@ public:
         e.kind = EventScript::Kind::Key;
         e.key = k;
         note(e);
-        press(k);
+        the().charactros(k);
+        repaintDue = true;
     }
 
     // One whole MIDI message (1..3 bytes), recorded as it came; what it
@@ -153,7 +154,7 @@ public:
         }
         switch (m.act) {
         case MidiMap::Act::Nothing: break;
-        case MidiMap::Act::Key: press(m.key); break;  // the midi line is its record
+        case MidiMap::Act::Key: the().charactros(m.key); break;  // the midi line is its record
         case MidiMap::Act::Axis: merge.axis(kMidi, m.axis, m.value); break;
         case MidiMap::Act::Press: merge.press(kMidi, m.voice); break;
         case MidiMap::Act::Release: merge.release(kMidi, m.voice); break;
@@ -297,12 +298,12 @@ public:
 
     // Before each unit: the played script's events for it, in script order,
     // then the controllers' report, built from their latest state; once
-    // MIDI plays, the unit's merged report (made again from the recorded
-    // lines on replay); then, when a key or press came and no report has for kQuietUnits, two
-    // repaints. Two, because with two banks in play each repaint lays out
-    // and shows the other one: both banks' marks are then where the player
-    // clicks, the picture stays on the bank it showed, and the alternation
-    // the reports pace goes on with the parity it had.
+    // MIDI plays, the unit's merged report; then, when a key or press came
+    // and no report has for kQuietUnits, two repaints. Two, because with two
+    // banks in play each repaint lays out and shows the other one: both
+    // banks' marks are then where the player clicks, the picture stays on
+    // the bank it showed, and the alternation the reports pace goes on with
+    // the parity it had.
     void beforeUnit() {
         long long end = frame() + kUnit;
         while (script && next < script->size() && (*script)[next].frame < end) deliver((*script)[next++]);
@@ -312,7 +313,7 @@ public:
             EventScript::Event e;
             e.kind = EventScript::Kind::Report;
             merge.take(e.bytes);
-            hand(e, nullptr, false);
+            hand(e, nullptr, false);  // made again from the recorded lines on replay
         }
         if (repaintDue && units - lastReportUnit > kQuietUnits) {
             lookAtWindow();
@@ -334,11 +335,12 @@ public:
     // Script events not yet delivered.
     size_t pending() const { return script ? script->size() - next : 0; }
 
-    int countor = 0;  // reports modulo 16: paces the repaints
+    int countor = 0;  // reports modulo 16: paces the repaints (the reports the engine takes)
+
+    // True from MIDI's first controller message on: reports are merged.
+    bool merging() const { return midiPlays; }
 
 private:
-    AbstractChubEngine& the() { return *engine; }
-
     // The merge's sources: MIDI's state, and every other report.
     static constexpr int kMidi = 0, kOtherReports = 1;
 
@@ -352,11 +354,7 @@ private:
         countor %= kRepaintEvery;
     }
 
-    // A key command, typed or from a MIDI note.
-    void press(unsigned char k) {
-        the().charactros(k);
-        repaintDue = true;
-    }
+    AbstractChubEngine& the() { return *engine; }
 
     // Reports from a game controller or a script carry the address of this
     // gate's stand-in byte as their device.
@@ -392,9 +390,9 @@ private:
     long long units = 0;
     uint32_t paintWidth = kStartWidth, paintHeight = kStartHeight;
     uint32_t recordedWidth = kStartWidth, recordedHeight = kStartHeight;
-    long long lastReportUnit = -kQuietUnits - 1;  // the unit of the latest report
-    bool repaintDue = false;                       // a key or press since the last unit
-    std::string saveDir;                           // savesTo's folder; empty: scripts' saves write nothing
     ReportMerge merge;
     bool midiPlays = false;
+    long long lastReportUnit = -kQuietUnits - 1;  // the unit of the latest report the engine took
+    bool repaintDue = false;                       // a key or press since the last unit
+    std::string saveDir;                           // savesTo's folder; empty: scripts' saves write nothing
 };

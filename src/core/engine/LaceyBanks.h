@@ -37,10 +37,26 @@ public:
         current = index;
     }
 
+    // Puts `fresh` (made on this engine's lattice store) in place of bank
+    // `index` and returns the bank it replaces, which the caller destroys.
+    MultiplexPotentiator* replaceBank(int index, MultiplexPotentiator* fresh) {
+        MultiplexPotentiator* old = banks[index];
+        banks[index] = fresh;
+        return old;
+    }
+
+    // Sets the banks in play as a saved instrument had them (0..9 each).
+    void setPair(int currentIndex, int previousIndex) {
+        current = currentIndex;
+        previous = previousIndex;
+    }
+
     int getCurrent() { return current; }
     int getPrevious() { return previous; }
     MultiplexPotentiator* getBank(int index) { return banks[index]; }
     PerspexStabile* getStabile() { return stabile; }
+    // The bank the last repaint drew (repaints alternate, previous first).
+    int painted() const { return graxToggle ? previous : current; }
 
     void graxness(_CHDC chdc) override {
         graxToggle = (graxToggle + 1) % 2;

@@ -216,27 +216,50 @@ public:
     // first word that is not a block header ends the load.
     void textorium_script(char* path) {
         std::vector<char> bytes;
-        if (!readWhole(path, bytes)) return;
+        if (readWhole(path, bytes)) load(std::move(bytes));
+    }
+
+    // The same from a patch text already in memory (the plugin's state and
+    // its bank files, read off the audio thread).
+    // `room`: the situations a load may fill; a view of a bank as it
+    // stands (duplication may have filled all 16) passes kSlots.
+    void load(std::vector<char>&& bytes, int room = kMaxAdded) {
         words.open(std::move(bytes));
         const char* w = words.next();
         for (int k = 0; k < kSlots; k++) chubdel();
         for (int block = 0; block < kSlots && PatchWords::is(w, "chubby", 6); block++) {
             words.skip(1);  // the written position; blocks load in file order
-            w = situations[chubadd()]->textum(words);
+            w = situations[add(nullptr, room)]->textum(words);
         }
         words.close();
     }
 
+    // The patch text of every situation, as a save writes it.
+    void text(FILE* f) {
+        for (int i = 0; i < count; i++) {
+            if (!situations[i]) continue;
+            fprintf(f, "chubby %d\n", i);
+            situations[i]->text(f);
+        }
+    }
+
+    // Sets the selection and solo mode as a saved instrument had them; a
+    // selection past the situations there are is ignored.
+    void choose(int index, int soloMode) {
+        if (index >= 0 && index < count) selected = index;
+        solo = soloMode ? 1 : 0;
+    }
+
 private:
-    int add(ChubDevice* handle) {
+    int add(ChubDevice* handle, int room = kMaxAdded) {
         // A full bank refuses: with 16 duplicated situations nothing is
         // dropped either.
-        if (count < kMaxAdded) {
+        if (count < room) {
             situations[count] = &store[freeSlot()].emplace(handle, stabile);
             count = count + 1;
         }
         if (count != 0) selected = selected % count;
-        return (count < kMaxAdded ? count : kMaxAdded) - 1;
+        return (count < room ? count : room) - 1;
     }
 
     static void addPair(const int* pair, int& left, int& right) {
@@ -305,11 +328,7 @@ private:
             unlink(temp.c_str());
             return strerror(e);
         }
-        for (int i = 0; i < count; i++) {
-            if (!situations[i]) continue;
-            fprintf(f, "chubby %d\n", i);
-            situations[i]->text(f);
-        }
+        text(f);
         int e = 0;
         errno = 0;
         if (fflush(f) != 0 || ferror(f)) e = errno ? errno : EIO;

@@ -61,6 +61,9 @@ public:
     }
 
     int getOfficio() { return officio + 128; }
+    // Sets the axis as a report last left it, choosing no prime limit: a
+    // view rebuilt from a patch text takes the limit from the text.
+    void seeAxis(signed char b) { officio = b; }
 
     // The prime the axis points at: each prime holds the axis for as long as
     // its weight, so the common small primes take the widest stretches.

@@ -1,0 +1,490 @@
+// One instance of the instrument inside a host, apart from any plugin
+// API: an engine of its own with its own input gate, run at 22050 frames a
+// second in units of 256 frames whatever the host's rate, and converted to
+// the host's rate.
+//
+// Timing. Host frames are counted from the first run (T). An input at host
+// frame T has the engine frame F = floor(T × 22050 / R) (R the host's rate)
+// and acts on the unit that holds F, before it, as a script's event does in
+// the renderer. Output frame t is the converted signal at engine time
+// (t − L) × 22050 / R: the first L frames out are silence. When a block
+// ends at T, every input before T is known, so the units before
+// K(T) = floor(F(T) / 256) may be made, and the converter, given k units,
+// has given out(k) frames; the output up to T needs T − L of them. So no
+// input is ever late, whatever the block sizes, when L ≥ T − out(K(T)) for
+// every T. The last T with K(T) = k is ceil(256 (k + 1) R / 22050) − 1,
+// so the latency is the largest of those less out(k) over k: one unit less
+// a frame, plus the converter's lookahead, at the host's rate. It is worked
+// out at instantiation by running the converter over silent units, twice
+// the period of the rate ratio. At 22050 the samples go out
+// unconverted, out(k) = 256 k: L = 255, and output frame t is the
+// renderer's sample t − 255 divided by 32768.
+//
+// Threads. make a block: beginBlock/portValue/midi then render, on the audio
+// thread, allocating, locking and printing nothing. snapshot, restore and
+// readBank run on other threads; the banks they build take over at a unit
+// boundary inside render, and what they replace is handed back through
+// retired() to be destroyed off the audio thread.
+#pragma once
+
+#include "engine/EventScript.h"
+#include "engine/InputGate.h"
+#include "engine/InstrumentState.h"
+#include "engine/LaceyBanks.h"
+#include "engine/Samples.h"
+#include "plugin/MidiInput.h"
+#include "plugin/PluginWindow.h"
+#include "plugin/PortControllers.h"
+#include "plugin/WindowMessages.h"
+
+#include <samplerate.h>
+#include <stdio_ext.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <numeric>
+#include <string>
+#include <thread>
+#include <vector>
+
+class Instrument {
+public:
+    static constexpr int kEngineRate = 22050;
+    static constexpr int kUnit = InputGate::kUnit;
+    // Chosen by measurement (README, "In a DAW"): the fastest band-limited
+    // converter keeps about 97 dB from the aliases, costs half of the next
+    // one and adds 21 engine frames of lookahead instead of 48.
+    static constexpr int kConverter = SRC_SINC_FASTEST;
+    static constexpr uint32_t kChunk = 4096;           // host frames made per pull
+    static constexpr uint32_t kFifo = 16384;           // converted frames held
+    static constexpr int kQueue = 8192;                 // inputs waiting for their unit
+    static constexpr size_t kStateRoom = 1u << 20;      // bytes: the whole instrument as text
+    static constexpr int kRetireRoom = 64;
+
+    // What render() took out of the engine, for another thread to destroy.
+    struct Retired {
+        MultiplexPotentiator* bank = nullptr;
+        InstrumentState::Banks* banks = nullptr;
+    };
+
+    // `rate`: the host's frames per second, rounded to a whole number.
+    explicit Instrument(double rate)
+        : rate(rate >= 1 ? static_cast<uint32_t>(std::lround(rate)) : kEngineRate),
+          engine(new LaceyBanks()),
+          window(engine),
+          gate(engine, &window, &ports) {
+        fifo.assign(static_cast<size_t>(kFifo) * 2, 0.0f);
+        stateText.assign(kStateRoom, 0);
+        stateBuffer.assign(4096, 0);
+        stateFile = fmemopen(stateText.data(), stateText.size(), "w");
+        if (stateFile) {
+            setvbuf(stateFile, stateBuffer.data(), _IOFBF, stateBuffer.size());
+            __fsetlocking(stateFile, FSETLOCKING_BYCALLER);
+        }
+        if (this->rate != kEngineRate) {
+            int error = 0;
+            converter = src_new(kConverter, 2, &error);
+        }
+        latencyFrames = smallestLatency();
+        outEnd = latencyFrames;  // the first L frames out are silence
+    }
+
+    Instrument(const Instrument&) = delete;
+    Instrument& operator=(const Instrument&) = delete;
+
+    ~Instrument() {
+        if (converter) src_delete(converter);
+        if (stateFile) std::fclose(stateFile);
+        delete pendingRestore.exchange(nullptr);
+        delete pendingBank;
+        for (int k = 0; k < retiredCount; k++) {
+            delete retiredList[k].bank;
+            delete retiredList[k].banks;
+        }
+        delete engine;
+    }
+
+    uint32_t sampleRate() const { return rate; }
+    // Host frames between an input and the unit it acts on in the output.
+    uint32_t latency() const { return latencyFrames; }
+    // Inputs that came after their unit was made (never, unless a block
+    // was refused while a save held the engine).
+    uint64_t lateInputs() const { return late; }
+    // Units made before every input that may act on them was known (never,
+    // when the latency is right).
+    uint64_t unitsAhead() const { return ahead; }
+
+    // --- The audio thread ---------------------------------------------
+
+    // A control port's value (a report byte 0..4), at the first frame of
+    // the block about to be rendered. Rounded and clamped to -128..127;
+    // only a change is an input.
+    void portValue(int control, float value) {
+        if (control < 0 || control >= PortControllers::kControls || !(value == value)) return;
+        long v = std::lround(value < -128.0f ? -128.0f : value > 127.0f ? 127.0f : value);
+        if (v == portSeen[control]) return;
+        portSeen[control] = static_cast<signed char>(v);
+        Input in;
+        in.kind = Input::Port;
+        in.bytes[0] = static_cast<unsigned char>(control);
+        in.bytes[1] = static_cast<unsigned char>(static_cast<signed char>(v));
+        push(0, in);
+    }
+
+    // One MIDI message at `frame` of the block about to be rendered
+    // (frames not decreasing). Messages longer than three bytes (system
+    // exclusive) are not the map's and are dropped.
+    void midi(uint32_t frame, const unsigned char* message, uint32_t length) {
+        if (!message || length < 1 || length > 3) return;
+        Input in;
+        in.kind = Input::Midi;
+        in.length = static_cast<unsigned char>(length);
+        for (uint32_t k = 0; k < length; k++) in.bytes[k] = message[k];
+        push(frame, in);
+    }
+
+    // One event of the plugin's window at `frame` of the block about to be
+    // rendered: it reaches the gate as the program's window events do.
+    void windowEvent(uint32_t frame, windowio::Event e, int32_t x, int32_t y) {
+        if (e >= windowio::Event::Count) return;
+        Input in;
+        in.kind = Input::Window;
+        in.event = e;
+        in.x = x;
+        in.y = y;
+        push(frame, in);
+    }
+
+    // The window's side of the repaints: the pictures waiting to go out.
+    PluginWindow& pictures() { return window; }
+
+    // A bank read by readBank: it replaces the current bank at the next
+    // unit boundary. An earlier one that has not taken over yet is retired.
+    void offerBank(MultiplexPotentiator* bank) {
+        if (pendingBank) retire(Retired{pendingBank, nullptr});
+        pendingBank = bank;
+    }
+
+    // Renders `n` frames into `left` and `right` and ends the block.
+    void render(float* left, float* right, uint32_t n) {
+        runs.fetch_add(1, std::memory_order_relaxed);
+        int expected = kFree;
+        if (!owner.compare_exchange_strong(expected, kRun, std::memory_order_acquire)) {
+            // A save that found no run for a while holds the engine: this
+            // block is silent and the engine's time stands still.
+            std::memset(left, 0, n * sizeof(float));
+            std::memset(right, 0, n * sizeof(float));
+            return;
+        }
+        uint64_t end = hostFrame + n;
+        long long known = static_cast<long long>(end * kEngineRate / rate / kUnit);
+        for (uint32_t done = 0; done < n;) {
+            uint32_t chunk = n - done < kChunk ? n - done : kChunk;
+            pull(chunk, known);
+            for (uint32_t f = 0; f < chunk; f++) {
+                left[done + f] = fifo[2 * (outStart + f)];
+                right[done + f] = fifo[2 * (outStart + f) + 1];
+            }
+            outStart += chunk;
+            done += chunk;
+        }
+        hostFrame = end;
+        owner.store(kFree, std::memory_order_release);
+    }
+
+    // What render() took out of the engine since the last call; the caller
+    // hands each to another thread to destroy. Audio thread only.
+    int retired(Retired* out, int room) {
+        int n = retiredCount < room ? retiredCount : room;
+        for (int k = 0; k < n; k++) out[k] = retiredList[k];
+        for (int k = n; k < retiredCount; k++) retiredList[k - n] = retiredList[k];
+        retiredCount -= n;
+        return n;
+    }
+
+    // --- Other threads ------------------------------------------------
+
+    // The whole instrument as text, as it stood at a unit boundary. While
+    // the host runs blocks the next boundary takes it; when no block has
+    // run for a tenth of a second the engine is taken for the moment.
+    bool snapshot(std::string& out) {
+        std::lock_guard<std::mutex> one(saving);
+        uint32_t request = wanted.load() + 1;
+        wanted.store(request, std::memory_order_release);
+        uint64_t seen = runs.load(std::memory_order_relaxed);
+        auto still = std::chrono::steady_clock::now();
+        for (;;) {
+            if (served.load(std::memory_order_acquire) == request) return copyState(out);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            auto now = std::chrono::steady_clock::now();
+            uint64_t r = runs.load(std::memory_order_relaxed);
+            if (r != seen) {
+                seen = r;
+                still = now;
+            } else if (now - still > std::chrono::milliseconds(100)) {
+                break;
+            }
+        }
+        int expected = kFree;
+        while (!owner.compare_exchange_weak(expected, kSave, std::memory_order_acquire)) {
+            if (served.load(std::memory_order_acquire) == request) return copyState(out);
+            expected = kFree;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (served.load(std::memory_order_acquire) != request) {
+            InstrumentState::Banks* fresh = pendingRestore.exchange(nullptr);
+            if (fresh) {
+                fresh->swapInto(*engine);
+                delete fresh;
+            }
+            writeState();
+            served.store(request, std::memory_order_release);
+        }
+        owner.store(kFree, std::memory_order_release);
+        return copyState(out);
+    }
+
+    // Reads a whole instrument (as snapshot wrote it); it takes over at the
+    // next unit boundary. False, with the reason, for a text that is not one.
+    bool restore(const std::string& text, std::string& why) {
+        InstrumentState::Banks* fresh = new InstrumentState::Banks();
+        if (!InstrumentState::read(text, engine->getStabile(), *fresh, why)) {
+            delete fresh;
+            return false;
+        }
+        delete pendingRestore.exchange(fresh);
+        return true;
+    }
+
+    // Reads a patch file into a new bank for offerBank; null, with the
+    // reason, when the file cannot be read.
+    MultiplexPotentiator* readBank(const char* path, std::string& why) {
+        std::string bytes;
+        if (!EventScript::readFile(path, bytes)) {
+            why = std::strerror(errno);
+            return nullptr;
+        }
+        MultiplexPotentiator* bank = new MultiplexPotentiator(engine->getStabile());
+        bank->load(std::vector<char>(bytes.begin(), bytes.end()));
+        return bank;
+    }
+
+private:
+    struct Input {
+        enum Kind : unsigned char { Midi, Port, Window };
+        long long unit = 0;
+        Kind kind = Midi;
+        unsigned char length = 0;
+        unsigned char bytes[3] = {};
+        windowio::Event event = windowio::Event::Repaint;
+        int32_t x = 0, y = 0;
+    };
+
+    static constexpr int kFree = 0, kRun = 1, kSave = 2;
+
+    // The smallest L with L ≥ T − out(K(T)) for every host frame T (see
+    // the top of the file). With 22050 / R = num / den in lowest terms the
+    // converter's steps repeat every num engine frames, so every phase has
+    // come round twice within 2 num + 4 units (at most 1024 are run).
+    uint32_t smallestLatency() const {
+        if (!converter) return kUnit - 1;
+        long long num = kEngineRate / std::gcd(static_cast<long long>(rate), static_cast<long long>(kEngineRate));
+        long long units = 2 * num + 4 < 1024 ? 2 * num + 4 : 1024;
+        SRC_STATE* probe = src_new(kConverter, 2, nullptr);
+        if (!probe) return 0;
+        std::vector<float> silence(2 * kUnit, 0.0f), out(2 * kFifo);
+        long long made = 0, most = 0;
+        for (long long k = 0; k < units; k++) {
+            long long last = (kUnit * (k + 1) * rate + kEngineRate - 1) / kEngineRate - 1;
+            if (last - made > most) most = last - made;
+            for (long used = 0; used < kUnit;) {
+                SRC_DATA d{};
+                d.data_in = silence.data() + 2 * used;
+                d.input_frames = kUnit - used;
+                d.data_out = out.data();
+                d.output_frames = kFifo;
+                d.src_ratio = static_cast<double>(rate) / kEngineRate;
+                if (src_process(probe, &d) != 0 || d.input_frames_used == 0) break;
+                used += d.input_frames_used;
+                made += d.output_frames_gen;
+            }
+        }
+        src_delete(probe);
+        return static_cast<uint32_t>(most);
+    }
+
+    void push(uint32_t frame, Input in) {
+        uint64_t t = hostFrame + frame;
+        in.unit = static_cast<long long>(t * kEngineRate / rate / kUnit);
+        long long next = gate.frame() / kUnit;
+        if (in.unit < next) {
+            late++;
+            in.unit = next;
+        }
+        if (queued == kQueue) return;  // more than a block can hold: dropped
+        queue[(queueHead + queued) % kQueue] = in;
+        queued++;
+    }
+
+    // Makes converted frames until `n` wait in the fifo.
+    void pull(uint32_t n, long long known) {
+        if (outStart > 0) {
+            std::memmove(fifo.data(), fifo.data() + 2 * outStart, (outEnd - outStart) * 2 * sizeof(float));
+            outEnd -= outStart;
+            outStart = 0;
+        }
+        while (outEnd - outStart < n) {
+            if (unitLeft == 0) makeUnit(known);
+            uint32_t room = kFifo - outEnd;
+            if (!converter) {
+                uint32_t k = unitLeft < room ? unitLeft : room;
+                std::memcpy(fifo.data() + 2 * outEnd, unit + 2 * unitPos, k * 2 * sizeof(float));
+                unitPos += k;
+                unitLeft -= k;
+                outEnd += k;
+                continue;
+            }
+            SRC_DATA d{};
+            d.data_in = unit + 2 * unitPos;
+            d.input_frames = unitLeft;
+            d.data_out = fifo.data() + 2 * outEnd;
+            d.output_frames = room;
+            d.src_ratio = static_cast<double>(rate) / kEngineRate;
+            if (src_process(converter, &d) != 0 || (d.input_frames_used == 0 && d.output_frames_gen == 0)) {
+                // Never expected: fill the rest with silence rather than spin.
+                std::memset(fifo.data() + 2 * outEnd, 0, (n - (outEnd - outStart)) * 2 * sizeof(float));
+                outEnd = outStart + n;
+                return;
+            }
+            unitPos += static_cast<uint32_t>(d.input_frames_used);
+            unitLeft -= static_cast<uint32_t>(d.input_frames_used);
+            outEnd += static_cast<uint32_t>(d.output_frames_gen);
+        }
+    }
+
+    // One engine unit through the gate: banks that take over, the inputs
+    // of the unit, the controllers' report, 256 frames, the period's end,
+    // and a state snapshot when one is wanted.
+    void makeUnit(long long known) {
+        long long u = gate.frame() / kUnit;
+        if (u >= known) ahead++;
+        if (InstrumentState::Banks* fresh = pendingRestore.exchange(nullptr, std::memory_order_acquire)) {
+            fresh->swapInto(*engine);
+            retire(Retired{nullptr, fresh});
+        }
+        if (pendingBank) {
+            retire(Retired{engine->replaceBank(engine->getCurrent(), pendingBank), nullptr});
+            pendingBank = nullptr;
+        }
+        while (queued > 0 && queue[queueHead].unit <= u) {
+            const Input& in = queue[queueHead];
+            if (in.kind == Input::Midi) playMidi(gate, in.bytes, in.length);
+            else if (in.kind == Input::Window) fromWindow(in);
+            else ports.set(in.bytes[0], static_cast<signed char>(in.bytes[1]));
+            queueHead = (queueHead + 1) % kQueue;
+            queued--;
+        }
+        gate.beforeUnit();
+        unsigned char bytes[4];
+        for (int f = 0; f < kUnit; f++) {
+            pcm_convert_frame(engine->gingness(f, kUnit), bytes);
+            unit[2 * f] = static_cast<int16_t>(bytes[0] | bytes[1] << 8) / 32768.0f;
+            unit[2 * f + 1] = static_cast<int16_t>(bytes[2] | bytes[3] << 8) / 32768.0f;
+        }
+        engine->beging();
+        gate.afterUnit();
+        unitPos = 0;
+        unitLeft = kUnit;
+        uint32_t w = wanted.load(std::memory_order_acquire);
+        if (w != served.load(std::memory_order_relaxed)) {
+            writeState();
+            served.store(w, std::memory_order_release);
+        }
+    }
+
+    // The window's events through the gate, as the program's window gives
+    // them: its size is what the next repaint uses; opening repaints, so
+    // the window gets a picture at once.
+    void fromWindow(const Input& in) {
+        using windowio::Event;
+        switch (in.event) {
+        case Event::Opened:
+            window.opened(true);
+            window.resize(static_cast<uint32_t>(in.x), static_cast<uint32_t>(in.y));
+            gate.expose();
+            break;
+        case Event::Size: window.resize(static_cast<uint32_t>(in.x), static_cast<uint32_t>(in.y)); break;
+        case Event::Click: gate.click(in.x, in.y); break;
+        case Event::Key: gate.key(static_cast<unsigned char>(in.x)); break;
+        case Event::Repaint: gate.expose(); break;
+        case Event::Closed: window.opened(false); break;
+        case Event::Count: break;
+        }
+    }
+
+    void retire(Retired r) {
+        if (retiredCount < kRetireRoom) retiredList[retiredCount++] = r;
+        // else kept by the engine's old owner no more: a leak, never a free
+        // on the audio thread
+    }
+
+    // Formats the instrument into the buffer made at construction; with
+    // the stream's own buffer given and its lock left to the caller, the
+    // formatting allocates and locks nothing.
+    void writeState() {
+        stateOk = false;
+        stateLength = 0;
+        if (!stateFile) return;
+        std::clearerr(stateFile);
+        std::fseek(stateFile, 0, SEEK_SET);
+        stateOk = InstrumentState::write(*engine, stateFile);
+        long at = std::ftell(stateFile);
+        stateLength = at > 0 ? static_cast<size_t>(at) : 0;
+        if (stateLength >= kStateRoom) stateOk = false;
+    }
+
+    bool copyState(std::string& out) {
+        out.assign(stateText.data(), stateLength);
+        return stateOk;
+    }
+
+    uint32_t rate;
+    LaceyBanks* engine;
+    PluginWindow window;
+    PortControllers ports;
+    InputGate gate;
+    SRC_STATE* converter = nullptr;
+    uint32_t latencyFrames = 0;
+
+    uint64_t hostFrame = 0;      // the first frame of the block being made
+    uint64_t late = 0, ahead = 0;
+    signed char portSeen[PortControllers::kControls] = {};
+
+    Input queue[kQueue];
+    int queueHead = 0, queued = 0;
+
+    float unit[2 * kUnit] = {};  // the last unit, as the converter takes it
+    uint32_t unitPos = 0, unitLeft = 0;
+    std::vector<float> fifo;     // converted frames, interleaved
+    uint32_t outStart = 0, outEnd = 0;
+
+    MultiplexPotentiator* pendingBank = nullptr;  // audio thread only
+    std::atomic<InstrumentState::Banks*> pendingRestore{nullptr};
+    Retired retiredList[kRetireRoom];
+    int retiredCount = 0;
+
+    std::atomic<int> owner{kFree};
+    std::atomic<uint64_t> runs{0};
+    std::atomic<uint32_t> wanted{0}, served{0};
+    std::mutex saving;
+    std::vector<char> stateText, stateBuffer;
+    FILE* stateFile = nullptr;
+    size_t stateLength = 0;
+    bool stateOk = false;
+};

@@ -1,0 +1,152 @@
+// What the plugin and its window say to each other, as atom objects.
+//
+// Window to plugin, through the atom input that also carries MIDI: the
+// window's own events, which the plugin hands its input gate as the
+// program's window events: Opened (its size), Size, Click (window pixels),
+// Key (the low byte of the key's first key symbol), Repaint (the window was uncovered) and Closed.
+// Each is an object of that type with the integer properties x and y
+// (Size, Opened: width and height; Key: x is the key).
+//
+// Plugin to window, on the notify output: a Picture after each repaint
+// while the window is open. One picture may take several messages when
+// the host's buffer is small: each carries the same header and levels and
+// the text from `offset`; the window draws once all `length` bytes came.
+//   header: atom:Vector of Int: seq, width, height, bank, count,
+//           selected, solo, length, offset
+//   levels: atom:Chunk, PictureSnapshot::kLevels bytes per situation
+//   text:   atom:Chunk, the painted bank's patch text from `offset`
+#pragma once
+
+#include <lv2/atom/atom.h>
+#include <lv2/atom/forge.h>
+#include <lv2/atom/util.h>
+#include <lv2/urid/urid.h>
+
+#include <cstdint>
+
+#ifndef QUORVANEL_LV2_URI
+#define QUORVANEL_LV2_URI "urn:quorvanel:instrument"
+#endif
+
+namespace windowio {
+
+enum class Event : uint32_t { Opened, Size, Click, Key, Repaint, Closed, Count };
+
+constexpr int kHeaderInts = 9;
+enum Header { kSeq, kWidth, kHeight, kBank, kCount, kSelected, kSolo, kLength, kOffset };
+
+// The notify port's buffer size the bundle asks for (rsz:minimumSize): a
+// whole picture of the largest bank fits in one message.
+constexpr uint32_t kNotifyRoom = 65536;
+// Room a picture message takes beyond its text.
+constexpr uint32_t kPictureOverhead = 256 + 16 * 5 + 16;
+
+struct Uris {
+    LV2_URID events[static_cast<int>(Event::Count)];
+    LV2_URID picture, x, y, header, levels, text, atomInt, atomVector, atomChunk, atomObject, eventTransfer;
+
+    void map(LV2_URID_Map* m) {
+        static const char* const names[] = {"#Opened", "#Size", "#Click", "#Key", "#Repaint", "#Closed"};
+        for (int k = 0; k < static_cast<int>(Event::Count); k++) events[k] = id(m, names[k]);
+        picture = id(m, "#Picture");
+        x = id(m, "#x");
+        y = id(m, "#y");
+        header = id(m, "#header");
+        levels = id(m, "#levels");
+        text = id(m, "#text");
+        atomInt = m->map(m->handle, LV2_ATOM__Int);
+        atomVector = m->map(m->handle, LV2_ATOM__Vector);
+        atomChunk = m->map(m->handle, LV2_ATOM__Chunk);
+        atomObject = m->map(m->handle, LV2_ATOM__Object);
+        eventTransfer = m->map(m->handle, LV2_ATOM__eventTransfer);
+    }
+
+    // The window event an object is, or Event::Count.
+    Event eventOf(const LV2_Atom_Object* o) const {
+        for (int k = 0; k < static_cast<int>(Event::Count); k++)
+            if (o->body.otype == events[k]) return static_cast<Event>(k);
+        return Event::Count;
+    }
+
+private:
+    static LV2_URID id(LV2_URID_Map* m, const char* suffix) {
+        char uri[128];
+        const char* base = QUORVANEL_LV2_URI;
+        int n = 0;
+        while (base[n] && n < 100) uri[n] = base[n], n++;
+        for (int k = 0; suffix[k] && n < 127; k++) uri[n++] = suffix[k];
+        uri[n] = '\0';
+        return m->map(m->handle, uri);
+    }
+};
+
+// A window event as an object in `forge`'s buffer.
+inline LV2_Atom_Forge_Ref forgeEvent(LV2_Atom_Forge* forge, const Uris& u, Event e, int32_t x, int32_t y) {
+    LV2_Atom_Forge_Frame frame;
+    LV2_Atom_Forge_Ref ref = lv2_atom_forge_object(forge, &frame, 0, u.events[static_cast<int>(e)]);
+    lv2_atom_forge_key(forge, u.x);
+    lv2_atom_forge_int(forge, x);
+    lv2_atom_forge_key(forge, u.y);
+    lv2_atom_forge_int(forge, y);
+    lv2_atom_forge_pop(forge, &frame);
+    return ref;
+}
+
+// Reads an event's x and y (0 when absent or not integers).
+inline void eventPoint(const LV2_Atom_Object* o, const Uris& u, int32_t& x, int32_t& y) {
+    const LV2_Atom* ax = nullptr;
+    const LV2_Atom* ay = nullptr;
+    lv2_atom_object_get(o, u.x, &ax, u.y, &ay, 0);
+    x = ax && ax->type == u.atomInt ? reinterpret_cast<const LV2_Atom_Int*>(ax)->body : 0;
+    y = ay && ay->type == u.atomInt ? reinterpret_cast<const LV2_Atom_Int*>(ay)->body : 0;
+}
+
+// One picture message: the header, the levels and `n` bytes of text.
+inline LV2_Atom_Forge_Ref forgePicture(LV2_Atom_Forge* forge, const Uris& u, const int32_t header[kHeaderInts],
+                                       const unsigned char* levels, uint32_t levelBytes, const char* text,
+                                       uint32_t n) {
+    LV2_Atom_Forge_Frame frame;
+    LV2_Atom_Forge_Ref ref = lv2_atom_forge_object(forge, &frame, 0, u.picture);
+    lv2_atom_forge_key(forge, u.header);
+    lv2_atom_forge_vector(forge, sizeof(int32_t), u.atomInt, kHeaderInts, header);
+    lv2_atom_forge_key(forge, u.levels);
+    lv2_atom_forge_atom(forge, levelBytes, u.atomChunk);
+    lv2_atom_forge_write(forge, levels, levelBytes);  // padded by the forge
+    lv2_atom_forge_key(forge, u.text);
+    lv2_atom_forge_atom(forge, n, u.atomChunk);
+    lv2_atom_forge_write(forge, text, n);
+    lv2_atom_forge_pop(forge, &frame);
+    return ref;
+}
+
+// A picture message as read: pointers into the message.
+struct PicturePart {
+    int32_t header[kHeaderInts] = {};
+    const unsigned char* levels = nullptr;
+    uint32_t levelBytes = 0;
+    const char* text = nullptr;
+    uint32_t textBytes = 0;
+};
+
+// False for an object that is not a whole picture message.
+inline bool readPicture(const LV2_Atom_Object* o, const Uris& u, PicturePart& out) {
+    if (o->body.otype != u.picture) return false;
+    const LV2_Atom* h = nullptr;
+    const LV2_Atom* l = nullptr;
+    const LV2_Atom* t = nullptr;
+    lv2_atom_object_get(o, u.header, &h, u.levels, &l, u.text, &t, 0);
+    if (!h || !l || !t || h->type != u.atomVector || l->type != u.atomChunk || t->type != u.atomChunk) return false;
+    const auto* v = reinterpret_cast<const LV2_Atom_Vector*>(h);
+    if (v->body.child_type != u.atomInt || v->body.child_size != sizeof(int32_t) ||
+        h->size != sizeof(LV2_Atom_Vector_Body) + kHeaderInts * sizeof(int32_t))
+        return false;
+    const auto* ints = reinterpret_cast<const int32_t*>(v + 1);
+    for (int k = 0; k < kHeaderInts; k++) out.header[k] = ints[k];
+    out.levels = static_cast<const unsigned char*>(LV2_ATOM_BODY_CONST(l));
+    out.levelBytes = l->size;
+    out.text = static_cast<const char*>(LV2_ATOM_BODY_CONST(t));
+    out.textBytes = t->size;
+    return true;
+}
+
+}  // namespace windowio

@@ -1,0 +1,259 @@
+// A small LV2 host on lilv for the plugin's tests: loads the bundle from
+// the build, instantiates the plugin at a rate, feeds blocks of MIDI and
+// control values, runs the worker between blocks (as a host without a
+// worker thread does), and saves and restores the plugin's state through
+// its state interface.
+#pragma once
+
+#include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
+#include <lv2/atom/util.h>
+#include <lv2/midi/midi.h>
+#include <lv2/state/state.h>
+#include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lv2host {
+
+const char* const kUri = "urn:quorvanel:instrument";
+
+// One input of a block: a MIDI message at a frame, or (port >= 0) a
+// control port's value from that block on.
+struct Input {
+    uint32_t frame = 0;
+    std::vector<uint8_t> midi;
+    int port = -1;
+    float value = 0;
+};
+
+class World {
+public:
+    static World& get() {
+        static World w;
+        return w;
+    }
+    LilvWorld* world = nullptr;
+    const LilvPlugin* plugin = nullptr;
+
+    LV2_URID map(const char* uri) {
+        auto it = ids.find(uri);
+        if (it != ids.end()) return it->second;
+        names.push_back(uri);
+        return ids[uri] = static_cast<LV2_URID>(names.size());
+    }
+    const char* unmap(LV2_URID id) { return id >= 1 && id <= names.size() ? names[id - 1].c_str() : nullptr; }
+
+    LV2_URID_Map mapFeature{this, [](LV2_URID_Map_Handle h, const char* u) { return static_cast<World*>(h)->map(u); }};
+    LV2_URID_Unmap unmapFeature{this,
+                                [](LV2_URID_Unmap_Handle h, LV2_URID id) { return static_cast<World*>(h)->unmap(id); }};
+
+private:
+    World() {
+        world = lilv_world_new();
+        std::string bundle = std::string("file://") + QUORVANEL_BINARY_DIR + "/lv2/quorvanel.lv2/";
+        LilvNode* b = lilv_new_uri(world, bundle.c_str());
+        lilv_world_load_specifications(world);
+        lilv_world_load_bundle(world, b);
+        lilv_node_free(b);
+        LilvNode* uri = lilv_new_uri(world, kUri);
+        plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), uri);
+        lilv_node_free(uri);
+    }
+    std::map<std::string, LV2_URID> ids;
+    std::vector<std::string> names;
+};
+
+// What the plugin's private inspection interface gives.
+struct Inspect {
+    uint64_t (*lateInputs)(LV2_Handle);
+    uint64_t (*unitsAhead)(LV2_Handle);
+};
+
+class Instance {
+public:
+    static constexpr uint32_t kMaxBlock = 8192;
+    static constexpr size_t kAtomRoom = 1 << 16;
+
+    explicit Instance(double rate) : rate(rate) {
+        World& w = World::get();
+        schedule.handle = this;
+        schedule.schedule_work = [](LV2_Worker_Schedule_Handle h, uint32_t size, const void* data) {
+            return static_cast<Instance*>(h)->queue(size, data, false);
+        };
+        features[0] = {LV2_URID__map, &w.mapFeature};
+        features[1] = {LV2_URID__unmap, &w.unmapFeature};
+        features[2] = {LV2_WORKER__schedule, &schedule};
+        featureList = {&features[0], &features[1], &features[2], nullptr};
+        instance = lilv_plugin_instantiate(w.plugin, rate, featureList.data());
+        if (!instance) return;
+        handle = lilv_instance_get_handle(instance);
+        midiType = w.map(LV2_MIDI__MidiEvent);
+        sequenceType = w.map(LV2_ATOM__Sequence);
+        chunkType = w.map(LV2_ATOM__Chunk);
+        left.assign(kMaxBlock, 0);
+        right.assign(kMaxBlock, 0);
+        lilv_instance_connect_port(instance, 0, in.data());
+        lilv_instance_connect_port(instance, 1, notify.data());
+        lilv_instance_connect_port(instance, 2, left.data());
+        lilv_instance_connect_port(instance, 3, right.data());
+        for (int c = 0; c < 5; c++) lilv_instance_connect_port(instance, 4 + c, &controls[c]);
+        lilv_instance_connect_port(instance, 9, &latency);
+        lilv_instance_activate(instance);
+        worker = static_cast<const LV2_Worker_Interface*>(lilv_instance_get_extension_data(instance, LV2_WORKER__interface));
+        state = static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance, LV2_STATE__interface));
+        inspect = static_cast<const Inspect*>(
+            lilv_instance_get_extension_data(instance, (std::string(kUri) + "#inspect").c_str()));
+    }
+
+    ~Instance() {
+        if (!instance) return;
+        lilv_instance_deactivate(instance);
+        lilv_instance_free(instance);
+    }
+
+    Instance(const Instance&) = delete;
+    Instance& operator=(const Instance&) = delete;
+
+    bool ok() const { return instance != nullptr; }
+
+    // Runs one block of `n` frames with `inputs` (frames inside the block,
+    // not decreasing); appends the block's left and right samples.
+    void block(uint32_t n, const std::vector<Input>& inputs, std::vector<float>& outLeft, std::vector<float>& outRight) {
+        prepare(n, inputs);
+        lilv_instance_run(instance, n);
+        outLeft.insert(outLeft.end(), left.begin(), left.begin() + n);
+        outRight.insert(outRight.end(), right.begin(), right.begin() + n);
+        runWorker();
+    }
+
+    // Writes the atom input and the control values for a block of `n`.
+    void prepare(uint32_t n, const std::vector<Input>& inputs) {
+        auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(in.data());
+        seq->atom.type = sequenceType;
+        seq->atom.size = sizeof(LV2_Atom_Sequence_Body);
+        seq->body.unit = 0;
+        seq->body.pad = 0;
+        for (const std::vector<uint8_t>& a : pendingAtoms) {
+            std::vector<uint8_t> ev(sizeof(LV2_Atom_Event) - sizeof(LV2_Atom) + a.size());
+            auto* head = reinterpret_cast<LV2_Atom_Event*>(ev.data());
+            head->time.frames = 0;
+            std::memcpy(&head->body, a.data(), a.size());
+            lv2_atom_sequence_append_event(seq, kAtomRoom - sizeof(LV2_Atom), head);
+        }
+        pendingAtoms.clear();
+        for (const Input& i : inputs) {
+            if (i.port >= 0) {
+                controls[i.port] = i.value;
+                continue;
+            }
+            struct {
+                LV2_Atom_Event head;
+                uint8_t bytes[8];
+            } ev{};
+            ev.head.time.frames = i.frame;
+            ev.head.body.type = midiType;
+            ev.head.body.size = static_cast<uint32_t>(i.midi.size());
+            std::memcpy(ev.bytes, i.midi.data(), i.midi.size() < 8 ? i.midi.size() : 8);
+            lv2_atom_sequence_append_event(seq, kAtomRoom - sizeof(LV2_Atom), &ev.head);
+        }
+        auto* out = reinterpret_cast<LV2_Atom_Sequence*>(notify.data());
+        out->atom.type = chunkType;
+        out->atom.size = notifyRoom;
+        (void)n;
+    }
+
+    void run(uint32_t n) { lilv_instance_run(instance, n); }
+
+    // Appends a raw atom event (a patch message) to the next block's input.
+    void sendAtom(const LV2_Atom* body) { pendingAtoms.emplace_back(reinterpret_cast<const uint8_t*>(body),
+                                                                    reinterpret_cast<const uint8_t*>(body) + sizeof(LV2_Atom) + body->size); }
+
+    // Runs the work the last block scheduled, then its responses.
+    void runWorker() {
+        for (size_t k = 0; k < jobs; k++) {
+            Job& j = work[k];
+            worker->work(handle, [](LV2_Worker_Respond_Handle h, uint32_t size, const void* data) {
+                return static_cast<Instance*>(h)->queue(size, data, true);
+            }, this, j.size, j.data.data());
+        }
+        jobs = 0;
+        for (size_t k = 0; k < replies; k++) worker->work_response(handle, reply[k].size, reply[k].data.data());
+        replies = 0;
+    }
+
+    // The plugin's state as key -> (type, bytes).
+    using State = std::map<std::string, std::pair<std::string, std::string>>;
+
+    State save() {
+        State s;
+        state->save(handle, [](LV2_State_Handle h, uint32_t key, const void* value, size_t size, uint32_t type, uint32_t) {
+            World& w = World::get();
+            (*static_cast<State*>(h))[w.unmap(key)] = {w.unmap(type), std::string(static_cast<const char*>(value), size)};
+            return LV2_STATE_SUCCESS;
+        }, &s, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, featureList.data());
+        return s;
+    }
+
+    LV2_State_Status restore(const State& s) {
+        return state->restore(handle, [](LV2_State_Handle h, uint32_t key, size_t* size, uint32_t* type, uint32_t* flags) -> const void* {
+            World& w = World::get();
+            const State& st = *static_cast<const State*>(h);
+            auto it = st.find(w.unmap(key));
+            if (it == st.end()) return nullptr;
+            *size = it->second.second.size();
+            *type = w.map(it->second.first.c_str());
+            *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
+            return it->second.second.data();
+        }, const_cast<State*>(&s), 0, featureList.data());
+    }
+
+    uint64_t late() const { return inspect->lateInputs(handle); }
+    uint64_t ahead() const { return inspect->unitsAhead(handle); }
+
+    double rate;
+    LilvInstance* instance = nullptr;
+    LV2_Handle handle = nullptr;
+    float latency = -1;
+    float controls[5] = {};
+    uint32_t notifyRoom = kAtomRoom - sizeof(LV2_Atom);  // the notify buffer as the plugin sees it
+    std::vector<float> left, right;
+    std::vector<std::vector<uint8_t>> pendingAtoms;
+    alignas(8) std::array<uint8_t, kAtomRoom> in{}, notify{};
+    const LV2_State_Interface* state = nullptr;
+
+private:
+    struct Job {
+        uint32_t size = 0;
+        std::array<uint8_t, 8192> data{};
+    };
+
+    // Room made before any run, so that scheduling allocates nothing.
+    LV2_Worker_Status queue(uint32_t size, const void* data, bool response) {
+        size_t& n = response ? replies : jobs;
+        Job* list = response ? reply.data() : work.data();
+        if (n >= work.size() || size > list[n].data.size()) return LV2_WORKER_ERR_NO_SPACE;
+        list[n].size = size;
+        std::memcpy(list[n].data.data(), data, size);
+        n++;
+        return LV2_WORKER_SUCCESS;
+    }
+
+    LV2_Worker_Schedule schedule{};
+    LV2_Feature features[3];
+    std::array<const LV2_Feature*, 4> featureList{};
+    const LV2_Worker_Interface* worker = nullptr;
+    const Inspect* inspect = nullptr;
+    std::array<Job, 16> work, reply;
+    size_t jobs = 0, replies = 0;
+    LV2_URID midiType = 0, sequenceType = 0, chunkType = 0;
+};
+
+}  // namespace lv2host
