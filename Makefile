@@ -16,8 +16,9 @@ build-asan: setup
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVANEL_SANITIZE=ON -DQUORVANEL_BENCH=OFF >/dev/null
 	cmake --build build-asan -j$(JOBS)
 
+# PATCH is one file name, blanks and quotes included.
 run: build
-	build/quorvanel $(PATCH)
+	build/quorvanel $(if $(PATCH),-- '$(subst ','\'',$(PATCH))')
 
 .PHONY: demo install uninstall deb
 
@@ -66,12 +67,12 @@ FUZZ_SECONDS ?= 600
 # -Wno-psabi as in CMakeLists.txt: the 256-bit lane helpers are inline.
 FUZZ_FLAGS = -std=c++20 -g -O1 -fwrapv -Wno-psabi -fsanitize=fuzzer,address,undefined \
 	-fno-sanitize-recover=undefined -fno-omit-frame-pointer -Isrc -Isrc/core
-FUZZ_LIBS = $$(pkg-config --cflags --libs x11 alsa libusb-1.0 sdl2)
+FUZZ_LIBS = $$(pkg-config --cflags --libs sdl2)
 
 fuzz: setup
 	mkdir -p fuzz-build/corpus fuzz-build/script-corpus
-	clang++ $(FUZZ_FLAGS) tools/fuzz/patch_fuzz.cpp src/standalone/grax.cpp src/standalone/chub.cpp src/standalone/pad.cpp src/standalone/pcm.cpp src/standalone/seq.cpp $(FUZZ_LIBS) -o fuzz-build/patch_fuzz
-	clang++ $(FUZZ_FLAGS) tools/fuzz/script_fuzz.cpp src/standalone/grax.cpp src/standalone/chub.cpp src/standalone/pad.cpp src/standalone/pcm.cpp src/standalone/seq.cpp $(FUZZ_LIBS) -o fuzz-build/script_fuzz
+	clang++ $(FUZZ_FLAGS) tools/fuzz/patch_fuzz.cpp -o fuzz-build/patch_fuzz
+	clang++ $(FUZZ_FLAGS) tools/fuzz/script_fuzz.cpp src/standalone/pad.cpp $(FUZZ_LIBS) -o fuzz-build/script_fuzz
 
 fuzz-run: fuzz
 	cp -n patches/*.texte fuzz-build/corpus/

@@ -109,12 +109,12 @@ private:
     }
 };
 
-// Key F1 (low byte 0xBE: no binding beyond the per-key reset) and presses
+// Key F7 (low byte 0xC4: no binding beyond the per-key reset) and presses
 // in the window's far corner, away from every mark.
 void send_events(Window target, int per_second, int count, std::atomic<bool>* stop) {
     Display* d = XOpenDisplay(nullptr);
     if (!d) return;
-    KeyCode f1 = XKeysymToKeycode(d, XK_F1);
+    KeyCode f1 = XKeysymToKeycode(d, XK_F7);
     long long period = 1000000000LL / per_second, next = now_ns();
     for (int i = 0; i < count && !stop->load(); i++) {
         next += period;

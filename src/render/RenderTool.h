@@ -1,11 +1,13 @@
 // The command line of quorvanel-render:
-//   quorvanel-render [-p PATCH] [-n SECONDS] [--picture FRAME FILE.png] SCRIPT OUT.wav
+//   quorvanel-render [-p PATCH] [-n SECONDS] [--saves DIR] [--picture FRAME FILE.png] SCRIPT OUT.wav
 // Builds one engine with no window, loads PATCH into its current bank as the
 // program does at start, and renders the event script into a WAV file
-// (OUT "-" is standard output). Exit status: 0 done; 2 bad command line,
-// unreadable patch or script, or a malformed script line (nothing is
-// rendered then); 1 when the output cannot be written. --picture also
-// writes the window's picture after the last repaint at or before FRAME.
+// (OUT "-" is standard output). The script's saves write nothing unless
+// --saves names a folder for them. --picture also writes the window's
+// picture after the last repaint at or before FRAME. Exit status: 0 done;
+// 2 bad command line, unreadable patch or script, a malformed script line,
+// or an OUT that is the script or the patch (nothing is rendered then); 1
+// when the output cannot be written.
 #pragma once
 
 #include "engine/AbstractChubEngine.h"
@@ -15,6 +17,7 @@
 #include "engine/WavWriter.h"
 #include "render/PictureWindow.h"
 #include "render/PngWriter.h"
+#include "standalone/SameFile.h"
 #include "standalone/pad.h"
 
 #include <unistd.h>
@@ -44,6 +47,7 @@ public:
                    FILE* err = stderr) {
         const char* patch = nullptr;
         const char* seconds = nullptr;
+        const char* saves = nullptr;
         const char* pictureFrame = nullptr;
         const char* picturePath = nullptr;
         std::vector<const char*> operands;
@@ -53,9 +57,13 @@ public:
                 usage(err);
                 return kOk;
             }
-            if ((a == "-p" || a == "-n") && i + 1 < argc) {
-                (a == "-p" ? patch : seconds) = argv[++i];
-            } else if (a == "-p" || a == "-n") {
+            if (a == "-V" || a == "--version") {
+                std::fprintf(stdout, "quorvanel-render %s\n", QUORVANEL_VERSION);
+                return kOk;
+            }
+            if ((a == "-p" || a == "-n" || a == "--saves") && i + 1 < argc) {
+                (a == "-p" ? patch : a == "-n" ? seconds : saves) = argv[++i];
+            } else if (a == "-p" || a == "-n" || a == "--saves") {
                 return complain(err, a + " needs a value");
             } else if (a == "--picture" && i + 2 < argc) {
                 pictureFrame = argv[++i];
@@ -83,14 +91,16 @@ public:
             return kBadInput;
         }
         if (patch) {
-            // The live program ignores an unreadable patch; here it would
-            // silently render a fresh bank, so it is refused.
-            std::string bytes;
-            if (!EventScript::readFile(patch, bytes)) {
-                std::fprintf(err, "quorvanel-render: cannot read patch %s: %s\n", patch, std::strerror(errno));
+            std::string problem = InputGate::patchProblem(patch);
+            if (!problem.empty()) {
+                std::fprintf(err, "quorvanel-render: %s\n", problem.c_str());
                 return kBadInput;
             }
         }
+        for (const char* input : {scriptPath, patch})
+            if (same_file(outPath, input))
+                return complain(err, std::string(outPath) + " is " + (input == patch ? "the patch" : "the script") +
+                                         ": it would be written over");
         uint32_t total;
         if (seconds) {
             if (!OfflineRenderer::framesFor(seconds, total))
@@ -119,6 +129,7 @@ public:
             if (e.kind == EventScript::Kind::Pad && !pads) pads.emplace(false);
         InputGate gate(engine, window, pads ? &*pads : nullptr);
         if (picture) picture->watch(&gate);
+        gate.savesTo(saves);
         if (!gate.loadAtStart(patch, script, scriptPath, "quorvanel-render", err)) {
             out.close();
             if (release) release(engine);
@@ -193,14 +204,17 @@ private:
 
     static void usage(FILE* err) {
         std::fprintf(err,
-                     "usage: quorvanel-render [-p PATCH] [-n SECONDS] [--picture FRAME FILE.png] SCRIPT OUT.wav\n"
+                     "usage: quorvanel-render [-p PATCH] [-n SECONDS] [--saves DIR] [--picture FRAME FILE.png]\n"
+                     "                        SCRIPT OUT.wav\n"
                      "  renders SCRIPT (lines: FRAME report B0..B7 | FRAME pad NAME VALUE | FRAME key K |\n"
                      "  FRAME save PATH | FRAME click X Y | FRAME expose | FRAME size W H |\n"
                      "  FRAME midi B1 [B2 [B3]] (hexadecimal); a recording\n"
                      "  also carries its bank) into a 22050 Hz stereo 16-bit WAV; OUT - writes to\n"
                      "  standard output;\n"
-                     "  SECONDS defaults to the last event plus one second;\n"
-                     "  --picture writes the window's picture after the last repaint at or before FRAME\n");
+                     "  SECONDS defaults to the last event plus one second; the script's saves\n"
+                     "  write nothing unless --saves DIR names a folder for them (DIR/NAME);\n"
+                     "  OUT must not be SCRIPT or PATCH; --picture writes the window's picture\n"
+                     "  after the last repaint at or before FRAME. --version: the version\n");
     }
 
     static int complain(FILE* err, const std::string& what) {

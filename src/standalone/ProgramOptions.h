@@ -1,8 +1,10 @@
 // The program's command line:
-//   quorvanel [--record FILE] [--play SCRIPT] [--latency MS] [--midi SOURCE] [PATCH]
-// With no options it is the instrument as always: at most one patch file,
-// later arguments ignored. `--` ends the options, so a patch whose name
-// starts with '-' can still be named. Read with getopt_long.
+//   quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS]
+//             [--midi SOURCE] [PATCH]
+// With no options it is the instrument as always, with at most one patch
+// file: a second is a usage error, not silently ignored. `--` ends the
+// options, so a patch whose name starts with '-' can still be named. Read
+// with getopt_long.
 #pragma once
 
 #include <getopt.h>
@@ -16,6 +18,7 @@ public:
     const char* record = nullptr;   // --record: the performance's script is written here
     const char* play = nullptr;     // --play: a script played along with the player
     const char* latency = nullptr;  // --latency: milliseconds of sound buffer, as given
+    const char* saves = nullptr;    // --saves: the folder the played script's saves go to
     const char* midi = nullptr;     // --midi: a MIDI source connected at start
 
     static constexpr int kGoOn = -1;
@@ -28,6 +31,7 @@ public:
             {"record", required_argument, nullptr, 'r'},
             {"play", required_argument, nullptr, 'p'},
             {"latency", required_argument, nullptr, 'l'},
+            {"saves", required_argument, nullptr, 's'},
             {"midi", required_argument, nullptr, 'm'},
             {"help", no_argument, nullptr, 'h'},
             {"version", no_argument, nullptr, 'V'},
@@ -38,11 +42,12 @@ public:
         // the messages below say what was wrong. '+': options come first.
         optind = 0;
         int c;
-        while ((c = getopt_long(argc, argv, "+:", longOptions, nullptr)) != -1) {
+        while ((c = getopt_long(argc, argv, "+:h", longOptions, nullptr)) != -1) {
             switch (c) {
             case 'r': record = optarg; break;
             case 'p': play = optarg; break;
             case 'l': latency = optarg; break;
+            case 's': saves = optarg; break;
             case 'm': midi = optarg; break;
             case 'h':
                 usage(out);
@@ -77,19 +82,26 @@ public:
                     usage(err);
                     return 2;
                 }
+            if (optind + 1 < argc) {
+                std::fprintf(err, "quorvanel: one patch at most, found a second: %s\n", argv[optind + 1]);
+                usage(err);
+                return 2;
+            }
         }
         return kGoOn;
     }
 
     static void usage(FILE* f) {
         std::fputs(
-            "usage: quorvanel [--record FILE] [--play SCRIPT] [--latency MS] [--midi SOURCE]\n"
-            "                 [PATCH]\n"
+            "usage: quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS]\n"
+            "                 [--midi SOURCE] [PATCH]\n"
             "  PATCH           a patch file loaded into the current bank at start\n"
             "  --record FILE   write every input of the performance to FILE as an event\n"
             "                  script; quorvanel-render FILE OUT.wav makes the very sound\n"
-            "                  the sound card received\n"
+            "                  the sound card received. FILE must not exist yet\n"
             "  --play SCRIPT   play the script's events at their frames while you play\n"
+            "  --saves DIR     write the played script's saves into DIR (a save of\n"
+            "                  .../NAME to DIR/NAME); without it they write nothing\n"
             "  --latency MS    keep MS milliseconds of sound buffered, 23..371 (default 46):\n"
             "                  less delay between a move and its sound, more risk of\n"
             "                  underruns (clicks) on a busy machine\n"
@@ -97,7 +109,7 @@ public:
             "                  name, as aconnect -l lists them) to the port\n"
             "                  \"quorvanel:midi in\" at start; sources can be connected\n"
             "                  there at any time with aconnect or a patchbay\n"
-            "  --help          this text\n"
+            "  -h, --help      this text\n"
             "  --version       the version\n"
             "  --              ends the options (for a patch whose name starts with '-')\n",
             f);

@@ -2,11 +2,15 @@
 
 #include "engine/AbstractChubEngine.h"
 #include "engine/InputGate.h"
+#include "standalone/PlayerControllers.h"
 #include "standalone/chub.h"
 #include "standalone/pcm.h"
 #include "standalone/seq.h"
 
+#include <X11/XKBlib.h>
 #include <poll.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +24,19 @@ Colormap colormap = 0;
 XEvent report;
 XCanvas canvas;
 _CHDC chdc = {0, 0, 0, &canvas};
+PlayerControllers host_controllers;
+
+namespace {
+
+// What the window events select: presses and releases (the keyboard's
+// controller keys are held), mouse presses, exposures.
+constexpr long kEventMask = ExposureMask | ButtonPressMask | KeyPressMask | KeyReleaseMask;
+Atom wm_delete_window = 0;
+volatile sig_atomic_t closing = 0;
+sigset_t wait_mask;        // the mask while the loop waits: the two signals let in
+bool signals_held = false;
+
+}  // namespace
 
 void open_grax() {
     dis = XOpenDisplay(nullptr);
@@ -32,10 +49,19 @@ void open_grax() {
     int screen = 0;
     win = XCreateSimpleWindow(dis, RootWindow(dis, screen), 1, 1, 500, 500, 0,
                               BlackPixel(dis, screen), BlackPixel(dis, screen));
+    // The mask goes in first: without a window manager the map is immediate
+    // and an Expose sent before the selection would be lost, and a player's
+    // tools find the window by its name, so keys sent to it as soon as the
+    // name is there must find the selection made (the atom and keyboard
+    // calls below wait for the server, which sends the requests before them).
+    XSelectInput(dis, win, kEventMask);
     XStoreName(dis, win, "quorvanel");
-    // The mask goes in before mapping: without a window manager the map is
-    // immediate and an Expose sent before the selection would be lost.
-    XSelectInput(dis, win, ExposureMask | ButtonPressMask | KeyPressMask);
+    XClassHint hint = {const_cast<char*>("quorvanel"), const_cast<char*>("quorvanel")};
+    XSetClassHint(dis, win, &hint);
+    wm_delete_window = XInternAtom(dis, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(dis, win, &wm_delete_window, 1);
+    // A held key repeats as presses alone, not as releases and presses.
+    XkbSetDetectableAutoRepeat(dis, True, nullptr);
     XMapWindow(dis, win);
     colormap = DefaultColormap(dis, screen);
     green_gc = XCreateGC(dis, win, 0, nullptr);
@@ -78,8 +104,18 @@ void host_engine(AbstractChubEngine* engine) {
     host_input.attach(engine);
 }
 
+// Where the server cannot tell repeats, a held key repeats as a release and
+// a press with the same time: that release is not taken, and the press finds
+// the key still held.
+static bool repeat_release(const XKeyEvent& k) {
+    if (XEventsQueued(dis, QueuedAfterReading) == 0) return false;
+    XEvent next;
+    XPeekEvent(dis, &next);
+    return next.type == KeyPress && next.xkey.keycode == k.keycode && next.xkey.time == k.time;
+}
+
 bool grax_switchloop() {
-    if (!XCheckMaskEvent(dis, ExposureMask | ButtonPressMask | KeyPressMask, &report)) return false;
+    if (!XCheckMaskEvent(dis, kEventMask, &report)) return false;
     switch (report.type) {
     case ButtonPress:
         host_input.click(report.xbutton.x, report.xbutton.y);
@@ -89,11 +125,15 @@ bool grax_switchloop() {
         break;
     case KeyPress: {
         KeySym sym = XLookupKeysym(&report.xkey, 0);
+        if (host_controllers.keys.press(sym)) break;  // controller keys are no commands
         unsigned char key = static_cast<unsigned char>(sym & 0xff);
         if (key == 's' && (report.xkey.state & ControlMask)) host_input.save("output.texte");
         else host_input.key(key);
         break;
     }
+    case KeyRelease:
+        if (!repeat_release(report.xkey)) host_controllers.keys.release(XLookupKeysym(&report.xkey, 0));
+        break;
     default:
         break;
     }
@@ -133,7 +173,7 @@ constexpr int kMostUsbFds = 16;
 
 // The events grax_switchloop takes; everything else no mask selects.
 Bool not_dispatched(Display*, XEvent* e, XPointer) {
-    return e->type != KeyPress && e->type != ButtonPress && e->type != Expose;
+    return e->type != KeyPress && e->type != KeyRelease && e->type != ButtonPress && e->type != Expose;
 }
 
 // Events no mask selects (MappingNotify, ClientMessage, ...) reach the
@@ -144,7 +184,23 @@ void drop_undispatched_events() {
     while (XCheckIfEvent(dis, &e, not_dispatched, nullptr)) {
         // Keys are looked up in Xlib's copy of the keyboard map; keep it current.
         if (e.type == MappingNotify) XRefreshKeyboardMapping(&e.xmapping);
+        if (e.type == ClientMessage && static_cast<Atom>(e.xclient.data.l[0]) == wm_delete_window) closing = 1;
     }
+}
+
+void on_signal(int) { closing = 1; }
+
+// ppoll with the signals let in for its length only; with no descriptors
+// and no time-out it just takes a signal that is waiting.
+int wait_for(pollfd* fds, int n, const timespec* t) {
+    return ppoll(fds, static_cast<nfds_t>(n), t, signals_held ? &wait_mask : nullptr);
+}
+
+// A wait that ends at once still lets a waiting signal in: a busy loop
+// must end on Ctrl+C too.
+void take_signals() {
+    static const timespec zero = {0, 0};
+    if (signals_held) wait_for(nullptr, 0, &zero);
 }
 
 }  // namespace
@@ -163,10 +219,10 @@ void host_wait() {
     XFlush(dis);
     if (XQLength(dis) > 0) {
         drop_undispatched_events();
-        if (XQLength(dis) > 0) return;
+        if (XQLength(dis) > 0) return take_signals();
     }
     long timeout_us = pcm_wait_us(pcm_clock_ns());
-    if (timeout_us == 0) return;
+    if (timeout_us == 0) return take_signals();
 
     pollfd fds[1 + kSeqMostFds + kMostUsbFds];
     int n = 0;
@@ -182,8 +238,26 @@ void host_wait() {
             long usb_us = next.tv_sec * 1000000L + next.tv_usec;
             if (usb_us < timeout_us) timeout_us = usb_us;
         }
-        if (timeout_us == 0) return;
+        if (timeout_us == 0) return take_signals();
     }
     timespec t = {timeout_us / 1000000, (timeout_us % 1000000) * 1000};
-    if (ppoll(fds, n, &t, nullptr) >= 0 && fds[0].revents == 0) x_found_quiet = true;
+    if (wait_for(fds, n, &t) >= 0 && fds[0].revents == 0) x_found_quiet = true;
 }
+
+void host_catch_signals() {
+    struct sigaction sa = {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigset_t both;
+    sigemptyset(&both);
+    sigaddset(&both, SIGINT);
+    sigaddset(&both, SIGTERM);
+    sigprocmask(SIG_BLOCK, &both, &wait_mask);
+    sigdelset(&wait_mask, SIGINT);
+    sigdelset(&wait_mask, SIGTERM);
+    signals_held = true;
+}
+
+bool host_running() { return !closing; }

@@ -13,6 +13,7 @@
 
 class AbstractChubEngine;
 class InputGate;
+class PlayerControllers;
 
 // Host globals, process-wide; set by open_grax / main.
 extern AbstractChubEngine* abstr;  // the single engine, never replaced
@@ -28,11 +29,22 @@ extern XCanvas canvas;             // the window as the engine's canvas
 extern InputGate host_input;
 // Makes `engine` the program's engine: the fill loop's and the gate's.
 void host_engine(AbstractChubEngine* engine);
+// The program's controllers: game controllers and the keyboard's
+// controller keys, which the window hands to it.
+extern PlayerControllers host_controllers;
 
-// Opens the display and the 500×500 window titled "quorvanel"; sets the
-// window globals. Exits with status 1 and a message on standard error when
-// there is no display.
+// Opens the display and the 500×500 window titled "quorvanel" (class
+// "quorvanel", as the desktop entry's StartupWMClass; closing it through the
+// window manager asks the program to end); sets the window globals. Exits
+// with status 1 and a message on standard error when there is no display.
 void open_grax();
+// Blocks SIGINT and SIGTERM, so that they never cut into a pass; they are
+// taken only while the loop waits (host_wait). Called first in main, before
+// any library starts a thread, which then inherits the block.
+void host_catch_signals();
+// False once the window was closed or SIGINT or SIGTERM came: the pass that
+// saw it has ended, and the program should close down.
+bool host_running();
 // Takes at most one pending window event and dispatches it; never waits.
 // Returns true when it took one.
 bool grax_switchloop();

@@ -4,25 +4,46 @@
 // for ever: one window event, due controller callbacks, then every audio
 // unit the device has room for, each after the played script's events and
 // the game controller's report for it, and a short sleep until one of them
-// can have work (src/standalone/grax.cpp). Every input goes through the input
-// gate (src/core/engine/InputGate.h), where the recorder listens.
+// can have work (src/standalone/grax.cpp), until the window is closed or
+// SIGINT or SIGTERM comes. Every input goes through the input gate
+// (src/core/engine/InputGate.h), where the recorder listens.
 #include "engine/AbstractChubEngine.h"
 #include "engine/EventScript.h"
 #include "engine/LaceyBanks.h"
 #include "engine/InputGate.h"
 #include "standalone/ProgramOptions.h"
 #include "engine/Recorder.h"
+#include "standalone/PlayerControllers.h"
+#include "standalone/SameFile.h"
 #include "standalone/chub.h"
 #include "standalone/grax.h"
 #include "standalone/pad.h"
 #include "standalone/pcm.h"
 #include "standalone/seq.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+namespace {
+
+// A take created for a start that then failed (no display, no sound
+// device) is removed again: it would hold nothing but its first line.
+const char* unstarted_take = nullptr;
+
+int refuse(const char* what, const char* name, const char* why) {
+    fprintf(stderr, "quorvanel: %s%s: %s\n", what, name, why);
+    return 2;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    host_catch_signals();
     ProgramOptions options;
     int status = options.parse(argc, argv);
     if (status != ProgramOptions::kGoOn) return status;
@@ -32,30 +53,48 @@ int main(int argc, char** argv) {
         return 2;
     }
     // Everything that can be wrong with the files named is found before the
-    // window opens.
-    EventScript script;
-    if (options.play && !script.load(options.play)) {
-        fprintf(stderr, "quorvanel: %s: %s\n", options.play, script.message().c_str());
-        return 2;
+    // window opens, and nothing is created before all of it was checked.
+    if (options.patch) {
+        std::string problem = InputGate::patchProblem(options.patch);
+        if (!problem.empty()) {
+            fprintf(stderr, "quorvanel: %s\n", problem.c_str());
+            return 2;
+        }
     }
+    EventScript script;
+    if (options.play && !script.load(options.play))
+        return refuse("", options.play, script.message().c_str());
+    struct stat folder;
+    if (options.saves && (stat(options.saves, &folder) != 0 || !S_ISDIR(folder.st_mode)))
+        return refuse("--saves ", options.saves, "not a folder");
     Recorder recorder;
     if (options.record) {
-        if (!recorder.open(options.record)) {
+        if (same_file(options.record, options.patch)) return refuse("--record ", options.record, "that is the patch");
+        if (same_file(options.record, options.play)) return refuse("--record ", options.record, "that is the script");
+        if (access(options.record, F_OK) == 0)
+            return refuse("--record ", options.record, "exists already; a take is never written over");
+        if (!recorder.open(options.record, true)) {
             fprintf(stderr, "quorvanel: cannot create %s: %s\n", options.record, strerror(errno));
             return 2;
         }
+        unstarted_take = options.record;
+        atexit([] {
+            if (unstarted_take) unlink(unstarted_take);
+        });
         host_input.listen(&recorder);
     }
+    host_input.savesTo(options.saves);
     char* patch = options.patch ? strdup(options.patch) : nullptr;
 
     open_grax();
     open_chub();
-    PadControllers pads(true);
+    open_pad(true);
     open_seq(options.midi);  // MIDI: read in each pass, like the controllers
     open_pcm();
     host_engine(new LaceyBanks());
-    host_input.attach(&pads);
+    host_input.attach(&host_controllers);
     pcm_start();
+    unstarted_take = nullptr;
     if (patch) {
         printf("inputfile %s\n", patch);
         fflush(stdout);  // the program never exits, so its lines must not wait in a buffer
@@ -70,8 +109,14 @@ int main(int argc, char** argv) {
     // still has work (another event queued, room for a unit), so a busy pass
     // is followed by another pass as before; only the pass that would find
     // nothing after a unit is written is saved.
-    for (;;) {
+    while (host_running()) {
         host_pass();
         host_wait();
     }
+    // Every unit made so far is in the recording (flushed after each);
+    // the device plays out what it holds.
+    recorder.close();
+    pcm_closz();
+    pad_close();
+    return 0;
 }

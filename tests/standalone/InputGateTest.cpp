@@ -128,6 +128,7 @@ TEST(ProgramCommandLine, EachCaseStopsWhereItShould) {
         LiveProgram prog("capture.asoundrc");
         std::ofstream(prog.home + "/s.txt") << "0 key a\n5 pad leftx 40000\n";
         std::ofstream(prog.home + "/ok.txt") << "0 key a\n";
+        std::ofstream(prog.home + "/-odd.texte") << "chubby 0\n";
         prog.start(nullptr, c.args);
         ASSERT_TRUE(prog.waitExit(5000));
         const std::string line = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");

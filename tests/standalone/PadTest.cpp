@@ -93,6 +93,27 @@ void unplug(SDL_Joystick* j) {
     SDL_JoystickClose(j);
 }
 
+// Looks cost a driver poll, so they come every kPadScanUnits units: a pad
+// plugged in right after start is found by the 43rd unit's look, not by an
+// earlier one and not one later.
+TEST(PlugPad, APadPluggedAfterStartIsFoundAtExactlyThe43rdUnit) {
+    open_pad(true);
+    if (SDL_NumJoysticks() > 0) {
+        pad_close();
+        GTEST_SKIP() << "a pad is plugged into this machine";
+    }
+    testing::internal::CaptureStderr();
+    SDL_Joystick* pad = plug("late pad", 0);
+    int units = 1;
+    signed char out[8];
+    while (!pad_report(out) && units < 100) units++;
+    EXPECT_EQ(units, 43);
+    unplug(pad);
+    pad_report(out);
+    testing::internal::GetCapturedStderr();
+    pad_close();
+}
+
 TEST(PlugPad, FirstPadPlaysTheNextTakesOverAndEachChangeIsOneLine) {
     open_pad(true);
     if (SDL_NumJoysticks() > 0) {

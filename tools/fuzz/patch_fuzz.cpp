@@ -39,7 +39,7 @@ std::string saveOf(MultiplexPotentiator& bank, const char* name) {
 // A few periods with reports and keys drawn from the input's own bytes.
 void play(MultiplexPotentiator& bank, const uint8_t* data, size_t size) {
     static char token;
-    libusb_device_handle* handle = reinterpret_cast<libusb_device_handle*>(&token);
+    ChubDevice* handle = reinterpret_cast<ChubDevice*>(&token);
     for (int period = 0; period < 4; period++) {
         signed char report[8];
         for (int i = 0; i < 8; i++)

@@ -103,7 +103,9 @@ public:
         size_t n;
         while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
         bool ok = !std::ferror(f);
+        int e = errno;  // why the read failed (a folder: EISDIR), not what fclose leaves
         std::fclose(f);
+        errno = e;
         return ok;
     }
 

@@ -10,14 +10,17 @@
 // first frame: frame() is that frame.
 //
 // Repaints belong here too: a mouse press hits the boxes the last repaint
-// laid out, so the moments of repaints (every 16th report and every expose)
-// and the window size they used are part of what the engine does.
+// laid out, so the moments of repaints (every 16th report, every expose,
+// and the idle repaints after keys and presses) and the window size they
+// used are part of what the engine does. Idle repaints are decided here
+// from what the gate itself has seen, so a recording, which holds no line
+// for them, repaints alike when it is played or rendered.
 //
 // MIDI comes in here as whole messages and is recorded as such; the MIDI
 // map turns them into keys and into MIDI's own report state. Until MIDI
 // first plays as a controller, reports reach the engine as they come. From
-// then on the engine takes exactly one report a unit, at the end of
-// beforeUnit(), merged from two sources: MIDI's state, and every other
+// then on the engine takes exactly one report a unit, at the end of the
+// unit's inputs, merged from two sources: MIDI's state, and every other
 // report (still recorded as it comes, and moving each axis whose value it
 // changes). A replay meets the same report and midi lines in the same order
 // and merges alike.
@@ -43,6 +46,9 @@ public:
     static constexpr int kUnit = 256;       // frames per unit, as the host's `frames`
     static constexpr int kRepaintEvery = 16; // reports per repaint
     static constexpr uint32_t kStartWidth = 500, kStartHeight = 500;  // the window as opened
+    // Units (~93 ms) without a report after which the reports no longer keep
+    // the picture fresh: a key or press then repaints before the next unit.
+    static constexpr long long kQuietUnits = 8;
 
     // Where repaints go. The live window reads its own size and draws on
     // screen; the renderer's has the size the script last gave and draws
@@ -124,7 +130,7 @@ public:
         e.kind = EventScript::Kind::Key;
         e.key = k;
         note(e);
-        the().charactros(k);
+        press(k);
     }
 
     // One whole MIDI message (1..3 bytes), recorded as it came; what it
@@ -147,7 +153,7 @@ public:
         }
         switch (m.act) {
         case MidiMap::Act::Nothing: break;
-        case MidiMap::Act::Key: the().charactros(m.key); break;  // the midi line is its record
+        case MidiMap::Act::Key: press(m.key); break;  // the midi line is its record
         case MidiMap::Act::Axis: merge.axis(kMidi, m.axis, m.value); break;
         case MidiMap::Act::Press: merge.press(kMidi, m.voice); break;
         case MidiMap::Act::Release: merge.release(kMidi, m.voice); break;
@@ -158,15 +164,23 @@ public:
         }
     }
 
-    // What Ctrl+S does: save the current bank to `path`.
-    void save(const char* path) {
+    // What Ctrl+S does: save the current bank to `path` (recorded), written
+    // to `writeTo` when given.
+    void save(const char* path, const char* writeTo = nullptr) {
         EventScript::Event e;
         e.kind = EventScript::Kind::Save;
         e.path = path;
         note(e);
-        std::vector<char> name(path, path + e.path.size() + 1);
+        if (!writeTo) writeTo = path;
+        std::vector<char> name(writeTo, writeTo + std::strlen(writeTo) + 1);
         the().textorium_trigger(name.data());
     }
+
+    // Where a played or rendered script's saves are written: a save of
+    // .../NAME goes to DIR/NAME. Without a folder (null or empty) they are
+    // recorded and write nothing, so a take played again cannot write over
+    // the player's files.
+    void savesTo(const char* dir) { saveDir = dir ? dir : ""; }
 
     void click(int x, int y) {
         EventScript::Event e;
@@ -175,6 +189,7 @@ public:
         e.y = y;
         note(e);
         the().mouseButt(_pointille{x, y});
+        repaintDue = true;
     }
 
     // The window was uncovered: repaint it.
@@ -194,7 +209,15 @@ public:
             if (controllers) controllers->padLine(e.control, e.value);
             break;
         case EventScript::Kind::Key: key(e.key); break;
-        case EventScript::Kind::Save: save(e.path.c_str()); break;
+        case EventScript::Kind::Save:
+            if (saveDir.empty()) {
+                note(e);
+            } else {
+                size_t slash = e.path.rfind('/');
+                std::string to = saveDir + "/" + e.path.substr(slash == std::string::npos ? 0 : slash + 1);
+                save(e.path.c_str(), to.c_str());
+            }
+            break;
         case EventScript::Kind::Click: click(e.x, e.y); break;
         case EventScript::Kind::Repaint: expose(); break;
         case EventScript::Kind::Size:
@@ -219,6 +242,19 @@ public:
         if (!script.hasBank || loadBankText(script.bankName, script.bankText)) return true;
         std::fprintf(err, "%s: cannot load the bank %s carries: %s\n", who, scriptName, std::strerror(errno));
         return false;
+    }
+
+    // What keeps the patch file at `path` from being loaded at start, as a
+    // line's text after "WHO: "; empty when nothing does. An empty file is an
+    // empty bank, but a file with words and no situation block first (the
+    // demo script given by mistake) would empty the bank and read nothing.
+    static std::string patchProblem(const char* path) {
+        std::string text;
+        if (!EventScript::readFile(path, text))
+            return std::string("cannot read patch ") + path + ": " + std::strerror(errno);
+        size_t word = text.find_first_not_of(std::string(" \n\r\0", 4));  // the loader's separators
+        if (word == std::string::npos || text.compare(word, 6, "chubby") == 0) return "";
+        return std::string(path) + ": not a patch file";
     }
 
     // Loads the patch file `path` into the current bank, as at start; the
@@ -260,18 +296,30 @@ public:
     }
 
     // Before each unit: the played script's events for it, in script order,
-    // then the game controller's report, built from its latest state; once
-    // MIDI plays, the unit's merged report last.
+    // then the controllers' report, built from their latest state; once
+    // MIDI plays, the unit's merged report (made again from the recorded
+    // lines on replay); then, when a key or press came and no report has for kQuietUnits, two
+    // repaints. Two, because with two banks in play each repaint lays out
+    // and shows the other one: both banks' marks are then where the player
+    // clicks, the picture stays on the bank it showed, and the alternation
+    // the reports pace goes on with the parity it had.
     void beforeUnit() {
         long long end = frame() + kUnit;
         while (script && next < script->size() && (*script)[next].frame < end) deliver((*script)[next++]);
         signed char bytes[8];
         if (controllers && controllers->unitReport(bytes)) report(bytes);
-        if (!midiPlays) return;
-        EventScript::Event e;
-        e.kind = EventScript::Kind::Report;
-        merge.take(e.bytes);
-        hand(e, nullptr, false);  // made again from the recorded lines on replay
+        if (midiPlays) {
+            EventScript::Event e;
+            e.kind = EventScript::Kind::Report;
+            merge.take(e.bytes);
+            hand(e, nullptr, false);
+        }
+        if (repaintDue && units - lastReportUnit > kQuietUnits) {
+            lookAtWindow();
+            paint();
+            paint();
+        }
+        repaintDue = false;
     }
 
     // After each unit (its beging): the next input acts on the next unit.
@@ -286,12 +334,11 @@ public:
     // Script events not yet delivered.
     size_t pending() const { return script ? script->size() - next : 0; }
 
-    int countor = 0;  // reports modulo 16: paces the repaints (the reports the engine takes)
-
-    // True from MIDI's first controller message on: reports are merged.
-    bool merging() const { return midiPlays; }
+    int countor = 0;  // reports modulo 16: paces the repaints
 
 private:
+    AbstractChubEngine& the() { return *engine; }
+
     // The merge's sources: MIDI's state, and every other report.
     static constexpr int kMidi = 0, kOtherReports = 1;
 
@@ -299,12 +346,17 @@ private:
     void hand(EventScript::Event& e, ChubDevice* handle, bool record) {
         if (countor == 0) lookAtWindow();
         if (record) note(e);
+        lastReportUnit = units;
         the().chubness(handle ? handle : standIn(), _CHUBREPORT{e.bytes, 8});
         if (countor++ == 0) paint();
         countor %= kRepaintEvery;
     }
 
-    AbstractChubEngine& the() { return *engine; }
+    // A key command, typed or from a MIDI note.
+    void press(unsigned char k) {
+        the().charactros(k);
+        repaintDue = true;
+    }
 
     // Reports from a game controller or a script carry the address of this
     // gate's stand-in byte as their device.
@@ -340,6 +392,9 @@ private:
     long long units = 0;
     uint32_t paintWidth = kStartWidth, paintHeight = kStartHeight;
     uint32_t recordedWidth = kStartWidth, recordedHeight = kStartHeight;
+    long long lastReportUnit = -kQuietUnits - 1;  // the unit of the latest report
+    bool repaintDue = false;                       // a key or press since the last unit
+    std::string saveDir;                           // savesTo's folder; empty: scripts' saves write nothing
     ReportMerge merge;
     bool midiPlays = false;
 };

@@ -23,8 +23,10 @@ public:
     ~Recorder() { close(); }
 
     // Creates (or truncates) `path`; false with errno set when it cannot.
-    bool open(const char* path) {
-        file = std::fopen(path, "w");
+    // fresh: only a file that does not exist yet is created (a take is
+    // never written over).
+    bool open(const char* path, bool fresh = false) {
+        file = std::fopen(path, fresh ? "wx" : "w");
         if (!file) return false;
         name = path;
         std::fprintf(file, "# quorvanel recording: quorvanel-render %s OUT.wav renders it\n", path);

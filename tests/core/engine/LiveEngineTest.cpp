@@ -162,17 +162,11 @@ TEST_F(Live, PatchNamedOnTheCommandLineIsWhatTheNextSaveWrites) {
     std::string patch;
     for (int i = 0; i < 3; i++) patch += enginetest::fullBlock(i);
     spit(prog.home + "/mine.texte", patch);
-    start({"mine.texte", "ignored.texte"});
+    start({"mine.texte"});
     EXPECT_TRUE(prog.waitOutput("inputfile mine.texte\n", 5000)) << prog.out();
     EXPECT_EQ(occurrences(prog.out(), "inputfile"), 1);
     EXPECT_EQ(save(), patch);
     EXPECT_EQ(slurp(prog.home + "/mine.texte"), patch);
-}
-
-TEST_F(Live, UnreadablePatchOnTheCommandLineLeavesAFreshBank) {
-    start({"missing.texte"});
-    EXPECT_TRUE(prog.waitOutput("inputfile missing.texte\n", 5000)) << prog.out();
-    EXPECT_EQ(save(), freshBlock(0));
 }
 
 TEST_F(Live, SaveOverAFolderIsReportedAndHarmsNothing) {

@@ -59,8 +59,7 @@ TEST(MidiRender, MidiScriptsRenderAsTheirReportsAndKeys) {
                     midi << "\n";
                 };
                 if (what < 40) {
-                    const int ccs[] = {1, 16, 17, 18, 19};
-                    int cc = ccs[pick(0, 4)], v = pick(0, 127);
+                    int cc = pick(15, 19) == 15 ? 1 : pick(16, 19), v = pick(0, 127);
                     line(0xb0, cc, v);
                     axes[cc == 1 ? 0 : cc - 16] = cc == 1 ? v : 2 * (v - 64);
                     plays = true;
@@ -70,12 +69,10 @@ TEST(MidiRender, MidiScriptsRenderAsTheirReportsAndKeys) {
                     axes[4] = (b - 8192) >> 6;
                     plays = true;
                 } else if (what < 80) {
-                    int voice = pick(0, 3), on = pick(0, 1);
-                    if (on) line(0x90, 36 + voice, pick(1, 127));
-                    else if (pick(0, 1)) line(0x90, 36 + voice, 0);
-                    else line(0x80, 36 + voice, pick(0, 127));
-                    if (on) pressed |= 1 << voice, held |= 1 << voice;
-                    else held &= ~(1 << voice);
+                    int voice = pick(0, 3), on = pick(0, 1), off = pick(0, 1);  // note off, or velocity 0
+                    line(on || off ? 0x90 : 0x80, 36 + voice, on ? pick(1, 127) : off ? 0 : pick(0, 127));
+                    held = on ? held | 1 << voice : held & ~(1 << voice);
+                    pressed |= on << voice;
                     plays = true;
                 } else if (what < 90) {
                     auto [note, key] = keyNotes[pick(0, 10)];
@@ -85,13 +82,10 @@ TEST(MidiRender, MidiScriptsRenderAsTheirReportsAndKeys) {
                     int program = pick(0, 1);  // banks 0 and 1 of the ten
                     line(0xc0, program, -1);
                     plain << f << " key " << program << "\n";
-                } else if (what < 96) {
-                    line(0xb0, 121, 0);
-                    for (int& a : axes) a = 0;
-                    plays = true;
-                } else {
-                    line(0xb0, 123, 0);
-                    held = 0;
+                } else {  // reset all controllers, all notes off
+                    line(0xb0, what < 96 ? 121 : 123, 0);
+                    if (what < 96) std::fill(axes, axes + 5, 0);
+                    else held = 0;
                     plays = true;
                 }
             }
@@ -106,10 +100,9 @@ TEST(MidiRender, MidiScriptsRenderAsTheirReportsAndKeys) {
         const uint32_t frames = kUnits * 256;
         std::vector<unsigned char> fromMidi = render(midi.str(), frames);
         std::vector<unsigned char> fromPlain = render(plain.str(), frames);
-        ASSERT_EQ(fromMidi.size(), fromPlain.size());
         size_t same = 0;
         while (same < fromMidi.size() && fromMidi[same] == fromPlain[same]) same++;
-        EXPECT_EQ(same, fromMidi.size()) << "seed " << seed << ": first differing frame " << (same - 44) / 4;
+        EXPECT_EQ(same, fromPlain.size()) << "seed " << seed << ": first differing frame " << (same - 44) / 4;
         // The messages made the sound: without them the bank sounds otherwise.
         EXPECT_NE(fromMidi, render("", frames)) << "seed " << seed;
     }
