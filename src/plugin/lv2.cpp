@@ -83,6 +83,7 @@ struct Plugin {
     char bankPath[kPathRoom] = {};  // the last bank file loaded; audio thread
     bool tellPath = false;          // send it on the notify port
     Work message{};                 // built here rather than on the audio thread's stack
+    Work reply{};                   // a worker's answer, taken on the audio thread
 };
 
 LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const* features) {
@@ -253,7 +254,9 @@ LV2_Worker_Status work(LV2_Handle h, LV2_Worker_Respond_Function respond, LV2_Wo
 LV2_Worker_Status workResponse(LV2_Handle h, uint32_t size, const void* data) {
     Plugin* p = static_cast<Plugin*>(h);
     if (size != sizeof(Work)) return LV2_WORKER_ERR_UNKNOWN;
-    const Work* w = static_cast<const Work*>(data);
+    // Hosts hand the reply over in their own buffers, not always aligned.
+    Work* w = &p->reply;
+    std::memcpy(w, data, sizeof(Work));
     if (w->kind != Work::Loaded) return LV2_WORKER_ERR_UNKNOWN;
     p->instrument.offerBank(w->bank);
     std::memcpy(p->bankPath, w->path, kPathRoom);

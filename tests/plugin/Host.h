@@ -161,7 +161,7 @@ public:
             ev.head.time.frames = i.frame;
             ev.head.body.type = midiType;
             ev.head.body.size = static_cast<uint32_t>(i.midi.size());
-            std::memcpy(ev.bytes, i.midi.data(), i.midi.size() < 8 ? i.midi.size() : 8);
+            if (!i.midi.empty()) std::memcpy(ev.bytes, i.midi.data(), i.midi.size() < 8 ? i.midi.size() : 8);
             lv2_atom_sequence_append_event(seq, kAtomRoom - sizeof(LV2_Atom), &ev.head);
         }
         auto* out = reinterpret_cast<LV2_Atom_Sequence*>(notify.data());
