@@ -19,8 +19,8 @@
 // MIDI comes in here as whole messages and is recorded as such; the MIDI
 // map turns them into keys and into MIDI's own report state. Until MIDI
 // first plays as a controller, reports reach the engine as they come. From
-// then on the engine takes exactly one report a unit, at the end of
-// beforeUnit(), merged from two sources: MIDI's state, and every other
+// then on the engine takes exactly one report a unit, at the end of the
+// unit's inputs, merged from two sources: MIDI's state, and every other
 // report (still recorded as it comes, and moving each axis whose value it
 // changes). A replay meets the same report and midi lines in the same order
 // and merges alike.
@@ -130,8 +130,7 @@ public:
         e.kind = EventScript::Kind::Key;
         e.key = k;
         note(e);
-        the().charactros(k);
-        repaintDue = true;
+        press(k);
     }
 
     // One whole MIDI message (1..3 bytes), recorded as it came; what it
@@ -154,7 +153,7 @@ public:
         }
         switch (m.act) {
         case MidiMap::Act::Nothing: break;
-        case MidiMap::Act::Key: the().charactros(m.key); break;  // the midi line is its record
+        case MidiMap::Act::Key: press(m.key); break;  // the midi line is its record
         case MidiMap::Act::Axis: merge.axis(kMidi, m.axis, m.value); break;
         case MidiMap::Act::Press: merge.press(kMidi, m.voice); break;
         case MidiMap::Act::Release: merge.release(kMidi, m.voice); break;
@@ -298,12 +297,12 @@ public:
 
     // Before each unit: the played script's events for it, in script order,
     // then the controllers' report, built from their latest state; once
-    // MIDI plays, the unit's merged report; then, when a key or press came
-    // and no report has for kQuietUnits, two repaints. Two, because with two
-    // banks in play each repaint lays out and shows the other one: both
-    // banks' marks are then where the player clicks, the picture stays on
-    // the bank it showed, and the alternation the reports pace goes on with
-    // the parity it had.
+    // MIDI plays, the unit's merged report (made again from the recorded
+    // lines on replay); then, when a key or press came and no report has for kQuietUnits, two
+    // repaints. Two, because with two banks in play each repaint lays out
+    // and shows the other one: both banks' marks are then where the player
+    // clicks, the picture stays on the bank it showed, and the alternation
+    // the reports pace goes on with the parity it had.
     void beforeUnit() {
         long long end = frame() + kUnit;
         while (script && next < script->size() && (*script)[next].frame < end) deliver((*script)[next++]);
@@ -313,7 +312,7 @@ public:
             EventScript::Event e;
             e.kind = EventScript::Kind::Report;
             merge.take(e.bytes);
-            hand(e, nullptr, false);  // made again from the recorded lines on replay
+            hand(e, nullptr, false);
         }
         if (repaintDue && units - lastReportUnit > kQuietUnits) {
             lookAtWindow();
@@ -341,6 +340,8 @@ public:
     bool merging() const { return midiPlays; }
 
 private:
+    AbstractChubEngine& the() { return *engine; }
+
     // The merge's sources: MIDI's state, and every other report.
     static constexpr int kMidi = 0, kOtherReports = 1;
 
@@ -354,7 +355,11 @@ private:
         countor %= kRepaintEvery;
     }
 
-    AbstractChubEngine& the() { return *engine; }
+    // A key command, typed or from a MIDI note.
+    void press(unsigned char k) {
+        the().charactros(k);
+        repaintDue = true;
+    }
 
     // Reports from a game controller or a script carry the address of this
     // gate's stand-in byte as their device.
@@ -390,9 +395,9 @@ private:
     long long units = 0;
     uint32_t paintWidth = kStartWidth, paintHeight = kStartHeight;
     uint32_t recordedWidth = kStartWidth, recordedHeight = kStartHeight;
-    ReportMerge merge;
-    bool midiPlays = false;
-    long long lastReportUnit = -kQuietUnits - 1;  // the unit of the latest report the engine took
+    long long lastReportUnit = -kQuietUnits - 1;  // the unit of the latest report
     bool repaintDue = false;                       // a key or press since the last unit
     std::string saveDir;                           // savesTo's folder; empty: scripts' saves write nothing
+    ReportMerge merge;
+    bool midiPlays = false;
 };
