@@ -32,7 +32,6 @@
 #include "engine/InstrumentState.h"
 #include "engine/LaceyBanks.h"
 #include "engine/Samples.h"
-#include "plugin/MidiInput.h"
 #include "plugin/PluginWindow.h"
 #include "plugin/PortControllers.h"
 #include "plugin/WindowMessages.h"
@@ -384,7 +383,7 @@ private:
         }
         while (queued > 0 && queue[queueHead].unit <= u) {
             const Input& in = queue[queueHead];
-            if (in.kind == Input::Midi) playMidi(gate, in.bytes, in.length);
+            if (in.kind == Input::Midi) gate.midi(in.bytes, in.length);
             else if (in.kind == Input::Window) fromWindow(in);
             else ports.set(in.bytes[0], static_cast<signed char>(in.bytes[1]));
             queueHead = (queueHead + 1) % kQueue;
