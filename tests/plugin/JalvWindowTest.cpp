@@ -10,6 +10,7 @@
 
 #include "plugin/Instrument.h"
 #include "render/PictureWindow.h"
+#include "plugin/WindowPixels.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -58,18 +59,7 @@ struct Twin {
 
 // Pixels that differ, waiting up to 5 s for the window to show `want`.
 long differences(Display* dis, ::Window w, const MemoryCanvas& want) {
-    long diff = -1;
-    for (int attempt = 0; attempt < 100 && diff != 0; attempt++) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        XImage* img = XGetImage(dis, w, 0, 0, want.getWidth(), want.getHeight(), AllPlanes, ZPixmap);
-        if (!img) continue;
-        diff = 0;
-        for (uint32_t y = 0; y < want.getHeight(); y++)
-            for (uint32_t x = 0; x < want.getWidth(); x++)
-                diff += (XGetPixel(img, static_cast<int>(x), static_cast<int>(y)) & 0xffffff) != want.at(x, y);
-        XDestroyImage(img);
-    }
-    return diff;
+    return plugintest::windowDifferences(dis, w, want, 100, 50);
 }
 
 unsigned long pixel(Display* dis, ::Window w, int x, int y) {

@@ -15,6 +15,7 @@
 
 #include "plugin/Instrument.h"
 #include "render/PictureWindow.h"
+#include "plugin/WindowPixels.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -142,19 +143,7 @@ public:
     long differences(int attempts = 40) {
         MemoryCanvas want = expected;
         PictureWindow::caption(want);
-        long diff = -1;
-        for (int attempt = 0; attempt < attempts && diff != 0; attempt++) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-            XSync(dis, False);
-            XImage* img = XGetImage(dis, win, 0, 0, want.getWidth(), want.getHeight(), AllPlanes, ZPixmap);
-            if (!img) continue;
-            diff = 0;
-            for (uint32_t y = 0; y < want.getHeight(); y++)
-                for (uint32_t x = 0; x < want.getWidth(); x++)
-                    diff += (XGetPixel(img, static_cast<int>(x), static_cast<int>(y)) & 0xffffff) != want.at(x, y);
-            XDestroyImage(img);
-        }
-        return diff;
+        return plugintest::windowDifferences(dis, win, want, attempts, 25);
     }
 
     // While sticks move the plugin repaints every 16 units, and a picture
