@@ -68,9 +68,10 @@ public:
     // changed, so a pad moved meanwhile keeps it.
     void unit(ReportMerge& merge, int source) {
         for (int a = 0; a < ReportMerge::kAxes; a++) {
+            // The key that pushed last, or its partner when only that one is
+            // still held; none before the axis's first press.
             int k = last[a];
-            int other = k ^ 1;
-            if (k < 0 || !(down & (1u << k))) k = (down & (1u << other)) ? other : -1;
+            if (k >= 0 && !(down & (1u << k))) k = (down & (1u << (k ^ 1))) ? (k ^ 1) : -1;
             int target = 0;
             if (k >= 0) {
                 int step = a < 4 ? kStickStep : kTriggerStep;
