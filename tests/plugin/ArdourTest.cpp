@@ -54,55 +54,76 @@ std::string savedInstrument(const std::string& session) {
     return start == std::string::npos || end == std::string::npos ? "" : ttl.substr(start + 3, end - start - 3);
 }
 
-TEST(Ardour, SessionKeepsTheInstrumentAndExports) {
-    std::string lua = hosts::which("ardour7-lua"), exporter = hosts::which("ardour7-export"), jackd = hosts::which("jackd");
-    if (lua.empty() || exporter.empty() || jackd.empty())
-        GTEST_SKIP() << "ardour7-lua, ardour7-export or jackd is not installed (tools/setup.sh installs them)";
-    const std::string server = "quorvanel-ardour-" + std::to_string(getpid());
+// One whole run: a JACK server of its own, then create, reopen and export.
+// Returns what went wrong, or "" when every step did as it should.
+std::string scenario(const std::string& lua, const std::string& exporter, const std::string& jackd, int attempt) {
+    const std::string server = "quorvanel-ardour-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
     const std::string session = kBuild + "/ardour-session";
     std::system(("rm -rf '" + session + "'").c_str());
     const std::vector<std::string> env = {"JACK_DEFAULT_SERVER=" + server, "LV2_PATH=" + kBuild + "/lv2"};
     hosts::Child jack;
-    ASSERT_TRUE(jack.start({jackd, "-n", server, "-d", "dummy", "-r", "48000", "-p", "1024"}, {}, kBuild + "/ardour-jackd.log"));
+    if (!jack.start({jackd, "-n", server, "-d", "dummy", "-r", "48000", "-p", "1024"}, {}, kBuild + "/ardour-jackd.log"))
+        return "jackd did not start";
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const std::string script = kSource + "/tests/plugin/ardour-session.lua";
 
     hosts::Child create;
-    ASSERT_TRUE(create.start({lua, script, "create", session, "take"}, env, kBuild + "/ardour-create.log"));
-    ASSERT_EQ(create.wait(120), 0) << create.output();
+    if (!create.start({lua, script, "create", session, "take"}, env, kBuild + "/ardour-create.log") ||
+        create.wait(120) != 0)
+        return "create: " + create.output();
     std::string first = savedInstrument(session);
     std::string bells = slurp(kSource + "/patches/fmbells.texte");
-    ASSERT_NE(first.find("\nbank 1 0 0\n" + bells), std::string::npos) << first.substr(0, 400);
-    EXPECT_NE(slurp(session + "/take.ardour").find("<Port symbol=\"axis0\" value=\"100\"/>"), std::string::npos);
+    if (first.find("\nbank 1 0 0\n" + bells) == std::string::npos) return "saved state: " + first.substr(0, 400);
+    if (slurp(session + "/take.ardour").find("<Port symbol=\"axis0\" value=\"100\"/>") == std::string::npos)
+        return "the session keeps no axis0 value of 100";
 
     hosts::Child reopen;
-    ASSERT_TRUE(reopen.start({lua, script, "reopen", session, "take"}, env, kBuild + "/ardour-reopen.log"));
-    ASSERT_EQ(reopen.wait(120), 0) << reopen.output();
-    EXPECT_NE(reopen.output().find("axis0 100"), std::string::npos) << reopen.output();
-    EXPECT_EQ(savedInstrument(session), first);
+    if (!reopen.start({lua, script, "reopen", session, "take"}, env, kBuild + "/ardour-reopen.log") ||
+        reopen.wait(120) != 0)
+        return "reopen: " + reopen.output();
+    if (reopen.output().find("axis0 100") == std::string::npos) return "reopened without axis0 100: " + reopen.output();
+    if (savedInstrument(session) != first) return "the state saved again differs from the first";
 
     // The session has no region to give it a range: three seconds are
     // given to it in the file, as the editor would.
     std::string xml = slurp(session + "/take.ardour");
     size_t at = xml.find("<Locations/>");
-    ASSERT_NE(at, std::string::npos);
+    if (at == std::string::npos) return "no <Locations/> in the session";
     xml.replace(at, 12, "<Locations><Location id=\"999999\" name=\"session\" start=\"a0\" end=\"a846720000\" "
                         "flags=\"IsSessionRange\" locked=\"0\" timestamp=\"0\" cue=\"0\"/></Locations>");
     std::ofstream(session + "/take.ardour", std::ios::binary) << xml;
     hosts::Child exportRun;
     const std::string wav = kBuild + "/ardour-take.wav";
     std::remove(wav.c_str());
-    ASSERT_TRUE(exportRun.start({exporter, "-o", wav, session, "take"}, env, kBuild + "/ardour-export.log"));
+    if (!exportRun.start({exporter, "-o", wav, session, "take"}, env, kBuild + "/ardour-export.log"))
+        return "the export tool did not start";
     exportRun.wait(120);  // the tool may crash on its way out after writing
     jack.stop();
     std::string data = slurp(wav);
-    ASSERT_EQ(data.size(), 44u + 3 * 48000 * 4) << exportRun.output();
+    if (data.size() != 44u + 3 * 48000 * 4) return "export of " + std::to_string(data.size()) + " bytes: " + exportRun.output();
     double energy = 0;
     for (size_t k = 44; k + 1 < data.size(); k += 2) {
         int16_t s = static_cast<int16_t>(static_cast<uint8_t>(data[k]) | static_cast<uint8_t>(data[k + 1]) << 8);
         energy += static_cast<double>(s) * s;
     }
-    EXPECT_GT(energy / (3 * 48000 * 2), 1000.0 * 1000.0);  // louder than about -30 dBFS
+    if (energy / (3 * 48000 * 2) <= 1000.0 * 1000.0) return "the export is quieter than about -30 dBFS";
+    return "";
+}
+
+// A JACK server that goes away under Ardour (seen now and then on a busy
+// machine: "JACK HALTED") is the machine's failure, not the plugin's: the
+// whole run is tried again, up to three times, and only then fails.
+TEST(Ardour, SessionKeepsTheInstrumentAndExports) {
+    std::string lua = hosts::which("ardour7-lua"), exporter = hosts::which("ardour7-export"), jackd = hosts::which("jackd");
+    if (lua.empty() || exporter.empty() || jackd.empty())
+        GTEST_SKIP() << "ardour7-lua, ardour7-export or jackd is not installed (tools/setup.sh installs them)";
+    std::string why;
+    for (int attempt = 0; attempt < 3; attempt++) {
+        why = scenario(lua, exporter, jackd, attempt);
+        if (why.empty() || why.find("JACK") == std::string::npos) break;
+        std::fprintf(stderr, "attempt %d: the JACK server went away; trying again\n", attempt + 1);
+    }
+    EXPECT_EQ(why, "");
 }
 
 }  // namespace
