@@ -120,15 +120,7 @@ protected:
         while (XPending(dis)) grax_switchloop();
     }
     void send(int type, KeySym sym, Time t) {
-        XEvent e = {};
-        e.xkey.type = type;
-        e.xkey.display = dis;
-        e.xkey.window = win;
-        e.xkey.root = DefaultRootWindow(dis);
-        e.xkey.keycode = XKeysymToKeycode(dis, sym);
-        e.xkey.time = t;
-        e.xkey.same_screen = True;
-        XSendEvent(dis, win, False, type == KeyPress ? KeyPressMask : KeyReleaseMask, &e);
+        hosttest::sendKey(dis, win, sym, 0, type, t);
         XSync(dis, False);
     }
     int buttons() {

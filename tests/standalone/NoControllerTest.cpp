@@ -75,14 +75,10 @@ TEST(NoController, KeysShowAtOnceClicksHitWhatIsShownAndTheTakeRendersToTheBytes
     EXPECT_EQ(pixelAt(d, w, 100, 100), pixelAt(d, w, 100, 350)) << "two boxes alike";
 
     // The arrow key pushes voice 0 (FM routed into it); then end.
-    XEvent e = {};
-    e.xkey = {KeyPress, 0, True, d, w, DefaultRootWindow(d), 0, 0, 0, 0, 0, 0, 0,
-              static_cast<unsigned int>(XKeysymToKeycode(d, XK_Right)), True};
-    XSendEvent(d, w, False, KeyPressMask, &e);
+    hosttest::sendKey(d, w, XK_Right, 0);
     XSync(d, False);
     hosttest::sleepMs(600);
-    e.xkey.type = KeyRelease;
-    XSendEvent(d, w, False, KeyReleaseMask, &e);
+    hosttest::sendKey(d, w, XK_Right, 0, KeyRelease);
     XSync(d, False);
     hosttest::sleepMs(200);
     XCloseDisplay(d);

@@ -6,16 +6,19 @@
 
 namespace hosttest {
 
-inline void sendKey(Display* d, Window w, KeySym sym, unsigned int state) {
+// A key press, or with `type` KeyRelease a release; `time` as the server
+// would stamp it (auto-repeat sends a release and a press of one time).
+inline void sendKey(Display* d, Window w, KeySym sym, unsigned int state, int type = KeyPress, Time time = 0) {
     XEvent e = {};
-    e.xkey.type = KeyPress;
+    e.xkey.type = type;
     e.xkey.display = d;
     e.xkey.window = w;
     e.xkey.root = DefaultRootWindow(d);
     e.xkey.keycode = XKeysymToKeycode(d, sym);
     e.xkey.state = state;
+    e.xkey.time = time;
     e.xkey.same_screen = True;
-    XSendEvent(d, w, False, KeyPressMask, &e);
+    XSendEvent(d, w, False, type == KeyPress ? KeyPressMask : KeyReleaseMask, &e);
 }
 
 // mask 0 sends the event to the window's creator whatever it selected.
