@@ -22,8 +22,8 @@
 
 #include "plugin/PictureView.h"
 #include "plugin/WindowMessages.h"
-#include "standalone/KeyboardController.h"
-#include "standalone/XCanvas.h"
+#include "hostkit/KeyboardController.h"
+#include "hostkit/XCanvas.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>

@@ -17,7 +17,7 @@
 #include "engine/WavWriter.h"
 #include "render/PictureWindow.h"
 #include "render/PngWriter.h"
-#include "standalone/SameFile.h"
+#include "hostkit/SameFile.h"
 #include "standalone/pad.h"
 
 #include <unistd.h>

@@ -9,7 +9,7 @@
 
 #include "engine/InputGate.h"
 #include "engine/ReportMerge.h"
-#include "standalone/KeyboardController.h"
+#include "hostkit/KeyboardController.h"
 #include "standalone/pad.h"
 
 class PlayerControllers final : public InputGate::Controllers {

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "engine/Canvas.h"
-#include "standalone/XCanvas.h"
+#include "hostkit/XCanvas.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>

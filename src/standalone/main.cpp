@@ -14,7 +14,7 @@
 #include "standalone/ProgramOptions.h"
 #include "engine/Recorder.h"
 #include "standalone/PlayerControllers.h"
-#include "standalone/SameFile.h"
+#include "hostkit/SameFile.h"
 #include "standalone/chub.h"
 #include "standalone/grax.h"
 #include "standalone/pad.h"

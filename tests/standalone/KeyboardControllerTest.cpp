@@ -7,7 +7,7 @@
 
 #include "RecordingEngine.h"
 #include "SendEvents.h"
-#include "standalone/KeyboardController.h"
+#include "hostkit/KeyboardController.h"
 #include "standalone/PlayerControllers.h"
 #include "standalone/grax.h"
 #include "support/XWindow.h"
