@@ -70,11 +70,14 @@ inline std::vector<Message> all(LV2_URID_Map* map, const std::string& bankPath) 
     u.map(map);
     const Bytes opened = forged(map, [&](LV2_Atom_Forge* f) { windowio::forgeEvent(f, u, windowio::Event::Opened, 500, 500); });
     const std::string text = "chubby 0\n";
-    const Bytes picture = forged(map, [&](LV2_Atom_Forge* f) {
-        const int32_t header[windowio::kHeaderInts] = {7, 500, 500, 1, 1, 0, 0, static_cast<int32_t>(text.size()), 0};
-        const unsigned char levels[5] = {10, 20, 30, 40, 128};
-        windowio::forgePicture(f, u, header, levels, 5, text.data(), static_cast<uint32_t>(text.size()));
-    });
+    auto pictureOf = [&](int32_t length) {
+        return forged(map, [&](LV2_Atom_Forge* f) {
+            const int32_t header[windowio::kHeaderInts] = {7, 500, 500, 1, 1, 0, 0, length, 0};
+            const unsigned char levels[5] = {10, 20, 30, 40, 128};
+            windowio::forgePicture(f, u, header, levels, 5, text.data(), static_cast<uint32_t>(text.size()));
+        });
+    };
+    const Bytes picture = pictureOf(static_cast<int32_t>(text.size()));
     const LV2_URID patchValue = map->map(map->handle, LV2_PATCH__value);
     const Bytes setBank = forged(map, [&](LV2_Atom_Forge* f) {
         LV2_Atom_Forge_Frame frame;
@@ -88,7 +91,7 @@ inline std::vector<Message> all(LV2_URID_Map* map, const std::string& bankPath) 
 
     std::vector<Message> out;
     const uint32_t textAt = valueAt(picture, u.text), yAt = valueAt(opened, u.y);
-    Bytes longText = picture;
+    Bytes longText = pictureOf(static_cast<int32_t>(text.size()) + 64);  // the header as long as the claim
     atomAt(longText, textAt)->size += 64;
     out.push_back({"a picture's text claims more than the part holds", Message::PicturePart, picture, longText});
     out.push_back({"a picture part cut short inside its text", Message::PicturePart, picture,
