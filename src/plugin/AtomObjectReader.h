@@ -26,10 +26,8 @@ public:
         whole = o && o->atom.size >= sizeof(LV2_Atom_Object_Body) && propertiesInside();
     }
 
-    // False for a malformed object: every question below then finds nothing.
-    bool ok() const { return whole; }
-
-    // The object's type; 0, which maps no URI, when it is malformed.
+    // The object's type; 0, which maps no URI, when it is malformed (then
+    // no value is found either).
     LV2_URID type() const { return whole ? object->body.otype : 0; }
 
     // The value of the first property `key`: null when there is none, or

@@ -94,6 +94,7 @@ struct Recorder {
         return 0;
     }
 };
+
 bool writeWav(const std::string& path, const std::vector<float>* take, uint32_t rate) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
