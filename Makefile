@@ -3,7 +3,7 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: setup build build-asan run test test-normal test-asan bench fuzz fuzz-run fuzz-script-run clean
+.PHONY: setup build build-asan run test test-normal test-asan bench fuzz fuzz-run fuzz-script-run fuzz-atom-run clean
 
 setup:
 	@sh tools/setup.sh
@@ -58,11 +58,13 @@ test-asan: build-asan
 bench: build
 	@for b in build/quorvanel-bench-*; do $$b; done
 
-# The patch loader and the event script reader under libFuzzer, with
-# AddressSanitizer and UndefinedBehaviorSanitizer: `make fuzz` builds
-# fuzz-build/patch_fuzz and fuzz-build/script_fuzz; `make fuzz-run
+# The patch loader, the event script reader and the plugin's atom
+# messages under libFuzzer, with AddressSanitizer and
+# UndefinedBehaviorSanitizer: `make fuzz` builds fuzz-build/patch_fuzz,
+# fuzz-build/script_fuzz and fuzz-build/atom_fuzz; `make fuzz-run
 # FUZZ_SECONDS=600` runs the first from the example patches, `make
-# fuzz-script-run` the second from the example scripts.
+# fuzz-script-run` the second from the example scripts, `make
+# fuzz-atom-run` the third from the messages it writes as its seeds.
 FUZZ_SECONDS ?= 600
 # -Wno-psabi as in CMakeLists.txt: the 256-bit lane helpers are inline.
 FUZZ_FLAGS = -std=c++20 -g -O1 -fwrapv -Wno-psabi -fsanitize=fuzzer,address,undefined \
@@ -70,9 +72,11 @@ FUZZ_FLAGS = -std=c++20 -g -O1 -fwrapv -Wno-psabi -fsanitize=fuzzer,address,unde
 FUZZ_LIBS = $$(pkg-config --cflags --libs sdl2)
 
 fuzz: setup
-	mkdir -p fuzz-build/corpus fuzz-build/script-corpus
+	mkdir -p fuzz-build/corpus fuzz-build/script-corpus fuzz-build/atom-corpus
 	clang++ $(FUZZ_FLAGS) tools/fuzz/patch_fuzz.cpp -o fuzz-build/patch_fuzz
 	clang++ $(FUZZ_FLAGS) tools/fuzz/script_fuzz.cpp src/standalone/pad.cpp $(FUZZ_LIBS) -o fuzz-build/script_fuzz
+	clang++ $(FUZZ_FLAGS) -Wno-duplicate-decl-specifier tools/fuzz/atom_fuzz.cpp src/plugin/lv2.cpp $$(pkg-config --cflags --libs lv2 samplerate) \
+		-o fuzz-build/atom_fuzz
 
 fuzz-run: fuzz
 	cp -n patches/*.texte fuzz-build/corpus/
@@ -83,6 +87,9 @@ fuzz-script-run: fuzz
 	cp -n scripts/*.txt fuzz-build/script-corpus/
 	cd fuzz-build && ./script_fuzz -max_total_time=$(FUZZ_SECONDS) \
 		-max_len=16384 -dict=../tools/fuzz/script.dict -print_final_stats=1 script-corpus
+
+fuzz-atom-run: fuzz
+	cd fuzz-build && ./atom_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -print_final_stats=1 atom-corpus
 
 clean:
 	rm -rf build build-asan fuzz-build

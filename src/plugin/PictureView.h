@@ -3,13 +3,15 @@
 // own, and painted by the same core code that laid out the plugin's
 // repaint, so it draws the same fills and lines. Parts of a picture are
 // put together by their offsets; a part that does not continue the
-// picture being put together is dropped until a new picture starts.
-// Sizes: window pixels.
+// picture being put together is dropped until a new picture starts, and so
+// is one the plugin could not have sent (a side outside 1..32767, a text
+// longer than a picture holds). Sizes: window pixels.
 #pragma once
 
 #include "engine/MultiplexPotentiator.h"
 #include "lattice/PerspexStabile.h"
 #include "plugin/PictureSnapshot.h"
+#include "plugin/PluginWindow.h"
 #include "plugin/WindowMessages.h"
 
 #include <cstdint>
@@ -24,7 +26,10 @@ public:
     // One part of a picture; true when it completed one (now shown).
     bool receive(const windowio::PicturePart& part) {
         const int32_t* h = part.header;
-        if (h[windowio::kLength] < 0 || h[windowio::kOffset] < 0) return false;
+        if (h[windowio::kLength] < 0 || h[windowio::kOffset] < 0 ||
+            static_cast<size_t>(h[windowio::kLength]) >= PictureSnapshot::kTextRoom || !side(h[windowio::kWidth]) ||
+            !side(h[windowio::kHeight]))
+            return false;
         size_t offset = static_cast<size_t>(h[windowio::kOffset]);
         size_t length = static_cast<size_t>(h[windowio::kLength]);
         if (offset == 0) {
@@ -60,6 +65,8 @@ public:
     }
 
 private:
+    static bool side(int32_t pixels) { return pixels >= 1 && pixels <= static_cast<int32_t>(PluginWindow::kLargest); }
+
     void show(const int32_t* h, const unsigned char* levels, uint32_t levelBytes) {
         for (int k = 0; k < windowio::kHeaderInts; k++) header[k] = h[k];
         if (!bank) bank = std::make_unique<MultiplexPotentiator>(stabile.get());

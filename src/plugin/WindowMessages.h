@@ -15,11 +15,15 @@
 //           selected, solo, length, offset
 //   levels: atom:Chunk, PictureSnapshot::kLevels bytes per situation
 //   text:   atom:Chunk, the painted bank's patch text from `offset`
+// Readers take an object whose declared size can be read and trust nothing
+// inside it (AtomObjectReader): a malformed message is no event and no
+// picture.
 #pragma once
+
+#include "plugin/AtomObjectReader.h"
 
 #include <lv2/atom/atom.h>
 #include <lv2/atom/forge.h>
-#include <lv2/atom/util.h>
 #include <lv2/urid/urid.h>
 
 #include <cstdint>
@@ -61,10 +65,12 @@ struct Uris {
         eventTransfer = m->map(m->handle, LV2_ATOM__eventTransfer);
     }
 
-    // The window event an object is, or Event::Count.
+    // The window event an object is, or Event::Count (also for a
+    // malformed object).
     Event eventOf(const LV2_Atom_Object* o) const {
+        LV2_URID type = AtomObjectReader(o).type();
         for (int k = 0; k < static_cast<int>(Event::Count); k++)
-            if (o->body.otype == events[k]) return static_cast<Event>(k);
+            if (type && type == events[k]) return static_cast<Event>(k);
         return Event::Count;
     }
 
@@ -92,13 +98,15 @@ inline LV2_Atom_Forge_Ref forgeEvent(LV2_Atom_Forge* forge, const Uris& u, Event
     return ref;
 }
 
-// Reads an event's x and y (0 when absent or not integers).
-inline void eventPoint(const LV2_Atom_Object* o, const Uris& u, int32_t& x, int32_t& y) {
-    const LV2_Atom* ax = nullptr;
-    const LV2_Atom* ay = nullptr;
-    lv2_atom_object_get(o, u.x, &ax, u.y, &ay, 0);
-    x = ax && ax->type == u.atomInt ? reinterpret_cast<const LV2_Atom_Int*>(ax)->body : 0;
-    y = ay && ay->type == u.atomInt ? reinterpret_cast<const LV2_Atom_Int*>(ay)->body : 0;
+// Reads an event's x and y; false, and both 0, when either is missing or
+// no whole atom:Int: the event is malformed and goes no further.
+inline bool eventPoint(const LV2_Atom_Object* o, const Uris& u, int32_t& x, int32_t& y) {
+    AtomObjectReader r(o);
+    const LV2_Atom* ax = r.value(u.x, u.atomInt, sizeof(int32_t));
+    const LV2_Atom* ay = r.value(u.y, u.atomInt, sizeof(int32_t));
+    x = ax && ay ? reinterpret_cast<const LV2_Atom_Int*>(ax)->body : 0;
+    y = ax && ay ? reinterpret_cast<const LV2_Atom_Int*>(ay)->body : 0;
+    return ax && ay;
 }
 
 // One picture message: the header, the levels and `n` bytes of text.
@@ -130,16 +138,15 @@ struct PicturePart {
 
 // False for an object that is not a whole picture message.
 inline bool readPicture(const LV2_Atom_Object* o, const Uris& u, PicturePart& out) {
-    if (o->body.otype != u.picture) return false;
-    const LV2_Atom* h = nullptr;
-    const LV2_Atom* l = nullptr;
-    const LV2_Atom* t = nullptr;
-    lv2_atom_object_get(o, u.header, &h, u.levels, &l, u.text, &t, 0);
-    if (!h || !l || !t || h->type != u.atomVector || l->type != u.atomChunk || t->type != u.atomChunk) return false;
+    AtomObjectReader r(o);
+    if (r.type() != u.picture) return false;
+    constexpr uint32_t kHeaderBytes = sizeof(LV2_Atom_Vector_Body) + kHeaderInts * sizeof(int32_t);
+    const LV2_Atom* h = r.value(u.header, u.atomVector, kHeaderBytes);
+    const LV2_Atom* l = r.value(u.levels, u.atomChunk, 0);
+    const LV2_Atom* t = r.value(u.text, u.atomChunk, 0);
+    if (!h || !l || !t || h->size != kHeaderBytes) return false;
     const auto* v = reinterpret_cast<const LV2_Atom_Vector*>(h);
-    if (v->body.child_type != u.atomInt || v->body.child_size != sizeof(int32_t) ||
-        h->size != sizeof(LV2_Atom_Vector_Body) + kHeaderInts * sizeof(int32_t))
-        return false;
+    if (v->body.child_type != u.atomInt || v->body.child_size != sizeof(int32_t)) return false;
     const auto* ints = reinterpret_cast<const int32_t*>(v + 1);
     for (int k = 0; k < kHeaderInts; k++) out.header[k] = ints[k];
     out.levels = static_cast<const unsigned char*>(LV2_ATOM_BODY_CONST(l));
@@ -147,6 +154,15 @@ inline bool readPicture(const LV2_Atom_Object* o, const Uris& u, PicturePart& ou
     out.text = static_cast<const char*>(LV2_ATOM_BODY_CONST(t));
     out.textBytes = t->size;
     return true;
+}
+
+// The same from a message as it came: `size` bytes at `message`, the
+// atom's header included. False also when the atom claims more than came.
+inline bool readPicture(const void* message, uint32_t size, const Uris& u, PicturePart& out) {
+    const auto* atom = static_cast<const LV2_Atom*>(message);
+    if (!message || size < sizeof(LV2_Atom) || atom->type != u.atomObject || atom->size > size - sizeof(LV2_Atom))
+        return false;
+    return readPicture(reinterpret_cast<const LV2_Atom_Object*>(atom), u, out);
 }
 
 }  // namespace windowio

@@ -15,6 +15,7 @@
 #include <lv2/urid/urid.h>
 #include <lv2/worker/worker.h>
 
+#include "plugin/AtomObjectReader.h"
 #include "plugin/Instrument.h"
 
 #include <cstdlib>
@@ -119,20 +120,19 @@ void connect(LV2_Handle h, uint32_t port, void* data) {
 }
 
 // A patch:Set of the bank file goes to the worker; a patch:Get is answered
-// with the file last loaded.
+// with the file last loaded. A malformed object is neither.
 void patchMessage(Plugin* p, const LV2_Atom_Object* object) {
     const Uris& u = p->uris;
-    if (object->body.otype == u.patchGet) {
+    AtomObjectReader r(object);
+    if (r.type() == u.patchGet) {
         p->tellPath = p->bankPath[0] != 0;
         return;
     }
-    if (object->body.otype != u.patchSet) return;
-    const LV2_Atom* property = nullptr;
-    const LV2_Atom* value = nullptr;
-    lv2_atom_object_get(object, u.patchProperty, &property, u.patchValue, &value, 0);
-    if (!property || property->type != u.atomUrid || reinterpret_cast<const LV2_Atom_URID*>(property)->body != u.bank)
-        return;
-    if (!value || value->type != u.atomPath || value->size == 0 || value->size >= kPathRoom) return;
+    if (r.type() != u.patchSet) return;
+    const LV2_Atom* property = r.value(u.patchProperty, u.atomUrid, sizeof(LV2_URID));
+    if (!property || reinterpret_cast<const LV2_Atom_URID*>(property)->body != u.bank) return;
+    const LV2_Atom* value = r.value(u.patchValue, u.atomPath, 1);
+    if (!value || value->size >= kPathRoom) return;
     Work& w = p->message;
     w.kind = Work::Load;
     w.bank = nullptr;
@@ -190,6 +190,7 @@ void run(LV2_Handle h, uint32_t n) {
         if (p->controls[c]) in.portValue(c, *p->controls[c]);
     if (p->midiIn) {
         LV2_ATOM_SEQUENCE_FOREACH(p->midiIn, ev) {
+            if (!AtomObjectReader::inside(p->midiIn, ev)) break;
             uint32_t frame = ev->time.frames < 0 ? 0 : static_cast<uint32_t>(ev->time.frames);
             if (frame >= n) frame = n ? n - 1 : 0;
             if (ev->body.type == p->uris.midiEvent) {
@@ -202,8 +203,7 @@ void run(LV2_Handle h, uint32_t n) {
                     continue;
                 }
                 int32_t x = 0, y = 0;
-                windowio::eventPoint(object, p->windowUris, x, y);
-                in.windowEvent(frame, e, x, y);
+                if (windowio::eventPoint(object, p->windowUris, x, y)) in.windowEvent(frame, e, x, y);
             }
         }
     }
@@ -311,7 +311,8 @@ LV2_State_Status restore(LV2_Handle h, LV2_State_Retrieve_Function retrieve, LV2
     LV2_State_Free_Path* freePath = nullptr;
     lv2_features_query(features, LV2_STATE__mapPath, &mapPath, false, LV2_STATE__freePath, &freePath, false,
                        nullptr);
-    if (path && type == p->uris.atomPath && mapPath) {
+    // A path that does not end inside what the session kept is not read.
+    if (path && type == p->uris.atomPath && mapPath && std::memchr(path, '\0', size)) {
         char* absolute = mapPath->absolute_path(mapPath->handle, static_cast<const char*>(path));
         if (absolute) {
             // Only told to the host: the banks came with the text.

@@ -150,12 +150,9 @@ void cleanup(LV2UI_Handle h) {
 
 void portEvent(LV2UI_Handle h, uint32_t port, uint32_t size, uint32_t format, const void* buffer) {
     Ui* ui = static_cast<Ui*>(h);
-    if (port != kNotifyPort || format != ui->uris.eventTransfer || size < sizeof(LV2_Atom)) return;
-    const auto* atom = static_cast<const LV2_Atom*>(buffer);
-    if (atom->type != ui->uris.atomObject || sizeof(LV2_Atom) + atom->size > size) return;
+    if (port != kNotifyPort || format != ui->uris.eventTransfer) return;
     windowio::PicturePart part;
-    if (!windowio::readPicture(reinterpret_cast<const LV2_Atom_Object*>(atom), ui->uris, part)) return;
-    if (ui->view.receive(part)) ui->paint();
+    if (windowio::readPicture(buffer, size, ui->uris, part) && ui->view.receive(part)) ui->paint();
 }
 
 int idle(LV2UI_Handle h) {

@@ -9,6 +9,7 @@
 #include <lv2/atom/atom.h>
 #include <lv2/atom/util.h>
 #include <lv2/midi/midi.h>
+#include <lv2/patch/patch.h>
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
 #include <lv2/worker/worker.h>
@@ -91,7 +92,8 @@ public:
         features[0] = {LV2_URID__map, &w.mapFeature};
         features[1] = {LV2_URID__unmap, &w.unmapFeature};
         features[2] = {LV2_WORKER__schedule, &schedule};
-        featureList = {&features[0], &features[1], &features[2], nullptr};
+        features[3] = {LV2_STATE__mapPath, &mapPath};
+        featureList = {&features[0], &features[1], &features[2], &features[3], nullptr};
         instance = lilv_plugin_instantiate(w.plugin, rate, featureList.data());
         if (!instance) return;
         handle = lilv_instance_get_handle(instance);
@@ -172,6 +174,38 @@ public:
 
     void run(uint32_t n) { lilv_instance_run(instance, n); }
 
+    // A block of `n` whose atom input holds `atom` alone, in a buffer that
+    // ends where the atom does: a read past it is a sanitizer finding.
+    void blockWith(const std::vector<uint8_t>& atom, uint32_t n) {
+        std::vector<uint8_t> seq(sizeof(LV2_Atom_Sequence) + sizeof(int64_t) + atom.size());
+        auto* s = reinterpret_cast<LV2_Atom_Sequence*>(seq.data());
+        s->atom = {static_cast<uint32_t>(seq.size() - sizeof(LV2_Atom)), sequenceType};
+        std::memcpy(seq.data() + sizeof(LV2_Atom_Sequence) + sizeof(int64_t), atom.data(), atom.size());
+        prepare(n, {});
+        lilv_instance_connect_port(instance, 0, seq.data());
+        run(n);
+        lilv_instance_connect_port(instance, 0, in.data());
+        runWorker();
+    }
+
+    // What the last block told on the notify port: "path:PATH" for a
+    // patch:Set of the bank file, the type's name after '#' for others.
+    std::string told() const {
+        World& w = World::get();
+        std::string out;
+        const auto* seq = reinterpret_cast<const LV2_Atom_Sequence*>(notify.data());
+        LV2_ATOM_SEQUENCE_FOREACH(seq, ev) {
+            const auto* o = reinterpret_cast<const LV2_Atom_Object*>(&ev->body);
+            const LV2_Atom* value = nullptr;
+            lv2_atom_object_get(o, w.map(LV2_PATCH__value), &value, 0);
+            std::string type = w.unmap(o->body.otype);
+            out += out.empty() ? "" : " ";
+            out += value ? "path:" + std::string(static_cast<const char*>(LV2_ATOM_BODY_CONST(value)))
+                         : type.substr(type.find('#') + 1);
+        }
+        return out;
+    }
+
     // Appends a raw atom event (a patch message) to the next block's input.
     void sendAtom(const LV2_Atom* body) { pendingAtoms.emplace_back(reinterpret_cast<const uint8_t*>(body),
                                                                     reinterpret_cast<const uint8_t*>(body) + sizeof(LV2_Atom) + body->size); }
@@ -246,9 +280,19 @@ private:
         return LV2_WORKER_SUCCESS;
     }
 
+    // A session's folder as a host maps paths into it: the source tree.
+    static char* copy(const std::string& s) { return strdup(s.c_str()); }
+    LV2_State_Map_Path mapPath{this,
+                               [](LV2_State_Map_Path_Handle, const char* absolute) {
+                                   std::string a = absolute, root = std::string(QUORVANEL_SOURCE_DIR) + "/";
+                                   return copy(a.rfind(root, 0) == 0 ? a.substr(root.size()) : a);
+                               },
+                               [](LV2_State_Map_Path_Handle, const char* abstract) {
+                                   return copy(std::string(QUORVANEL_SOURCE_DIR) + "/" + abstract);
+                               }};
     LV2_Worker_Schedule schedule{};
-    LV2_Feature features[3];
-    std::array<const LV2_Feature*, 4> featureList{};
+    LV2_Feature features[4];
+    std::array<const LV2_Feature*, 5> featureList{};
     const LV2_Worker_Interface* worker = nullptr;
     const Inspect* inspect = nullptr;
     std::array<Job, 16> work, reply;

@@ -16,9 +16,12 @@
 #include "engine/InstrumentState.h"
 #include "engine/LaceyBanks.h"
 #include "engine/OfflineRenderer.h"
+#include "plugin/PictureView.h"
 #include "plugin/WindowMessages.h"
+#include "fuzz/BadMessages.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include <algorithm>
 #include <atomic>
@@ -299,6 +302,7 @@ TEST(Plugin, StateKeepsTheInstrumentAndItsContinuation) {
     std::vector<uint8_t> msg = setBank(kSource + "/patches/fmbells.texte");
     a.sendAtom(reinterpret_cast<const LV2_Atom*>(msg.data()));
     Out first = playFixed(a, {}, 1024, 512);  // the worker answers after the first block
+    EXPECT_EQ(a.told(), "path:" + kSource + "/patches/fmbells.texte") << "the host is told the file";
     // The bank file took over the current bank (1, at start).
     std::string bells;
     ASSERT_TRUE(EventScript::readFile((kSource + "/patches/fmbells.texte").c_str(), bells));
@@ -310,8 +314,13 @@ TEST(Plugin, StateKeepsTheInstrumentAndItsContinuation) {
     std::string saved = instrumentText(a);
 
     Instance b(rate), c(rate);
-    ASSERT_EQ(b.restore(a.save()), LV2_STATE_SUCCESS);
-    ASSERT_EQ(c.restore(a.save()), LV2_STATE_SUCCESS);
+    Instance::State state = a.save();
+    EXPECT_EQ(state[std::string(lv2host::kUri) + "#bank"].second, std::string("patches/fmbells.texte", 22));
+    ASSERT_EQ(b.restore(state), LV2_STATE_SUCCESS);
+    ASSERT_EQ(c.restore(state), LV2_STATE_SUCCESS);
+    b.block(16, {}, ignore.left, ignore.right);
+    c.block(16, {}, ignore.left, ignore.right);
+    EXPECT_EQ(b.told(), "path:" + kSource + "/patches/fmbells.texte") << "the restored file is told back";
     EXPECT_TRUE(instrumentText(b) == saved);
     std::vector<Input> more = randomPlay(6, 48000, 200, false);
     Out ob = playFixed(b, more, 48000, 100), oc = playIn(c, more, 48000, [] { return 4096u; });
@@ -322,6 +331,63 @@ TEST(Plugin, StateKeepsTheInstrumentAndItsContinuation) {
     Instance::State bad;
     bad[std::string(lv2host::kUri) + "#instrument"] = {LV2_ATOM__String, std::string("chubby 0\n", 10)};
     EXPECT_NE(c.restore(bad), LV2_STATE_SUCCESS);
+    // A fresh instrument's text edited: the solo mode comes back; a bank
+    // outside 0..9 in play is refused, current or previous.
+    const struct {
+        const char *from, *to;
+        bool restores;
+    } edits[] = {{"\nbank 1 0 0\n", "\nbank 1 0 1\n", true},
+                 {"\nplay 1 1\n", "\nplay 10 1\n", false},
+                 {"\nplay 1 1\n", "\nplay 1 10\n", false}};
+    for (const auto& e : edits) {
+        Instance d(rate);
+        std::string text = instrumentText(d);
+        ASSERT_NE(text.find(e.from), std::string::npos) << text.substr(0, 80);
+        text.replace(text.find(e.from), std::strlen(e.from), e.to);
+        bad[std::string(lv2host::kUri) + "#instrument"].second = text + '\0';
+        EXPECT_EQ(d.restore(bad) == LV2_STATE_SUCCESS, e.restores) << e.to;
+        EXPECT_EQ(instrumentText(d).find(e.to) != std::string::npos, e.restores) << e.to;
+    }
+}
+
+TEST(Plugin, PortValuesRoundAndClampToAReportByte) {
+    // Each pair plays alike from the first unit on.
+    const float pairs[][2] = {{200, 127}, {127.6f, 127}, {-300, -128}, {-128.4f, -128}, {99.5f, 100}, {-0.4f, 0}};
+    for (const auto& p : pairs) {
+        Instance a(22050), b(22050);
+        Out oa = playFixed(a, {Input{0, {}, 0, p[0]}}, 2048, 256);
+        Out ob = playFixed(b, {Input{0, {}, 0, p[1]}}, 2048, 256);
+        EXPECT_TRUE(oa.left == ob.left && oa.right == ob.right) << p[0] << " plays as " << p[1];
+    }
+}
+
+// Each message a host or another window may send malformed, through the
+// plugin's run() and the window's picture reader: the well-formed one acts
+// (the window opens and gets a picture, the bank file is loaded and told,
+// the picture is shown), the malformed one nowhere, and nothing reads past
+// it (the sanitizer build has the last word on that).
+TEST(Plugin, MalformedMessagesAreIgnoredWithoutAReadPastTheirEnd) {
+    lv2host::World& w = lv2host::World::get();
+    windowio::Uris uris{};
+    uris.map(&w.mapFeature);
+    const std::string bank = kSource + "/patches/fmbells.texte";
+    const std::string acts[] = {"Picture", "path:" + bank, "shown"};  // by Message::Kind
+    for (const badmessages::Message& m : badmessages::all(&w.mapFeature, bank)) {
+        for (bool good : {true, false}) {
+            const std::vector<uint8_t>& bytes = good ? m.good : m.bad;
+            Instance inst(22050);
+            inst.blockWith(bytes, 256);
+            std::string seen = inst.told();
+            Out ignore;
+            inst.block(256, {}, ignore.left, ignore.right);  // the worker's answer is told
+            seen += inst.told();
+            windowio::PicturePart part;
+            PictureView view;
+            if (windowio::readPicture(bytes.data(), static_cast<uint32_t>(bytes.size()), uris, part) && view.receive(part))
+                seen += "shown";
+            EXPECT_EQ(seen, good ? acts[m.kind] : "") << m.name << (good ? ", well-formed" : "");
+        }
+    }
 }
 
 TEST(Plugin, TwoInstancesInterleavedEqualEachAlone) {

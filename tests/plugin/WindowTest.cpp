@@ -248,6 +248,10 @@ TEST(Window, KeyAndPressReachThePluginAndShowAndOpeningAgainShowsThemAtOnce) {
     rig.blocks(3);
     EXPECT_EQ(rig.expected.at(66, 246), 0xf50000u);  // voice 0's colour, the band 9 wide at depth 0
     EXPECT_EQ(rig.differences(), 0);
+    rig.key(XK_Return);  // a second situation, selected, solo off: the picture keeps the two apart
+    rig.key(XK_space);
+    rig.blocks(2);
+    EXPECT_EQ(rig.differences(), 0);
     rig.close();
     rig.blocks(2);
     rig.open();

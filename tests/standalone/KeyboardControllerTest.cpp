@@ -56,6 +56,7 @@ TEST(KeyboardController, HeldKeysRampAndReleasedOnesSpringBack) {
         {{}, {16, 0, 0, 0, 0}, 0},
         {{XK_Right, XK_Right}, {24, 0, 0, 0, 0}, 0},          // auto-repeat: the ramp goes on
         {{XK_Left}, {-8, 0, 0, 0, 0}, 0},                     // the last pressed of a pair pushes
+        {{XK_Right}, {-16, 0, 0, 0, 0}, 0},                   // held Right repeats: Left goes on pushing
         {{-XK_Left}, {8, 0, 0, 0, 0}, 0},                     // the other, still held, from 0
         {{-XK_Right, XK_Up, XK_Next, XK_F6}, {0, 8, 0, -8, 2}, 0},
         {{XK_F1, -XK_F1, XK_F3}, {0, 16, 0, -16, 4}, 0x01 | 0x10},  // a tap inside a unit still presses

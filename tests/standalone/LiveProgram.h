@@ -33,6 +33,17 @@ inline std::string slurp(const std::string& path) {
 
 inline void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+// Tries `done` every `every` ms for up to `ms`; whether it held.
+template <class Done>
+bool waitFor(Done done, int ms, int every = 10) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() > until) return false;
+        sleepMs(every);
+    }
+}
+
 class LiveProgram {
 public:
     std::string home;

@@ -100,8 +100,17 @@ TEST(Midi, TheMapUnitByUnit) {
         {"0 midi 90 30 01\n0 midi 90 31 7f\n0 midi 90 32 7f\n0 midi 90 33 7f\n0 midi 90 34 7f\n0 midi 90 35 7f\n"
          "0 midi 90 36 7f\n0 midi 90 37 7f\n0 midi 90 38 7f\n0 midi 90 3c 7f\n0 midi 9f 44 7f\n0 midi 90 48 7f\n"
          "0 midi 90 50 7f\n0 midi 90 54 7f\n0 midi 90 5b 7f\n0 midi c0 00\n0 midi c0 09\n0 midi c0 0a\n0 midi 90 2f 7f\n"
-         "0 midi 90 39 7f\n0 midi 90 5c 7f\n0 midi 80 3c 7f\n0 midi 90 3c 00\n0 midi b0 07 7f\n0 midi d0 7f\n0 midi f8\n",
+         "0 midi 90 39 7f\n0 midi 90 5c 7f\n0 midi 80 3c 7f\n0 midi 90 3c 00\n0 midi b0 07 7f\n0 midi d0 7f\n0 midi f8\n"
+         "0 midi b0 14 7f\n0 midi 90 28 7f\n",
          1, {}, " key 13 key 8 key 32 key / key q key a key [ key ' key z key w key p key s key ; key x key . key 0 key 9 paint paint |"},
+        // a key 8 units after the last report is no quiet one, 9 units after it is
+        {"0 report 0 0 0 0 0 0 0 0\n2048 midi 90 3c 40\n2304 midi 90 3c 40\n", 10, {},
+         " report 0 0 0 0 0 0 0 0 paint | | | | | | | | key w | key w paint paint |"},
+        // a press the reports delivered before MIDI plays is not pressed again in the first merged report
+        {"0 report 0 0 0 0 0 0 0 1\n0 report 0 0 0 0 0 0 0 0\n256 midi b0 10 40\n", 2, {},
+         " report 0 0 0 0 0 0 0 1 paint report 0 0 0 0 0 0 0 0 | report 0 0 0 0 0 0 0 0 |"},
+        // merged reports keep the picture fresh: a key note among them adds no repaint
+        {"0 midi b0 10 40\n256 midi 90 3c 40\n", 2, {}, " report 0 0 0 0 0 0 0 0 paint | key w report 0 0 0 0 0 0 0 0 |"},
         // with a game controller: each axis from who moved it last, buttons from either
         {"256 midi b0 11 00\n256 midi 90 24 7f\n", 4, {{0, Report{40, 0, 0, 0, 0, 0, 0, 4}}, {2, Report{40, 30}}},
          " report 40 0 0 0 0 0 0 4 paint | report 40 -128 0 0 0 0 0 5 | report 40 30 0 0 0 0 0 1 | report 40 30 0 0 0 0 0 1 |"},
