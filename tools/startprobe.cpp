@@ -20,6 +20,8 @@
 // at 22050 frames a second: when frame 0 was made, as the frames count it,
 // within a unit). Exit status 1 when the window, the take or the key line
 // did not come within 10 seconds.
+#include "../tests/standalone/SendEvents.h"  // the tests' key sender
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
@@ -124,14 +126,7 @@ int main(int argc, char** argv) {
         }
         if (mapped >= 0 && first_unit < 0 && first_frame(slurp(take), "") >= 0) first_unit = now_ms();
         if (mapped >= 0 && key_sent < 0 && now_ms() - mapped >= key_after) {
-            XEvent k = {};
-            k.xkey.type = KeyPress;
-            k.xkey.display = d;
-            k.xkey.window = win;
-            k.xkey.root = DefaultRootWindow(d);
-            k.xkey.keycode = XKeysymToKeycode(d, XK_h);
-            k.xkey.same_screen = True;
-            XSendEvent(d, win, False, KeyPressMask, &k);
+            hosttest::sendKey(d, win, XK_h, 0);
             XFlush(d);
             key_sent = now_ms();
         }
