@@ -191,10 +191,7 @@ void open_pcm() {
     delay_most = -1;
     last_delay_line_ms = monotonic_ns() / 1000000;
 
-    // Installing the hardware parameters prepared the device already. Through
-    // a sound server's plugin every prepare is a new stream, and the
-    // server's sink may keep a new stream waiting for its first request.
-    if (snd_pcm_state(playback_handle) != SND_PCM_STATE_PREPARED) snd_pcm_prepare(playback_handle);
+    snd_pcm_prepare(playback_handle);
     // The lines above are the program's start-up report; a pipe would
     // otherwise hold them back for as long as the program runs.
     fflush(stdout);
