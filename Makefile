@@ -1,23 +1,41 @@
-# Two entry points: `make run` and `make test`. Both install what the
-# machine lacks first (tools/setup.sh).
+# Two entry points: `make run` and `make test`. Each installs first what
+# the machine lacks for it (tools/setup.sh): `make run` and `make demo` what
+# building and running the program needs, and build the program alone;
+# `make test` everything the tests need, and builds everything.
 JOBS ?= 2
 CMAKE_FLAGS ?=
+CONFIGURE = cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
 
-.PHONY: setup build build-asan run test test-normal test-asan bench fuzz fuzz-run fuzz-script-run fuzz-atom-run clean
+.PHONY: setup setup-all setup-test program build build-asan run test test-normal test-asan bench fuzz fuzz-run fuzz-script-run fuzz-atom-run clean
 
 setup:
-	@sh tools/setup.sh
+	@sh tools/setup.sh run
 
-build: setup
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
-	cmake --build build -j$(JOBS)
+setup-all:
+	@sh tools/setup.sh all
 
-build-asan: setup
+setup-test:
+	@sh tools/setup.sh test
+
+# The program and what it links, nothing else. Configured once (or again
+# when CMAKE_FLAGS are given); the build configures again by itself when a
+# CMakeLists.txt changed.
+program: setup
+	@if [ ! -f build/CMakeCache.txt ] || [ -n "$(CMAKE_FLAGS)" ]; then $(CONFIGURE); fi
+	cmake --build build -j$(JOBS) --target quorvanel
+
+# Everything: the program, the renderer, the plugin, and the tests and
+# benchmarks where their libraries are installed.
+BUILD_ALL = $(CONFIGURE) && cmake --build build -j$(JOBS)
+build: setup-all
+	$(BUILD_ALL)
+
+build-asan: setup-test
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVANEL_SANITIZE=ON -DQUORVANEL_BENCH=OFF >/dev/null
 	cmake --build build-asan -j$(JOBS)
 
 # PATCH is one file name, blanks and quotes included.
-run: build
+run: program
 	build/quorvanel $(if $(PATCH),-- '$(subst ','\'',$(PATCH))')
 
 .PHONY: demo install uninstall deb
@@ -25,7 +43,7 @@ run: build
 # About 30 seconds played live through the sound device while the window
 # shows it; join in with a pad or the keys. The instrument goes on after
 # the demo: close the window or press Ctrl+C to stop.
-demo: build
+demo: program
 	build/quorvanel --play scripts/demo.txt patches/demo.texte
 
 # Installs into $(DESTDIR)$(PREFIX); without PREFIX, CMake's
@@ -48,14 +66,16 @@ deb: build
 # with AddressSanitizer and UndefinedBehaviorSanitizer.
 test: test-normal test-asan
 
-test-normal: build
-	xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir build --output-on-failure -j1
+test-normal: setup-test
+	$(BUILD_ALL)
+	xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir build --output-on-failure --no-tests=error -j1
 
 test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir build-asan --output-on-failure -j1
+	xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir build-asan --output-on-failure --no-tests=error -j1
 
-bench: build
+bench: setup-test
+	$(BUILD_ALL)
 	@for b in build/quorvanel-bench-*; do $$b; done
 
 # The patch loader, the event script reader and the plugin's atom
@@ -69,12 +89,11 @@ FUZZ_SECONDS ?= 600
 # -Wno-psabi as in CMakeLists.txt: the 256-bit lane helpers are inline.
 FUZZ_FLAGS = -std=c++20 -g -O1 -fwrapv -Wno-psabi -fsanitize=fuzzer,address,undefined \
 	-fno-sanitize-recover=undefined -fno-omit-frame-pointer -Isrc -Isrc/core
-FUZZ_LIBS = $$(pkg-config --cflags --libs sdl2)
 
-fuzz: setup
+fuzz: setup-test
 	mkdir -p fuzz-build/corpus fuzz-build/script-corpus fuzz-build/atom-corpus
 	clang++ $(FUZZ_FLAGS) tools/fuzz/patch_fuzz.cpp -o fuzz-build/patch_fuzz
-	clang++ $(FUZZ_FLAGS) tools/fuzz/script_fuzz.cpp src/standalone/pad.cpp $(FUZZ_LIBS) -o fuzz-build/script_fuzz
+	clang++ $(FUZZ_FLAGS) tools/fuzz/script_fuzz.cpp -o fuzz-build/script_fuzz
 	clang++ $(FUZZ_FLAGS) -Wno-duplicate-decl-specifier tools/fuzz/atom_fuzz.cpp src/plugin/lv2.cpp $$(pkg-config --cflags --libs lv2 samplerate) \
 		-o fuzz-build/atom_fuzz
 

@@ -54,6 +54,7 @@ nomidi=""
 only=${ONLY:-}
 # ONLY=pads or ONLY=midi: just the rows that compare builds.
 [ "$only" = midi ] && only=pads
+sh "$root/tools/setup.sh" test
 if [ -z "$DISPLAY" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" sh "$0" "$secs" "$build"
 fi
@@ -195,7 +196,7 @@ server=""
 
 if [ "$only" = pads ]; then
     :
-elif sh "$root/tools/pipewire-server.sh" check 2>/dev/null; then
+elif sh "$root/tools/pipewire-server.sh" setup >/dev/null 2>&1 && sh "$root/tools/pipewire-server.sh" check; then
     mkdir -p "$dir/pipewire"
     eval "$(sh "$root/tools/pipewire-server.sh" start "$dir/pipewire")"
     server=pipewire
@@ -203,7 +204,7 @@ elif sh "$root/tools/pipewire-server.sh" check 2>/dev/null; then
     sh "$root/tools/pipewire-server.sh" stop "$dir/pipewire"
     server=""
 else
-    echo "pipewire: not measured (needs pipewire, wireplumber and pipewire-alsa)"
+    echo "pipewire: not measured (tools/pipewire-server.sh setup could not install what it needs)"
 fi
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 cat "$table"

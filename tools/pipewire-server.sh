@@ -3,6 +3,9 @@
 # for it) and one null sink "q", for measurements through PipeWire's own
 # ALSA plugin. Not used by the tests: PipeWire is no build dependency.
 #
+#   tools/pipewire-server.sh setup       installs what it needs (tools/setup.sh
+#                                        pipewire) and unpacks the ALSA plugin
+#                                        of pipewire-alsa into a cache of its own
 #   tools/pipewire-server.sh check       exits 0 when everything it needs
 #                                        is there (pipewire, wireplumber and
 #                                        the ALSA plugin of pipewire-alsa)
@@ -16,24 +19,41 @@
 # server through the pipewire plugin, whatever the system's default is.
 #
 # Installing pipewire-alsa makes PipeWire the default of every ALSA program
-# on the machine, tests included. The plugin can instead be unpacked where
-# nothing else looks and named with PIPEWIRE_ALSA_PLUGIN_DIR:
-#   apt-get download pipewire-alsa && dpkg-deb -x pipewire-alsa_*.deb DIR
-#   PIPEWIRE_ALSA_PLUGIN_DIR=DIR/usr/lib/x86_64-linux-gnu/alsa-lib tools/idle-cpu.sh
+# on the machine, tests included, and removes pulseaudio, which the tests
+# run. `setup` instead unpacks the package where nothing else looks (the
+# cache below); PIPEWIRE_ALSA_PLUGIN_DIR names another folder holding
+# libasound_module_pcm_pipewire.so.
 set -e
 cmd=$1
 dir=$2
-plugin=""
-for d in $PIPEWIRE_ALSA_PLUGIN_DIR /usr/lib/$(uname -m)-linux-gnu/alsa-lib /usr/lib/alsa-lib /usr/lib64/alsa-lib; do
-    if [ -e "$d/libasound_module_pcm_pipewire.so" ]; then plugin="$d/libasound_module_pcm_pipewire.so"; break; fi
-done
+root=$(cd "$(dirname "$0")/.." && pwd)
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/quorvanel/pipewire-alsa
+find_plugin() {
+    plugin=""
+    for d in $PIPEWIRE_ALSA_PLUGIN_DIR /usr/lib/$(uname -m)-linux-gnu/alsa-lib /usr/lib/alsa-lib /usr/lib64/alsa-lib \
+        "$cache/usr/lib/$(uname -m)-linux-gnu/alsa-lib"; do
+        if [ -e "$d/libasound_module_pcm_pipewire.so" ]; then plugin="$d/libasound_module_pcm_pipewire.so"; break; fi
+    done
+}
+find_plugin
 case "$cmd" in
+setup)
+    sh "$root/tools/setup.sh" pipewire
+    if [ -z "$plugin" ]; then
+        mkdir -p "$cache"
+        work=$(mktemp -d)
+        (cd "$work" && apt-get download pipewire-alsa >/dev/null 2>&1 && dpkg-deb -x pipewire-alsa_*.deb "$cache")
+        rm -rf "$work"
+        find_plugin
+        [ -n "$plugin" ] || { echo "pipewire-server: could not unpack pipewire-alsa's plugin" >&2; exit 1; }
+    fi
+    ;;
 check)
     command -v pipewire >/dev/null && command -v wireplumber >/dev/null &&
         command -v pw-cli >/dev/null && command -v dbus-daemon >/dev/null && [ -n "$plugin" ]
     ;;
 start)
-    [ -n "$dir" ] || { echo "usage: $0 check|start DIR|stop DIR" >&2; exit 2; }
+    [ -n "$dir" ] || { echo "usage: $0 setup|check|start DIR|stop DIR" >&2; exit 2; }
     mkdir -p "$dir/run" "$dir/home"
     chmod 700 "$dir/run"
     [ -n "$plugin" ] || { echo "pipewire-server: no pipewire ALSA plugin" >&2; exit 1; }
@@ -66,7 +86,7 @@ EOF
     echo "export HOME='$dir/home' XDG_RUNTIME_DIR='$dir/run' DBUS_SESSION_BUS_ADDRESS='$bus'"
     ;;
 stop)
-    [ -n "$dir" ] || { echo "usage: $0 check|start DIR|stop DIR" >&2; exit 2; }
+    [ -n "$dir" ] || { echo "usage: $0 setup|check|start DIR|stop DIR" >&2; exit 2; }
     for name in wireplumber pipewire dbus; do
         pid=$(cat "$dir/$name.pid" 2>/dev/null || true)
         [ -n "$pid" ] || continue
@@ -76,7 +96,7 @@ stop)
     done
     ;;
 *)
-    echo "usage: $0 check|start DIR|stop DIR" >&2
+    echo "usage: $0 setup|check|start DIR|stop DIR" >&2
     exit 2
     ;;
 esac

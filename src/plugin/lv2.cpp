@@ -2,8 +2,6 @@
 // and patch messages of the atom input, the bank file parameter (read by
 // the worker, off the audio thread), and the session state (the whole
 // instrument as one text). The sound and its timing are Instrument's.
-// The LV2 headers come first: the core still includes Xlib, whose macros
-// (Bool, Status) would rename members of the atom forge.
 #include <lv2/atom/atom.h>
 #include <lv2/atom/forge.h>
 #include <lv2/atom/util.h>

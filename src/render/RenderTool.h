@@ -14,11 +14,11 @@
 #include "engine/EventScript.h"
 #include "engine/OfflineRenderer.h"
 #include "engine/InputGate.h"
+#include "engine/ScriptPad.h"
 #include "engine/WavWriter.h"
 #include "render/PictureWindow.h"
 #include "render/PngWriter.h"
 #include "hostkit/SameFile.h"
-#include "standalone/pad.h"
 
 #include <unistd.h>
 
@@ -123,11 +123,9 @@ public:
         if (picturePath) picture.emplace(pictureAt);
         InputGate::Window* window = picture ? static_cast<InputGate::Window*>(&*picture) : &unseen;
         // Only the script's own pad plays in a render, never one plugged
-        // into the machine; without pad lines SDL is not even started.
-        std::optional<PadControllers> pads;
-        for (const EventScript::Event& e : script.events)
-            if (e.kind == EventScript::Kind::Pad && !pads) pads.emplace(false);
-        InputGate gate(engine, window, pads ? &*pads : nullptr);
+        // into the machine.
+        ScriptPad pad;
+        InputGate gate(engine, window, &pad);
         if (picture) picture->watch(&gate);
         gate.savesTo(saves);
         if (!gate.loadAtStart(patch, script, scriptPath, "quorvanel-render", err)) {

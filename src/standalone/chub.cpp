@@ -34,7 +34,13 @@ void open_chub() {
     if (libusb_init(nullptr) < 0) return;
     usb_up = true;
     devh = libusb_open_device_with_vid_pid(nullptr, CHUB_VENDOR, CHUB_PRODUCT);
-    if (!devh) return;
+    if (!devh) {
+        // The controller is looked for at start only: without it libusb has
+        // nothing to do, and every pass would still poll its descriptors and
+        // every wait ask for them.
+        chub_closz();
+        return;
+    }
     libusb_detach_kernel_driver(devh, INTERFACE);
     libusb_set_configuration(devh, 1);
     libusb_claim_interface(devh, INTERFACE);

@@ -29,9 +29,15 @@ PlayerControllers host_controllers;
 namespace {
 
 // What the window events select: presses and releases (the keyboard's
-// controller keys are held), mouse presses, exposures.
-constexpr long kEventMask = ExposureMask | ButtonPressMask | KeyPressMask | KeyReleaseMask;
+// controller keys are held), mouse presses, exposures, and the structure
+// events that say the window's size.
+constexpr long kEventMask = ExposureMask | ButtonPressMask | KeyPressMask | KeyReleaseMask | StructureNotifyMask;
 Atom wm_delete_window = 0;
+// The window's size as the server last reported it (ConfigureNotify), so a
+// repaint needs no round trip: with the X server slow to answer (a loaded
+// machine, a burst of keys each repainting twice), the unit waiting on
+// that answer could come too late for the device.
+uint32_t known_width = 500, known_height = 500;
 volatile sig_atomic_t closing = 0;
 sigset_t wait_mask;        // the mask while the loop waits: the two signals let in
 bool signals_held = false;
@@ -47,7 +53,8 @@ void open_grax() {
         exit(1);
     }
     int screen = 0;
-    win = XCreateSimpleWindow(dis, RootWindow(dis, screen), 1, 1, 500, 500, 0,
+    known_width = known_height = 500;
+    win = XCreateSimpleWindow(dis, RootWindow(dis, screen), 1, 1, known_width, known_height, 0,
                               BlackPixel(dis, screen), BlackPixel(dis, screen));
     // The mask goes in first: without a window manager the map is immediate
     // and an Expose sent before the selection would be lost, and a player's
@@ -70,17 +77,21 @@ void open_grax() {
 
 namespace {
 
+void note_size(const XEvent& e) {
+    if (e.type != ConfigureNotify || e.xconfigure.window != win) return;
+    known_width = static_cast<uint32_t>(e.xconfigure.width);
+    known_height = static_cast<uint32_t>(e.xconfigure.height);
+}
+
 // The program's window as the input gate sees it: its size as the X server
-// reports it, and a repaint that the host ends with the caption.
+// last reported it, and a repaint that the host ends with the caption.
 class LiveWindow final : public InputGate::Window {
 public:
     void size(uint32_t& width, uint32_t& height) override {
-        ::Window root;
-        int x, y;
-        unsigned int w, h, border, depth;
-        XGetGeometry(dis, win, &root, &x, &y, &w, &h, &border, &depth);
-        width = w;
-        height = h;
+        XEvent e;
+        while (XCheckTypedWindowEvent(dis, win, ConfigureNotify, &e)) note_size(e);
+        width = known_width;
+        height = known_height;
     }
     void paint(AbstractChubEngine& engine, uint32_t width, uint32_t height) override {
         chdc.width = width;
@@ -134,6 +145,9 @@ bool grax_switchloop() {
     case KeyRelease:
         if (!repeat_release(report.xkey)) host_controllers.keys.release(XLookupKeysym(&report.xkey, 0));
         break;
+    case ConfigureNotify:
+        note_size(report);
+        break;
     default:
         break;
     }
@@ -154,6 +168,12 @@ namespace {
 // costs Xlib four reads of the socket on every wake. An event arriving in
 // the moment since wakes the next wait at once.
 bool x_found_quiet = false;
+
+// The request count at the wait's last flush. XFlush also reads the
+// connection (twice a wake, with nothing to read when idle); with no
+// request made since the last one there is nothing to send, and no reply
+// was awaited that could have read events off the connection unseen.
+unsigned long flushed_at = 0;
 
 }  // namespace
 
@@ -184,6 +204,7 @@ void drop_undispatched_events() {
     while (XCheckIfEvent(dis, &e, not_dispatched, nullptr)) {
         // Keys are looked up in Xlib's copy of the keyboard map; keep it current.
         if (e.type == MappingNotify) XRefreshKeyboardMapping(&e.xmapping);
+        note_size(e);
         if (e.type == ClientMessage && static_cast<Atom>(e.xclient.data.l[0]) == wm_delete_window) closing = 1;
     }
 }
@@ -216,7 +237,10 @@ void host_wait() {
     // signal: the dispatcher's check this pass read whatever had arrived, and
     // anything since is still in the socket and wakes the poll. Our own
     // requests (a repaint's drawing) go out before we sleep.
-    XFlush(dis);
+    if (XNextRequest(dis) != flushed_at) {
+        XFlush(dis);
+        flushed_at = XNextRequest(dis);
+    }
     if (XQLength(dis) > 0) {
         drop_undispatched_events();
         if (XQLength(dis) > 0) return take_signals();

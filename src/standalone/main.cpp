@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
 
     open_grax();
     open_chub();
-    open_pad(true);
+    open_pad();
     open_seq(options.midi);  // MIDI: read in each pass, like the controllers
     open_pcm();
     host_engine(new LaceyBanks());

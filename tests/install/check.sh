@@ -9,6 +9,11 @@
 #   check.sh demo BUILD      renders the demo performance and checks that
 #                            every 5-second stretch sounds, on both sides,
 #                            without clipping
+#   check.sh layers BUILD    the hosts lean on the core and src/hostkit, not
+#                            on each other: no host folder includes another
+#                            host's, and the renderer and the plugin link no
+#                            window, sound or controller library they do not
+#                            need (readelf -d)
 #   check.sh deb BUILD       packs BUILD into a Debian package and checks its
 #                            dependencies, that it holds exactly what the
 #                            install rules install with the prefix /usr, that
@@ -161,8 +166,34 @@ deb)
         render_demo "$build/quorvanel-render" "$src" "$tmp/built.wav" &&
         cmp -s "$tmp/packed.wav" "$tmp/built.wav" || fail "the package's renderer renders the demo differently"
     ;;
+layers)
+    # FOLDER: the folders under src/ its files may include from.
+    for rule in "core:core" "hostkit:core hostkit" "standalone:core hostkit standalone" \
+        "render:core hostkit render" "plugin:core hostkit plugin"; do
+        folder=${rule%%:*}
+        grep -rHo '#include "[a-z]*/' "$src/src/$folder" | sed 's|#include "||; s|/$||' >"$tmp/includes"
+        for allowed in ${rule#*:} engine lattice voice sound; do
+            grep -v ":$allowed\$" "$tmp/includes" >"$tmp/left"
+            mv "$tmp/left" "$tmp/includes"
+        done
+        [ -s "$tmp/includes" ] && fail "src/$folder includes from another host: $(sed "s|^$src/||" "$tmp/includes" | sort -u | tr '\n' ' ')"
+    done
+    # FILE:LIBRARIES it must not need.
+    for rule in "quorvanel-render:SDL2 X11 xcb asound usb" \
+        "lv2/quorvanel.lv2/quorvanel.so:SDL2 X11 xcb asound usb png" \
+        "lv2/quorvanel.lv2/quorvanel_ui.so:SDL2 asound usb png"; do
+        file=$build/${rule%%:*}
+        case "$file" in *.so) [ -e "$file" ] || continue ;; esac  # no LV2 headers: no plugin
+        readelf -d "$file" >"$tmp/dynamic" 2>&1 || { fail "readelf -d ${rule%%:*}: $(cat "$tmp/dynamic")"; continue; }
+        grep -q NEEDED "$tmp/dynamic" || fail "${rule%%:*} needs no library at all: not what readelf should show"
+        for lib in ${rule#*:}; do
+            grep -E "NEEDED.*\[lib$lib[-.0-9]" "$tmp/dynamic" &&
+                fail "${rule%%:*} needs lib$lib"
+        done
+    done
+    ;;
 *)
-    echo "usage: $0 install|demo|deb BUILD" >&2
+    echo "usage: $0 install|demo|layers|deb BUILD" >&2
     exit 2
     ;;
 esac

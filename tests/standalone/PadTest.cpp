@@ -1,20 +1,16 @@
 // Game controllers through real SDL virtual pads (no kernel device needed):
-// hand-worked report edges, plugging and unplugging, no allocation per unit.
+// plugging and unplugging, no allocation per unit. (The report arithmetic
+// is the script pad's test, tests/core/engine/ScriptPadTest.cpp.)
 #include <gtest/gtest.h>
 
+#include "standalone/PlayerControllers.h"
 #include "standalone/pad.h"
-
-#include <array>
-#include <utility>
-#include <vector>
 
 #if QUORVANEL_PADS
 #include <SDL.h>
 #endif
 
 namespace {
-
-using Report = std::array<signed char, 8>;
 
 #if QUORVANEL_PADS
 // SDL's allocations while `run` runs, counted through SDL's allocator hooks.
@@ -32,48 +28,6 @@ template <class F> int allocationsOf(F run) {
     run();
     SDL_SetMemoryFunctions(realMalloc, realCalloc, realRealloc, realFree);
     return allocations;
-}
-
-TEST(RenderPad, ReportsMatchTheHandWorkedBytes) {
-    open_pad(false);
-    Report got;
-    EXPECT_FALSE(pad_report(got.data())) << "no pad before the script's first pad line";
-    pad_set_virtual(kPadA, 0);
-    EXPECT_TRUE(pad_report(got.data()));
-    EXPECT_EQ(got, Report{}) << "the script's pad starts at rest";
-
-    std::vector<std::pair<std::vector<std::pair<int, int>>, Report>> rows;
-    // Ends, dead-zone edges, and the first step out (4322: 226 * 127 / 28671
-    // = 1); y axes count up as positive.
-    const std::pair<int, int> stickEdges[] = {{-32768, -127}, {-4322, -1}, {-4321, 0}, {-4097, 0},
-        {-4096, 0}, {4096, 0}, {4097, 0}, {4321, 0}, {4322, 1}, {32767, 127}};
-    for (int c = kPadLeftX; c <= kPadRightY; c++)
-        for (auto [value, level] : stickEdges) {
-            Report want = {};
-            want[c] = static_cast<signed char>(c == kPadLeftY || c == kPadRightY ? -level : level);
-            rows.push_back({{{c, value}}, want});
-        }
-    // Byte 4 = (right - left) * 127 / 32767, truncated towards zero.
-    const std::array<int, 3> triggers[] = {{32767, 0, -127}, {0, 32767, 127}, {32767, 32767, 0},
-        {16384, 0, -63}, {0, 258, 0}, {0, 259, 1}, {259, 0, -1}, {259, 32767, 125}};
-    for (auto [left, right, byte4] : triggers)
-        rows.push_back({{{kPadLeftTrigger, left}, {kPadRightTrigger, right}},
-                        {0, 0, 0, 0, static_cast<signed char>(byte4), 0, 0, 0}});
-    const signed char buttonBits[] = {0x01, 0x04, 0x10, 0x40};  // A, B, X, Y alone
-    for (int b = 0; b < 4; b++) rows.push_back({{{kPadA + b, 1}}, {0, 0, 0, 0, 0, 0, 0, buttonBits[b]}});
-    rows.push_back({{{kPadLeftX, 32767}, {kPadLeftY, -32768}, {kPadRightX, -32768}, {kPadRightY, 32767},
-                     {kPadRightTrigger, 32767}, {kPadA, 1}, {kPadB, 1}, {kPadX, 1}, {kPadY, 1}},
-                    {127, 127, -127, -127, 127, 0, 0, 0x55}});
-    for (auto& [settings, want] : rows) {
-        for (auto [c, v] : settings) pad_set_virtual(c, v);
-        EXPECT_TRUE(pad_report(got.data()));
-        EXPECT_EQ(got, want) << pad_control_names[settings[0].first] << " " << settings[0].second;
-        for (auto [c, v] : settings) pad_set_virtual(c, 0);
-    }
-    EXPECT_EQ(allocationsOf([&] {
-        for (int i = 0; i < 100; i++) pad_set_virtual(kPadLeftX, i), pad_report(got.data());
-    }), 0);
-    pad_close();
 }
 
 // The test's pads are SDL virtual game controllers, which the module sees
@@ -97,7 +51,7 @@ void unplug(SDL_Joystick* j) {
 // plugged in right after start is found by the 43rd unit's look, not by an
 // earlier one and not one later.
 TEST(PlugPad, APadPluggedAfterStartIsFoundAtExactlyThe43rdUnit) {
-    open_pad(true);
+    open_pad();
     if (SDL_NumJoysticks() > 0) {
         pad_close();
         GTEST_SKIP() << "a pad is plugged into this machine";
@@ -115,7 +69,7 @@ TEST(PlugPad, APadPluggedAfterStartIsFoundAtExactlyThe43rdUnit) {
 }
 
 TEST(PlugPad, FirstPadPlaysTheNextTakesOverAndEachChangeIsOneLine) {
-    open_pad(true);
+    open_pad();
     if (SDL_NumJoysticks() > 0) {
         pad_close();
         GTEST_SKIP() << "a pad is plugged into this machine";
@@ -143,6 +97,29 @@ TEST(PlugPad, FirstPadPlaysTheNextTakesOverAndEachChangeIsOneLine) {
               "quorvanel: game controller \"second pad\" connected\n"
               "quorvanel: game controller \"second pad\" disconnected\n");
     pad_close();
+}
+
+// In the program a played script's pad plays ahead of the machine's pad
+// from its first line on.
+TEST(PlugPad, AScriptsPadPlaysAheadOfARealOne) {
+    open_pad();
+    if (SDL_NumJoysticks() > 0) {
+        pad_close();
+        GTEST_SKIP() << "a pad is plugged into this machine";
+    }
+    testing::internal::CaptureStderr();
+    SDL_Joystick* real = plug("real pad", 32767);
+    PlayerControllers controllers;
+    signed char out[8];
+    for (int u = 0; u <= kPadScanUnits && !controllers.unitReport(out); u++) {
+    }
+    EXPECT_EQ(out[0], 127) << "the real pad plays";
+    controllers.padLine(kPadLeftX, -32768);
+    EXPECT_TRUE(controllers.unitReport(out));
+    EXPECT_EQ(out[0], -127) << "the script's pad took over";
+    unplug(real);
+    pad_close();
+    testing::internal::GetCapturedStderr();
 }
 #endif
 

@@ -8,7 +8,7 @@
 // does not read back stops the run with the input kept.
 #include "engine/LaceyBanks.h"
 #include "engine/OfflineRenderer.h"
-#include "standalone/pad.h"
+#include "engine/ScriptPad.h"
 #include "engine/InputGate.h"
 
 #include "FuzzFolder.h"
@@ -19,7 +19,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <string>
 
 namespace {
@@ -72,10 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // must not carry over into the next input's render.
     LaceyBanks engine;
     InputGate::Unseen window;
-    std::optional<PadControllers> pads;
-    for (const EventScript::Event& e : script.events)
-        if (e.kind == EventScript::Kind::Pad && !pads) pads.emplace(false);
-    InputGate gate(&engine, &window, pads ? &*pads : nullptr);
+    ScriptPad pad;
+    InputGate gate(&engine, &window, &pad);
     if (script.hasBank) gate.loadBankText(script.bankName, script.bankText);
     FILE* sink = fopen("/dev/null", "wb");
     if (!sink) abort();

@@ -6,7 +6,7 @@
 
 #include "engine/LaceyBanks.h"
 #include "engine/OfflineRenderer.h"
-#include "standalone/pad.h"
+#include "engine/ScriptPad.h"
 #include "render/RenderTool.h"
 
 #include <unistd.h>
@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,11 +38,8 @@ std::vector<Frame> render(const std::string& script, uint32_t frames, const std:
     }
     FILE* f = std::tmpfile();
     WavWriter wav(f, frames);
-    bool pads = false;
-    for (const EventScript::Event& e : s.events) pads |= e.kind == EventScript::Kind::Pad;
-    std::optional<PadControllers> pad;
-    if (pads) pad.emplace(false);
-    EXPECT_TRUE(OfflineRenderer::render(engine, s.events, frames, wav, nullptr, nullptr, pad ? &*pad : nullptr));
+    ScriptPad pad;
+    EXPECT_TRUE(OfflineRenderer::render(engine, s.events, frames, wav, nullptr, nullptr, &pad));
     std::vector<Frame> out(frames);
     std::fseek(f, WavWriter::kHeaderBytes, SEEK_SET);
     std::vector<unsigned char> b(4 * static_cast<size_t>(frames));
