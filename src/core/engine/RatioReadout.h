@@ -62,6 +62,35 @@ public:
         std::snprintf(size, 16, c ? "%+ldc" : "0c", c);
     }
 
+    // The font, 5 × 7 ('#' set): the digits, '/', '+', '-' and 'c'; null
+    // for anything else.
+    static const char* const* glyph(char ch) {
+        static const char* const kDigits[10][kGlyphH] = {
+            {".###.", "#...#", "#...#", "#...#", "#...#", "#...#", ".###."},
+            {"..#..", ".##..", "..#..", "..#..", "..#..", "..#..", ".###."},
+            {".###.", "#...#", "....#", "...#.", "..#..", ".#...", "#####"},
+            {".###.", "#...#", "....#", "..##.", "....#", "#...#", ".###."},
+            {"...#.", "..##.", ".#.#.", "#..#.", "#####", "...#.", "...#."},
+            {"#####", "#....", "####.", "....#", "....#", "#...#", ".###."},
+            {"..##.", ".#...", "#....", "####.", "#...#", "#...#", ".###."},
+            {"#####", "....#", "...#.", "..#..", ".#...", ".#...", ".#..."},
+            {".###.", "#...#", "#...#", ".###.", "#...#", "#...#", ".###."},
+            {".###.", "#...#", "#...#", ".####", "....#", "...#.", ".##.."},
+        };
+        static const char* const kSlash[kGlyphH] = {"....#", "....#", "...#.", "..#..", ".#...", "#....", "#...."};
+        static const char* const kPlus[kGlyphH] = {".....", "..#..", "..#..", "#####", "..#..", "..#..", "....."};
+        static const char* const kMinus[kGlyphH] = {".....", ".....", ".....", "#####", ".....", ".....", "....."};
+        static const char* const kCent[kGlyphH] = {".....", ".....", ".###.", "#....", "#....", "#...#", ".###."};
+        if (ch >= '0' && ch <= '9') return kDigits[ch - '0'];
+        switch (ch) {
+        case '/': return kSlash;
+        case '+': return kPlus;
+        case '-': return kMinus;
+        case 'c': return kCent;
+        default: return nullptr;
+        }
+    }
+
     static int blockWidth(int chars, int scale) { return (chars * kAdvance - 1) * scale + 2 * kPad * scale; }
     static int blockHeight(int scale) { return (2 * kGlyphH + 3 * kPad) * scale; }
 
@@ -102,34 +131,6 @@ private:
                               static_cast<unsigned>(scale));
                     c += run;
                 }
-        }
-    }
-
-    // The font: the digits, '/', '+', '-' and 'c'; null for anything else.
-    static const char* const* glyph(char ch) {
-        static const char* const kDigits[10][kGlyphH] = {
-            {".###.", "#...#", "#...#", "#...#", "#...#", "#...#", ".###."},
-            {"..#..", ".##..", "..#..", "..#..", "..#..", "..#..", ".###."},
-            {".###.", "#...#", "....#", "...#.", "..#..", ".#...", "#####"},
-            {".###.", "#...#", "....#", "..##.", "....#", "#...#", ".###."},
-            {"...#.", "..##.", ".#.#.", "#..#.", "#####", "...#.", "...#."},
-            {"#####", "#....", "####.", "....#", "....#", "#...#", ".###."},
-            {"..##.", ".#...", "#....", "####.", "#...#", "#...#", ".###."},
-            {"#####", "....#", "...#.", "..#..", ".#...", ".#...", ".#..."},
-            {".###.", "#...#", "#...#", ".###.", "#...#", "#...#", ".###."},
-            {".###.", "#...#", "#...#", ".####", "....#", "...#.", ".##.."},
-        };
-        static const char* const kSlash[kGlyphH] = {"....#", "....#", "...#.", "..#..", ".#...", "#....", "#...."};
-        static const char* const kPlus[kGlyphH] = {".....", "..#..", "..#..", "#####", "..#..", "..#..", "....."};
-        static const char* const kMinus[kGlyphH] = {".....", ".....", ".....", "#####", ".....", ".....", "....."};
-        static const char* const kCent[kGlyphH] = {".....", ".....", ".###.", "#....", "#....", "#...#", ".###."};
-        if (ch >= '0' && ch <= '9') return kDigits[ch - '0'];
-        switch (ch) {
-        case '/': return kSlash;
-        case '+': return kPlus;
-        case '-': return kMinus;
-        case 'c': return kCent;
-        default: return nullptr;
         }
     }
 };
