@@ -248,6 +248,10 @@ TEST(Window, KeyAndPressReachThePluginAndShowAndOpeningAgainShowsThemAtOnce) {
     rig.blocks(3);
     EXPECT_EQ(rig.expected.at(66, 246), 0xf50000u);  // voice 0's colour, the band 9 wide at depth 0
     EXPECT_EQ(rig.differences(), 0);
+    rig.key(XK_Tab);  // the ratios as numbers: "1/1" over "0c" left of voice 0's anchor
+    rig.blocks(3);
+    EXPECT_EQ(rig.expected.at(33, 233), 0u);  // the readout's backing
+    EXPECT_EQ(rig.differences(), 0);
     rig.close();
     rig.blocks(2);
     rig.open();
