@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     open_pcm();
     if (rate != asked)
         fprintf(stderr, "quorvanel: the sound device plays %u frames a second, not %u: 1/1 sounds at %.4f Hz\n", rate,
-                asked, rate / 32.0);
+                asked, PitchOfOne::pitchAt(rate));
     host_engine(new LaceyBanks());
     host_input.attach(&host_controllers);
     pcm_start();

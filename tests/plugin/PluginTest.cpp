@@ -276,27 +276,19 @@ TEST(Plugin, AOneToOneVoiceAt48kHzSoundsAtThePitchControl) {
 }
 
 // The latency a converter needs at `ratio` (host frames per engine frame),
-// found by running it over `units` silent units from its start: the most
-// any host frame T lies past the frames it has given from the units
-// every input before T may act on.
-long simulatedLatency(double ratio, int units) {
+// found by running it over 64 silent units from its start: the most any
+// host frame T lies past the frames it gave from the units every input
+// before T may act on.
+long simulatedLatency(double ratio) {
     SRC_STATE* probe = src_new(Instrument::kConverter, 2, nullptr);
     std::vector<float> silence(2 * 256, 0.0f), out(2 * 65536);
     long long made = 0, most = 0;
-    for (long long k = 0; k < units; k++) {
-        long long last = static_cast<long long>(std::ceil(256 * (k + 1) * ratio)) - 1;
-        most = std::max(most, last - made);
-        for (long used = 0; used < 256;) {
-            SRC_DATA d{};
-            d.data_in = silence.data() + 2 * used;
-            d.input_frames = 256 - used;
-            d.data_out = out.data();
-            d.output_frames = 65536;
-            d.src_ratio = ratio;
-            if (src_process(probe, &d) != 0 || d.input_frames_used == 0) break;
-            used += d.input_frames_used;
+    for (long long k = 0; k < 64; k++) {
+        most = std::max(most, static_cast<long long>(std::ceil(256 * (k + 1) * ratio)) - 1 - made);
+        SRC_DATA d{silence.data(), out.data(), 256, 65536, 0, 0, 0, ratio};
+        for (; d.input_frames > 0 && src_process(probe, &d) == 0 && d.input_frames_used > 0;
+             d.data_in += 2 * d.input_frames_used, d.input_frames -= d.input_frames_used)
             made += d.output_frames_gen;
-        }
     }
     src_delete(probe);
     return static_cast<long>(most);
@@ -306,25 +298,23 @@ TEST(Plugin, TheLatencyIsWhatTheConverterNeedsAtEveryRatio) {
     for (double rate : {22050.0, 48000.0, 96000.0})
         for (double pitch : {31.25, 261.63, 440.0, 689.0625, 1000.0, 12000.0}) {
             double ratio = rate / (32 * pitch);
-            if (ratio == 1) continue;
-            long need = simulatedLatency(ratio, 64);
-            long l = Instrument::latencyFor(ratio, true);
-            EXPECT_GE(l, need) << rate << " Hz, 1/1 at " << pitch;
-            EXPECT_LE(l, need + 1) << rate << " Hz, 1/1 at " << pitch;
+            if (ratio == 1) continue;  // not converted
+            long need = simulatedLatency(ratio), l = Instrument::latencyFor(ratio, true);
+            EXPECT_TRUE(l >= need && l <= need + 1) << rate << " Hz, 1/1 at " << pitch << ": " << l << " for " << need;
         }
 }
 
 TEST(Plugin, PitchChangesLeaveNoInputLateWhateverTheBlocks) {
     // The pitch moves every 16384 frames, a block boundary of every cutting.
     const uint32_t frames = 48000 * 2;
-    const float pitches[] = {440, 1000, 100, 689.0625f, 12000, 31.25f};
+    const float pitches[] = {440, 1000, 261.63f, 689.0625f, 12000, 31.25f};
     auto pitchAt = [&](uint32_t t) { return pitches[t / 16384 % 6]; };
     std::vector<Input> play = randomPlay(5, frames, 300);
     Instance whole(48000);
     Out want = playIn(whole, play, frames, [] { return 8192u; }, pitchAt);
     std::mt19937 rng(9);
     uint32_t at = 0;
-    std::function<uint32_t()> cuts[] = {[] { return 1u; }, [] { return 64u; }, [&] {
+    std::function<uint32_t()> cuts[] = {[] { return 64u; }, [&] {
         uint32_t n = std::min(1 + static_cast<uint32_t>(rng() % 3000), 16384 - at % 16384);
         at += n;
         return n;

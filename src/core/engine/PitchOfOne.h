@@ -20,8 +20,9 @@ public:
     static constexpr double kLowest = 1000.0 / 32;  // 31.25
     static constexpr double kHighest = 384000.0 / 32;  // 12000
 
-    // The frames per second that sound 1/1 at `hz`.
+    // The frames per second that sound 1/1 at `hz`, and the other way.
     static double rate(double hz) { return kEngineRate * hz / kDefault; }
+    static double pitchAt(double rate) { return rate * kDefault / kEngineRate; }
 
     // The same as a whole number, as ALSA and WAV files take rates: the
     // nearest one. 1/1 then sounds at wholeRate / 32 Hz, the rate being

@@ -149,30 +149,4 @@ TEST(PatchWords, StreamCanBeReopenedAndClosed) {
     EXPECT_EQ(s.next(), nullptr);
 }
 
-TEST(PatchWords, ValuesStayOnTheKeywordsLineWhateverEndsIt) {
-    PatchWords w;
-    std::string text = "a 1 2\nb\r\nc 7x\rd = 3/-2 tail\n\n  e";
-    w.open(text.data(), text.size());
-    int v = 0, terms[2] = {0, 0};
-    EXPECT_STREQ(w.next(), "a");
-    EXPECT_TRUE(w.number(v) && v == 1 && w.number(v) && v == 2);
-    EXPECT_FALSE(w.number(v));  // the line has ended: "b" is not taken
-    EXPECT_STREQ(w.next(), "b");
-    EXPECT_EQ(w.line(), 2);
-    EXPECT_EQ(w.value(), nullptr);
-    EXPECT_STREQ(w.next(), "c");
-    EXPECT_TRUE(w.number(v));
-    EXPECT_EQ(v, 7);
-    EXPECT_STREQ(w.next(), "d");
-    EXPECT_EQ(w.line(), 4);  // a lone carriage return ends line 3
-    EXPECT_EQ(w.left(), 3);
-    EXPECT_EQ(w.numbersInLine(terms, 2), 2);
-    EXPECT_EQ(terms[0] * 10 + terms[1], 28);  // 3 and -2
-    EXPECT_STREQ(w.value(), "tail");
-    EXPECT_STREQ(w.next(), "e");
-    EXPECT_EQ(w.line(), 6);
-    EXPECT_TRUE(w.keywordStartsLine());
-    EXPECT_EQ(w.lastLine(), 6);
-}
-
 }  // namespace
