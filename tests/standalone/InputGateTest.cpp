@@ -150,8 +150,9 @@ TEST(ProgramCommandLine, PitchAsksTheDeviceForItsRate) {
                                             << prog.home << "/capture.wav\"\n format \"wav\"\n}\n";
     prog.start("", {"--pitch", "440"});
     ASSERT_TRUE(prog.waitStarted(5000)) << prog.err();
+    std::string wav;
+    for (int t = 0; t < 300 && wav.size() < 44; t++, hosttest::sleepMs(10)) wav = hosttest::slurp(prog.home + "/capture.wav");
     prog.stop();
-    std::string wav = hosttest::slurp(prog.home + "/capture.wav");
     ASSERT_GE(wav.size(), 44u);
     uint32_t rate = 0;
     std::memcpy(&rate, wav.data() + 24, 4);

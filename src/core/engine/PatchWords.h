@@ -103,6 +103,7 @@ public:
         if (!w) return false;
         Reading r = scan(w);
         out = r.value;
+        if (!warnTo) return true;
         if (!r.digits) warn(quoted(w) + " is not a number; read as 0");
         else if (r.clamped) warn(quoted(w) + " is beyond -2147483648..2147483647; read as " + std::to_string(out));
         else if (r.trailing) warn(quoted(w) + " is not a plain number; read as " + std::to_string(out));
