@@ -406,7 +406,7 @@ TEST(Plugin, TwoInstancesInterleavedEqualEachAlone) {
 
 TEST(Plugin, RunAllocatesNothing) {
     // Every mapped message, Return and BackSpace (notes 48, 49: a
-    // situation added and deleted) among them.
+    // situation added and deleted) among them, and pitch changes.
     if (kCounts) {
         // The counter sees the C library's allocations and new alike.
         allocations = 0;
@@ -450,6 +450,7 @@ TEST(Plugin, RunAllocatesNothing) {
                 in.push_back(i);
             }
             inst.prepare(n, in);
+            inst.pitch = rng() % 8 ? inst.pitch : 200 + rng() % 900;  // now and then a new pitch of 1/1
             allocations = 0;
             counting = true;
             inst.run(n);

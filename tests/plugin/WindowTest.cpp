@@ -231,7 +231,9 @@ TEST(Window, ShowsThePluginsRepaintAtTwoSizes) {
         if (c.readout) rig.key(XK_Tab);
         EXPECT_TRUE(rig.catchesUp(40)) << c.name << " 500 x 500";
         EXPECT_EQ(rig.expected.getWidth(), 500u);
-        if (c.readout) EXPECT_EQ(rig.expected.at(9, 13), 0u) << "the readout's backing, row 1, voice 0";
+        if (c.readout) {
+            EXPECT_EQ(rig.expected.at(9, 13), 0u) << "the readout's backing, row 1, voice 0";
+        }
         std::fprintf(stderr, "%s: a picture is %llu bytes in %llu messages\n", c.name,
                      static_cast<unsigned long long>(rig.picture.first),
                      static_cast<unsigned long long>(rig.picture.second));

@@ -150,6 +150,8 @@ public:
     void warn(const std::string& text) {
         if (warnTo) warnTo(key.line, printable(&buffer[key.pos]) + ": " + text);
     }
+    // Warns that the keyword's line ends before its one value.
+    void missingValue() { warn("the line ends before its value, which stays as it was"); }
     // Warns about a line with a text of its own.
     void warnAt(int line, const std::string& text) {
         if (warnTo) warnTo(line, text);

@@ -184,7 +184,7 @@ public:
         const char* word = routing::readInhibit(words, words.next(), inhibit);
         word = routing::readRows(words, word, "numals", numals, "denals", denals);
         if (PatchWords::is(word, "bitsh", 5)) {
-            if (!words.number(bitshift)) words.warn("the line ends before its value, which stays as it was");
+            if (!words.number(bitshift)) words.missingValue();
             else if (bitshift != std::clamp(bitshift, kLeastShift, kMostShift))
                 words.warn(std::to_string(bitshift) + " acts as " + std::to_string(std::clamp(bitshift, kLeastShift, kMostShift)) +
                            " (the depth is held to " + std::to_string(kLeastShift) + ".." + std::to_string(kMostShift) + ")");

@@ -90,7 +90,7 @@ inline const char* readRows(PatchWords& words, const char* word, const char* a, 
 // or the current word unchanged.
 inline const char* readInhibit(PatchWords& words, const char* word, int& inhibit) {
     if (!PatchWords::is(word, "inhibit", 5)) return word;
-    if (!words.number(inhibit)) words.warn("the line ends before its value, which stays as it was");
+    if (!words.number(inhibit)) words.missingValue();
     return words.next();
 }
 

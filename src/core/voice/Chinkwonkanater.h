@@ -131,17 +131,17 @@ public:
         const char* w = words.next();
         int v = 0;
         if (PatchWords::is(w, "inhib", 5)) {
-            if (!words.number(inhibit)) missing(words);
+            if (!words.number(inhibit)) words.missingValue();
             w = words.next();
         }
         if (PatchWords::is(w, "prime", 5)) {
-            if (!words.number(v)) missing(words);
+            if (!words.number(v)) words.missingValue();
             else primeLimit = loadedPrime(words, v);
             w = words.next();
         }
         if (PatchWords::is(w, "stritton", 8)) {
             if (!words.number(v)) {
-                missing(words);
+                words.missingValue();
             } else {
                 stritton = clampStritton(v);
                 if (stritton != v)
@@ -150,7 +150,7 @@ public:
             w = words.next();
         }
         if (PatchWords::is(w, "strittle", 8)) {
-            if (!words.number(strittle)) missing(words);
+            if (!words.number(strittle)) words.missingValue();
             w = words.next();
         }
         return w;
@@ -162,8 +162,6 @@ public:
     Prime* currentPrimeLimit() { return primeLimit; }
 
 private:
-    static void missing(PatchWords& words) { words.warn("the line ends before its value, which stays as it was"); }
-
     // The prime limit a file's value loads as: the smallest lattice prime
     // not below it, or the largest prime.
     Prime* loadedPrime(PatchWords& words, int v) {

@@ -286,18 +286,18 @@ public:
             w = words.next();
         }
         if (PatchWords::is(w, "bitsh", 5)) {
-            if (!words.number(bitshift)) words.warn("the line ends before its value, which stays as it was");
+            if (!words.number(bitshift)) words.missingValue();
             else if (bitshift != (bitshift & 31))
                 words.warn(std::to_string(bitshift) + " acts as " + std::to_string(bitshift & 31) +
                            ", its low five bits (0..31)");
             w = words.next();
         }
         if (PatchWords::is(w, "gingz", 5)) {
-            if (!words.number(gingzgongz)) words.warn("the line ends before its value, which stays as it was");
+            if (!words.number(gingzgongz)) words.missingValue();
             w = words.next();
         }
         if (PatchWords::is(w, "quizno", 6)) {
-            if (!words.number(quiznoquantan)) words.warn("the line ends before its value, which stays as it was");
+            if (!words.number(quiznoquantan)) words.missingValue();
             w = words.next();
         }
         return w;
@@ -488,21 +488,17 @@ private:
         } else {
             found = words.numbersInLine(terms, 2);
         }
-        if (!words.warns()) {
-            if (found == 2) rat[v] = stabile->getQuid(terms[0], terms[1]);
-            return;
-        }
+        if (found == 2) rat[v] = stabile->getQuid(terms[0], terms[1]);
+        if (!words.warns()) return;
         std::string V = std::to_string(v);
         if (voiceWord && !(PatchWords::plain(voiceWord) && PatchWords::toInt(voiceWord) == v))
             words.warn("ratio lines set voices 0 to 3 in order: this one sets voice " + V + ", not " +
                        (PatchWords::plain(voiceWord) ? voiceWord : PatchWords::quoted(voiceWord)));
-        RatChord* had = rat[v];
-        std::string kept = "; voice " + V + " keeps " + std::to_string(had->getNume()) + "/" + std::to_string(had->getDeno());
         if (found < 2) {
-            words.warn(std::string("the line ends before the ") + (found ? "denominator" : "numerator") + kept);
+            words.warn(std::string("the line ends before the ") + (found ? "denominator" : "numerator") + "; voice " + V +
+                       " keeps " + std::to_string(rat[v]->getNume()) + "/" + std::to_string(rat[v]->getDeno()));
             return;
         }
-        rat[v] = stabile->getQuid(terms[0], terms[1]);
         int loaded[2] = {rat[v]->getNume(), rat[v]->getDeno()};
         for (int t = 0; t < 2; t++) {
             if (loaded[t] == terms[t]) continue;
