@@ -1,27 +1,31 @@
 // One instance of the instrument inside a host, apart from any plugin
-// API: an engine of its own with its own input gate, run at 22050 frames a
-// second in units of 256 frames whatever the host's rate, and converted to
-// the host's rate.
+// API: an engine of its own with its own input gate, run in units of 256
+// frames whatever the host's rate, at E = 22050 frames a second (or the
+// rate that sounds 1/1 at another pitch, see PitchOfOne), and converted
+// to the host's rate R.
 //
-// Timing. Host frames are counted from the first run (T). An input at host
-// frame T has the engine frame F = floor(T × 22050 / R) (R the host's rate)
-// and acts on the unit that holds F, before it, as a script's event does in
-// the renderer. Output frame t is the converted signal at engine time
-// (t − L) × 22050 / R: the first L frames out are silence. When a block
-// ends at T, every input before T is known, so the units before
-// K(T) = floor(F(T) / 256) may be made, and the converter, given k units,
-// has given out(k) frames; the output up to T needs T − L of them. So no
-// input is ever late, whatever the block sizes, when L ≥ T − out(K(T)) for
-// every T. The last T with K(T) = k is ceil(256 (k + 1) R / 22050) − 1,
-// so the latency is the largest of those less out(k) over k: one unit less
-// a frame, plus the converter's lookahead, at the host's rate. It is worked
-// out at instantiation by running the converter over silent units, twice
-// the period of the rate ratio. At 22050 the samples go out
-// unconverted, out(k) = 256 k: L = 255, and output frame t is the
-// renderer's sample t − 255 divided by 32768.
+// Timing. Host frames are counted from the first run (T). The converter's
+// output comes in stretches: from the start, and anew from each pitch
+// change, output frame t of a stretch is engine time P + (t − S) × E / R
+// (P the engine frame the stretch starts at, S the host frame where its
+// output starts: at the start P = 0 and S = L, so the first L frames out
+// are silence). An input at host frame T acts on the unit that holds the
+// engine frame F = P + floor((T + L − S) × E / R), before it, as a
+// script's event does in the renderer: the frame that sounds L frames
+// later. When a block ends at T, every input before T is known, so the
+// units before K(T) = floor(F(T) / 256) may be made, and the output up to
+// T must come from them. The converter gives output frame j of a stretch
+// once it has been given the engine frames up to P + j × E / R + h (h its
+// lookahead, in engine frames), so no input is ever late, whatever the
+// block sizes and wherever a stretch starts within a unit, when
+// L ≥ (256 + h) × R / E − 1: one unit less a frame, plus the converter's
+// lookahead, at the host's rate, rounded up (latencyFor). At R = E the
+// samples go out unconverted (h = 0): L = 255, and at the default pitch
+// and 22050 output frame t is the renderer's sample t − 255 divided by
+// 32768.
 //
-// Threads. make a block: beginBlock/portValue/midi then render, on the audio
-// thread, allocating, locking and printing nothing. snapshot, restore and
+// Threads. make a block: beginBlock/portValue/setPitch/midi then render, on
+// the audio thread, allocating, locking and printing nothing. snapshot, restore and
 // readBank run on other threads; the banks they build take over at a unit
 // boundary inside render, and what they replace is handed back through
 // retired() to be destroyed off the audio thread.
@@ -31,6 +35,7 @@
 #include "engine/InputGate.h"
 #include "engine/InstrumentState.h"
 #include "engine/LaceyBanks.h"
+#include "engine/PitchOfOne.h"
 #include "engine/Samples.h"
 #include "plugin/PluginWindow.h"
 #include "plugin/PortControllers.h"
@@ -47,7 +52,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,12 +60,18 @@ class Instrument {
 public:
     static constexpr int kEngineRate = 22050;
     static constexpr int kUnit = InputGate::kUnit;
+    // Engine rates are kept in 1/65536 frames a second, so that the frames
+    // inputs act on are worked out exactly, whatever the pitch.
+    static constexpr int kRateShift = 16;
+    // The fastest converter's filter reaches this many input frames to each
+    // side of an output frame (its 2462 + 2 coefficients at 128 per frame),
+    // more when it lowers the rate; see latencyFor.
+    static constexpr double kConverterReach = (2462 + 2) / 128.0;
     // Chosen by measurement (README, "In a DAW"): the fastest band-limited
     // converter keeps about 97 dB from the aliases, costs half of the next
     // one and adds 21 engine frames of lookahead instead of 48.
     static constexpr int kConverter = SRC_SINC_FASTEST;
     static constexpr uint32_t kChunk = 4096;           // host frames made per pull
-    static constexpr uint32_t kFifo = 16384;           // converted frames held
     static constexpr int kQueue = 8192;                 // inputs waiting for their unit
     static constexpr size_t kStateRoom = 1u << 20;      // bytes: the whole instrument as text
     static constexpr int kRetireRoom = 64;
@@ -78,7 +88,11 @@ public:
           engine(new LaceyBanks()),
           window(engine),
           gate(engine, &window, &ports) {
-        fifo.assign(static_cast<size_t>(kFifo) * 2, 0.0f);
+        // Room for the largest latency (at the lowest pitch), a pull's frames
+        // and what one unit converts to beyond them.
+        double most = static_cast<double>(this->rate) / PitchOfOne::rate(PitchOfOne::kLowest);
+        fifoFrames = latencyFor(most, true) + kChunk + static_cast<uint32_t>(std::ceil(kUnit * most)) + 64;
+        fifo.assign(static_cast<size_t>(fifoFrames) * 2, 0.0f);
         stateText.assign(kStateRoom, 0);
         stateBuffer.assign(4096, 0);
         stateFile = fmemopen(stateText.data(), stateText.size(), "w");
@@ -86,12 +100,13 @@ public:
             setvbuf(stateFile, stateBuffer.data(), _IOFBF, stateBuffer.size());
             __fsetlocking(stateFile, FSETLOCKING_BYCALLER);
         }
-        if (this->rate != kEngineRate) {
-            int error = 0;
-            converter = src_new(kConverter, 2, &error);
-        }
-        latencyFrames = smallestLatency();
+        int error = 0;
+        converter = src_new(kConverter, 2, &error);  // made now: a pitch change may need it on the audio thread
+        engineRate = static_cast<uint64_t>(kEngineRate) << kRateShift;
+        startStretch();
+        latencyFrames = latencyFor(ratio, converting);
         outEnd = latencyFrames;  // the first L frames out are silence
+        stretchHost = latencyFrames;
     }
 
     Instrument(const Instrument&) = delete;
@@ -110,6 +125,8 @@ public:
     }
 
     uint32_t sampleRate() const { return rate; }
+    // The pitch of 1/1 in Hz (PitchOfOne::kDefault until setPitch).
+    double pitch() const { return pitchHz; }
     // Host frames between an input and the unit it acts on in the output.
     uint32_t latency() const { return latencyFrames; }
     // Inputs that came after their unit was made (never, unless a block
@@ -134,6 +151,37 @@ public:
         in.bytes[0] = static_cast<unsigned char>(control);
         in.bytes[1] = static_cast<unsigned char>(static_cast<signed char>(v));
         push(0, in);
+    }
+
+    // The pitch of 1/1 in Hz from the block about to be rendered on, held
+    // to PitchOfOne's range (not a number: ignored). The engine's units then
+    // run at the rate that sounds 1/1 there, and the converter takes them at
+    // the new ratio from the next frame it is given: what it held of the old
+    // pitch's lookahead is dropped, a click at most. The latency becomes the
+    // one the new ratio needs; what the output already holds plays out
+    // first, cut to the new latency.
+    void setPitch(double hz) {
+        if (!(hz == hz)) return;
+        hz = hz < PitchOfOne::kLowest ? PitchOfOne::kLowest : hz > PitchOfOne::kHighest ? PitchOfOne::kHighest : hz;
+        uint64_t q = static_cast<uint64_t>(std::llround(PitchOfOne::rate(hz) * (1 << kRateShift)));
+        if (q == engineRate) return;
+        pitchHz = hz;
+        engineRate = q;
+        startStretch();
+        latencyFrames = latencyFor(ratio, converting);
+        if (outEnd - outStart > latencyFrames) outEnd = outStart + latencyFrames;
+        stretchHost = hostFrame + (outEnd - outStart);
+        stretchFrame = gate.frame() - unitLeft;
+    }
+
+    // The host frames an input takes to be heard at a converter ratio
+    // (host frames per engine frame), converting or not: the smallest L
+    // with L ≥ (256 + h) × ratio − 1 (see the top of the file), where the
+    // lookahead h is the frames the converter keeps to each side: its reach
+    // rounded, plus one, widened by the ratio when it lowers the rate.
+    static uint32_t latencyFor(double ratio, bool converting) {
+        long reach = converting ? std::lrint(kConverterReach / (ratio < 1 ? ratio : 1.0)) + 1 : 0;
+        return static_cast<uint32_t>(std::ceil((kUnit + reach) * ratio) - 1);
     }
 
     // One MIDI message at `frame` of the block about to be rendered
@@ -182,7 +230,7 @@ public:
             return;
         }
         uint64_t end = hostFrame + n;
-        long long known = static_cast<long long>(end * kEngineRate / rate / kUnit);
+        long long known = engineFrameAt(end) / kUnit;
         for (uint32_t done = 0; done < n;) {
             uint32_t chunk = n - done < kChunk ? n - done : kChunk;
             pull(chunk, known);
@@ -262,15 +310,16 @@ public:
     }
 
     // Reads a patch file into a new bank for offerBank; null, with the
-    // reason, when the file cannot be read.
-    MultiplexPotentiator* readBank(const char* path, std::string& why) {
+    // reason, when the file cannot be read. What the loader changes or
+    // cannot read goes to `warn`.
+    MultiplexPotentiator* readBank(const char* path, std::string& why, PatchWords::Warn warn = {}) {
         std::string bytes;
         if (!EventScript::readFile(path, bytes)) {
             why = std::strerror(errno);
             return nullptr;
         }
         MultiplexPotentiator* bank = new MultiplexPotentiator(engine->getStabile());
-        bank->load(std::vector<char>(bytes.begin(), bytes.end()));
+        bank->load(std::vector<char>(bytes.begin(), bytes.end()), MultiplexPotentiator::kMaxAdded, std::move(warn));
         return bank;
     }
 
@@ -287,45 +336,36 @@ private:
 
     static constexpr int kFree = 0, kRun = 1, kSave = 2;
 
-    // The smallest L with L ≥ T − out(K(T)) for every host frame T (see
-    // the top of the file). With 22050 / R = num / den in lowest terms the
-    // converter's steps repeat every num engine frames, so every phase has
-    // come round twice within 2 num + 4 units (at most 1024 are run).
-    uint32_t smallestLatency() const {
-        if (!converter) return kUnit - 1;
-        long long num = kEngineRate / std::gcd(static_cast<long long>(rate), static_cast<long long>(kEngineRate));
-        long long units = 2 * num + 4 < 1024 ? 2 * num + 4 : 1024;
-        SRC_STATE* probe = src_new(kConverter, 2, nullptr);
-        if (!probe) return 0;
-        std::vector<float> silence(2 * kUnit, 0.0f), out(2 * kFifo);
-        long long made = 0, most = 0;
-        for (long long k = 0; k < units; k++) {
-            long long last = (kUnit * (k + 1) * rate + kEngineRate - 1) / kEngineRate - 1;
-            if (last - made > most) most = last - made;
-            for (long used = 0; used < kUnit;) {
-                SRC_DATA d{};
-                d.data_in = silence.data() + 2 * used;
-                d.input_frames = kUnit - used;
-                d.data_out = out.data();
-                d.output_frames = kFifo;
-                d.src_ratio = static_cast<double>(rate) / kEngineRate;
-                if (src_process(probe, &d) != 0 || d.input_frames_used == 0) break;
-                used += d.input_frames_used;
-                made += d.output_frames_gen;
-            }
-        }
-        src_delete(probe);
-        return static_cast<uint32_t>(most);
+    // The engine frame an input at host frame t acts in (see the top of
+    // the file).
+    long long engineFrameAt(uint64_t t) const {
+        uint64_t ahead = t + latencyFrames;
+        if (ahead < stretchHost) return stretchFrame;
+        unsigned __int128 scaled = static_cast<unsigned __int128>(ahead - stretchHost) * engineRate;
+        return stretchFrame + static_cast<long long>(scaled / (static_cast<unsigned __int128>(rate) << kRateShift));
+    }
+
+    // A stretch of the converter's output at the pitch now set: conversion
+    // or none, its ratio, and a converter that starts afresh.
+    void startStretch() {
+        converting = engineRate != static_cast<uint64_t>(rate) << kRateShift;
+        ratio = static_cast<double>(static_cast<uint64_t>(rate) << kRateShift) / static_cast<double>(engineRate);
+        if (!converter) return;
+        src_reset(converter);
+        src_set_ratio(converter, ratio);
     }
 
     void push(uint32_t frame, Input in) {
-        uint64_t t = hostFrame + frame;
-        in.unit = static_cast<long long>(t * kEngineRate / rate / kUnit);
+        in.unit = engineFrameAt(hostFrame + frame) / kUnit;
         long long next = gate.frame() / kUnit;
         if (in.unit < next) {
             late++;
             in.unit = next;
         }
+        // Never before an input already waiting (only a pitch change can
+        // map a later input to an earlier unit): they act in their order.
+        if (queued > 0 && in.unit < lastQueued) in.unit = lastQueued;
+        lastQueued = in.unit;
         if (queued == kQueue) return;  // more than a block can hold: dropped
         queue[(queueHead + queued) % kQueue] = in;
         queued++;
@@ -340,8 +380,8 @@ private:
         }
         while (outEnd - outStart < n) {
             if (unitLeft == 0) makeUnit(known);
-            uint32_t room = kFifo - outEnd;
-            if (!converter) {
+            uint32_t room = fifoFrames - outEnd;
+            if (!converting || !converter) {
                 uint32_t k = unitLeft < room ? unitLeft : room;
                 std::memcpy(fifo.data() + 2 * outEnd, unit + 2 * unitPos, k * 2 * sizeof(float));
                 unitPos += k;
@@ -354,7 +394,7 @@ private:
             d.input_frames = unitLeft;
             d.data_out = fifo.data() + 2 * outEnd;
             d.output_frames = room;
-            d.src_ratio = static_cast<double>(rate) / kEngineRate;
+            d.src_ratio = ratio;
             if (src_process(converter, &d) != 0 || (d.input_frames_used == 0 && d.output_frames_gen == 0)) {
                 // Never expected: fill the rest with silence rather than spin.
                 std::memset(fifo.data() + 2 * outEnd, 0, (n - (outEnd - outStart)) * 2 * sizeof(float));
@@ -460,6 +500,13 @@ private:
     InputGate gate;
     SRC_STATE* converter = nullptr;
     uint32_t latencyFrames = 0;
+    double pitchHz = PitchOfOne::kDefault;
+    uint64_t engineRate = 0;      // E, in 1/65536 frames a second
+    bool converting = false;      // E differs from the host's rate
+    double ratio = 1;             // R / E: host frames per engine frame
+    long long stretchFrame = 0;   // P: the engine frame the converter's stretch starts at
+    uint64_t stretchHost = 0;     // S: the host frame where its output starts
+    long long lastQueued = 0;     // the unit of the input queued last
 
     uint64_t hostFrame = 0;      // the first frame of the block being made
     uint64_t late = 0, ahead = 0;
@@ -471,6 +518,7 @@ private:
     float unit[2 * kUnit] = {};  // the last unit, as the converter takes it
     uint32_t unitPos = 0, unitLeft = 0;
     std::vector<float> fifo;     // converted frames, interleaved
+    uint32_t fifoFrames = 0;     // what it holds
     uint32_t outStart = 0, outEnd = 0;
 
     MultiplexPotentiator* pendingBank = nullptr;  // audio thread only

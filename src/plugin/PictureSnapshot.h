@@ -1,6 +1,6 @@
 // One repaint of the plugin's engine as its window needs it to draw the
 // same picture: the size and the bank the repaint used, that bank's count,
-// selection and solo mode, each situation's levels, and the bank's patch
+// selection and solo mode, whether the ratios were shown as numbers, each situation's levels, and the bank's patch
 // text. Levels are what the last report left in the picture and no patch
 // text keeps: the four axis bytes that colour the voice boxes (0..255, as
 // unsigned bytes) and the prime-limit axis that turns the star (0..255,
@@ -56,6 +56,7 @@ public:
         header[windowio::kSelected] = bank->getSelected();
         header[windowio::kSolo] = bank->getSolo();
         header[windowio::kOffset] = 0;
+        header[windowio::kReadout] = engine.readoutShown() ? 1 : 0;
         for (int s = 0; s < count && s < kSlots; s++) {
             ChubberySituation* situation = bank->getSituation(s);
             unsigned char* l = levels + s * kLevels;

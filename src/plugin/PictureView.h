@@ -9,6 +9,7 @@
 #pragma once
 
 #include "engine/MultiplexPotentiator.h"
+#include "engine/RatioReadout.h"
 #include "lattice/PerspexStabile.h"
 #include "plugin/PictureSnapshot.h"
 #include "plugin/PluginWindow.h"
@@ -59,9 +60,10 @@ public:
     uint32_t height() const { return static_cast<uint32_t>(header[windowio::kHeight]); }
     int32_t sequence() const { return header[windowio::kSeq]; }
 
-    // Paints the picture at the size its repaint had.
+    // Paints the picture at the size its repaint had, with the ratios as
+    // numbers when the repaint showed them.
     void draw(Canvas* canvas) {
-        if (bank) bank->graxness(_CHDC{0, width(), height(), canvas});
+        if (bank) RatioReadout::paint(*bank, _CHDC{0, width(), height(), canvas}, header[windowio::kReadout] != 0);
     }
 
 private:

@@ -12,7 +12,8 @@
 // the host's buffer is small: each carries the same header and levels and
 // the text from `offset`; the window draws once all `length` bytes came.
 //   header: atom:Vector of Int: seq, width, height, bank, count,
-//           selected, solo, length, offset
+//           selected, solo, length, offset, readout (1: the ratios shown
+//           as numbers)
 //   levels: atom:Chunk, PictureSnapshot::kLevels bytes per situation
 //   text:   atom:Chunk, the painted bank's patch text from `offset`
 // Readers take an object whose declared size can be read and trust nothing
@@ -36,8 +37,8 @@ namespace windowio {
 
 enum class Event : uint32_t { Opened, Size, Click, Key, Repaint, Closed, Count };
 
-constexpr int kHeaderInts = 9;
-enum Header { kSeq, kWidth, kHeight, kBank, kCount, kSelected, kSolo, kLength, kOffset };
+constexpr int kHeaderInts = 10;
+enum Header { kSeq, kWidth, kHeight, kBank, kCount, kSelected, kSolo, kLength, kOffset, kReadout };
 
 // The notify port's buffer size the bundle asks for (rsz:minimumSize): a
 // whole picture of the largest bank fits in one message.

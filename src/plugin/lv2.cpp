@@ -2,11 +2,16 @@
 // and patch messages of the atom input, the bank file parameter (read by
 // the worker, off the audio thread), and the session state (the whole
 // instrument as one text). The sound and its timing are Instrument's.
+// Messages (a bank file that cannot be read, what the patch loader changed
+// in one) go to the host's log when it offers one, else to standard error;
+// a session's own text is the plugin's writing and loads without them.
 #include <lv2/atom/atom.h>
 #include <lv2/atom/forge.h>
 #include <lv2/atom/util.h>
 #include <lv2/core/lv2.h>
 #include <lv2/core/lv2_util.h>
+#include <lv2/log/log.h>
+#include <lv2/log/logger.h>
 #include <lv2/midi/midi.h>
 #include <lv2/patch/patch.h>
 #include <lv2/state/state.h>
@@ -32,7 +37,7 @@ constexpr const char* kBankKey = QUORVANEL_LV2_URI "#bank";
 // Read by the test host: how many inputs came late and units were made early.
 constexpr const char* kInspectUri = QUORVANEL_LV2_URI "#inspect";
 
-enum Port : uint32_t { kMidiIn, kNotify, kLeft, kRight, kAxis0, kAxis1, kAxis2, kAxis3, kByte4, kLatency, kPorts };
+enum Port : uint32_t { kMidiIn, kNotify, kLeft, kRight, kAxis0, kAxis1, kAxis2, kAxis3, kByte4, kLatency, kPitch, kPorts };
 
 constexpr size_t kPathRoom = 4096;
 
@@ -72,6 +77,7 @@ struct Plugin {
     windowio::Uris windowUris{};
     LV2_URID_Map* map = nullptr;
     LV2_Worker_Schedule* schedule = nullptr;
+    LV2_Log_Logger logger{};
     LV2_Atom_Forge forge{};
     const LV2_Atom_Sequence* midiIn = nullptr;
     LV2_Atom_Sequence* notify = nullptr;
@@ -79,6 +85,7 @@ struct Plugin {
     float* right = nullptr;
     const float* controls[PortControllers::kControls] = {};
     float* latency = nullptr;
+    const float* pitch = nullptr;   // Hz of 1/1; the host keeps it with the session, as every control port
     char bankPath[kPathRoom] = {};  // the last bank file loaded; audio thread
     bool tellPath = false;          // send it on the notify port
     Work message{};                 // built here rather than on the audio thread's stack
@@ -88,12 +95,14 @@ struct Plugin {
 LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const* features) {
     LV2_URID_Map* map = nullptr;
     LV2_Worker_Schedule* schedule = nullptr;
+    LV2_Log_Log* log = nullptr;
     const char* missing = lv2_features_query(features, LV2_URID__map, &map, true, LV2_WORKER__schedule,
-                                             &schedule, true, nullptr);
+                                             &schedule, true, LV2_LOG__log, &log, false, nullptr);
     if (missing) return nullptr;
     Plugin* p = new Plugin(rate);
     p->map = map;
     p->schedule = schedule;
+    lv2_log_logger_init(&p->logger, map, log);
     p->uris.map(map);
     p->windowUris.map(map);
     lv2_atom_forge_init(&p->forge, map);
@@ -113,6 +122,7 @@ void connect(LV2_Handle h, uint32_t port, void* data) {
     case kAxis3:
     case kByte4: p->controls[port - kAxis0] = static_cast<const float*>(data); break;
     case kLatency: p->latency = static_cast<float*>(data); break;
+    case kPitch: p->pitch = static_cast<const float*>(data); break;
     default: break;
     }
 }
@@ -183,6 +193,7 @@ void tell(Plugin* p) {
 void run(LV2_Handle h, uint32_t n) {
     Plugin* p = static_cast<Plugin*>(h);
     Instrument& in = p->instrument;
+    if (p->pitch) in.setPitch(*p->pitch);
     if (p->latency) *p->latency = static_cast<float>(in.latency());
     for (int c = 0; c < PortControllers::kControls; c++)
         if (p->controls[c]) in.portValue(c, *p->controls[c]);
@@ -236,9 +247,11 @@ LV2_Worker_Status work(LV2_Handle h, LV2_Worker_Respond_Function respond, LV2_Wo
     }
     if (w.kind != Work::Load) return LV2_WORKER_ERR_UNKNOWN;
     std::string why;
-    w.bank = p->instrument.readBank(w.path, why);
+    w.bank = p->instrument.readBank(w.path, why, [p, &w](int line, const std::string& text) {
+        lv2_log_warning(&p->logger, "%s:%d: %s\n", w.path, line, text.c_str());
+    });
     if (!w.bank) {
-        std::fprintf(stderr, "quorvanel: cannot load %s: %s\n", w.path, why.c_str());
+        lv2_log_error(&p->logger, "quorvanel: cannot load %s: %s\n", w.path, why.c_str());
         return LV2_WORKER_ERR_UNKNOWN;
     }
     w.kind = Work::Loaded;
@@ -301,7 +314,7 @@ LV2_State_Status restore(LV2_Handle h, LV2_State_Retrieve_Function retrieve, LV2
     std::string text(static_cast<const char*>(value), strnlen(static_cast<const char*>(value), size));
     std::string why;
     if (!p->instrument.restore(text, why)) {
-        std::fprintf(stderr, "quorvanel: cannot restore the instrument: %s\n", why.c_str());
+        lv2_log_error(&p->logger, "quorvanel: cannot restore the instrument: %s\n", why.c_str());
         return LV2_STATE_ERR_BAD_TYPE;
     }
     const void* path = retrieve(handle, p->uris.bank, &size, &type, &flags);

@@ -1,19 +1,26 @@
 // The command line of quorvanel-render:
-//   quorvanel-render [-p PATCH] [-n SECONDS] [--saves DIR] [--picture FRAME FILE.png] SCRIPT OUT.wav
+//   quorvanel-render [-p PATCH] [-n SECONDS] [--saves DIR] [--picture FRAME FILE.png]
+//                    [--pitch HZ] SCRIPT OUT.wav
+//   quorvanel-render --check PATCH
 // Builds one engine with no window, loads PATCH into its current bank as the
 // program does at start, and renders the event script into a WAV file
 // (OUT "-" is standard output). The script's saves write nothing unless
 // --saves names a folder for them. --picture also writes the window's
-// picture after the last repaint at or before FRAME. Exit status: 0 done;
-// 2 bad command line, unreadable patch or script, a malformed script line,
-// or an OUT that is the script or the patch (nothing is rendered then); 1
-// when the output cannot be written.
+// picture after the last repaint at or before FRAME. --pitch writes the rate
+// that sounds 1/1 at HZ into the WAV header; the samples stay the same.
+// Exit status: 0 done; 2 bad command line, unreadable patch or script, a
+// malformed script line, or an OUT that is the script or the patch
+// (nothing is rendered then); 1 when the output cannot be written.
+// --check loads PATCH as the program would and prints the loader's
+// warnings: 0 none, 1 some, 2 a patch that cannot be read or is none.
 #pragma once
 
 #include "engine/AbstractChubEngine.h"
 #include "engine/EventScript.h"
 #include "engine/OfflineRenderer.h"
 #include "engine/InputGate.h"
+#include "engine/MultiplexPotentiator.h"
+#include "engine/PitchOfOne.h"
 #include "engine/ScriptPad.h"
 #include "engine/WavWriter.h"
 #include "render/PictureWindow.h"
@@ -38,6 +45,7 @@ public:
 
     static constexpr int kOk = 0;
     static constexpr int kOutputFailed = 1;
+    static constexpr int kWarnings = 1;  // --check: the patch loads, with warnings
     static constexpr int kBadInput = 2;
 
     // `make` builds the engine once the inputs are known to be good and
@@ -50,6 +58,8 @@ public:
         const char* saves = nullptr;
         const char* pictureFrame = nullptr;
         const char* picturePath = nullptr;
+        const char* check = nullptr;
+        double pitch = PitchOfOne::kDefault;  // Hz of 1/1
         std::vector<const char*> operands;
         for (int i = 1; i < argc; i++) {
             std::string a = argv[i];
@@ -70,6 +80,12 @@ public:
                 picturePath = argv[++i];
             } else if (a == "--picture") {
                 return complain(err, "--picture needs a FRAME and a FILE");
+            } else if ((a == "--pitch" || a == "--check") && i + 1 < argc) {
+                if (a == "--check") check = argv[++i];
+                else if (!PitchOfOne::parse(argv[++i], pitch))
+                    return complain(err, std::string("--pitch ") + argv[i] + ": not a frequency of 31.25..12000 Hz");
+            } else if (a == "--pitch" || a == "--check") {
+                return complain(err, a + " needs a value");
             } else if (a == "--") {
                 for (i++; i < argc; i++) operands.push_back(argv[i]);
             } else if (a.size() > 1 && a[0] == '-') {
@@ -77,6 +93,11 @@ public:
             } else {
                 operands.push_back(argv[i]);
             }
+        }
+        if (check) {
+            if (patch || seconds || saves || picturePath || !operands.empty())
+                return complain(err, "--check takes one PATCH and nothing else");
+            return checkPatch(check, err);
         }
         if (operands.size() != 2) return complain(err, "expected SCRIPT and OUT.wav");
         const char* scriptPath = operands[0];
@@ -133,7 +154,7 @@ public:
             if (release) release(engine);
             return kOutputFailed;
         }
-        WavWriter wav(out.file, total);
+        WavWriter wav(out.file, total, PitchOfOne::wholeRate(pitch));
         size_t undelivered = 0;
         bool ok = OfflineRenderer::render(gate, *engine, script.events, total, wav,
                                           total > OfflineRenderer::kProgressFrames ? err : nullptr, &undelivered);
@@ -154,6 +175,24 @@ public:
     }
 
 private:
+    // Loads the patch into a bank of its own, as the program loads it at
+    // start, and prints the loader's warnings on `err`.
+    static int checkPatch(const char* path, FILE* err) {
+        std::string problem = InputGate::patchProblem(path);
+        if (!problem.empty()) {
+            std::fprintf(err, "quorvanel-render: %s\n", problem.c_str());
+            return kBadInput;
+        }
+        std::string text;
+        EventScript::readFile(path, text);
+        PerspexStabile stabile;
+        MultiplexPotentiator bank(&stabile);
+        int warnings = 0;
+        bank.load(std::vector<char>(text.begin(), text.end()), MultiplexPotentiator::kMaxAdded,
+                  MultiplexPotentiator::warnOn(err, path, &warnings));
+        return warnings ? kWarnings : kOk;
+    }
+
     // The WAV stream. For "-" the WAV takes over the real standard output
     // and standard output is pointed at standard error meanwhile: the
     // engine prints its own lines there (the path of every save), and they
@@ -203,7 +242,8 @@ private:
     static void usage(FILE* err) {
         std::fprintf(err,
                      "usage: quorvanel-render [-p PATCH] [-n SECONDS] [--saves DIR] [--picture FRAME FILE.png]\n"
-                     "                        SCRIPT OUT.wav\n"
+                     "                        [--pitch HZ] SCRIPT OUT.wav\n"
+                     "       quorvanel-render --check PATCH\n"
                      "  renders SCRIPT (lines: FRAME report B0..B7 | FRAME pad NAME VALUE | FRAME key K |\n"
                      "  FRAME save PATH | FRAME click X Y | FRAME expose | FRAME size W H |\n"
                      "  FRAME midi B1 [B2 [B3]] (hexadecimal); a recording\n"
@@ -212,7 +252,12 @@ private:
                      "  SECONDS defaults to the last event plus one second; the script's saves\n"
                      "  write nothing unless --saves DIR names a folder for them (DIR/NAME);\n"
                      "  OUT must not be SCRIPT or PATCH; --picture writes the window's picture\n"
-                     "  after the last repaint at or before FRAME. --version: the version\n");
+                     "  after the last repaint at or before FRAME; --pitch HZ: 1/1 sounds at HZ\n"
+                     "  (31.25..12000, default 689.0625): the header's rate is 32 x HZ, rounded,\n"
+                     "  and everything runs faster or slower with it, as a tape does; SECONDS\n"
+                     "  and frames still count 22050 a second. --check PATCH prints what loading\n"
+                     "  PATCH would change or could not read: status 0 none, 1 some, 2 no patch.\n"
+                     "  --version: the version\n");
     }
 
     static int complain(FILE* err, const std::string& what) {

@@ -1,11 +1,13 @@
 // The program's command line:
 //   quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS] [--midi SOURCE]
-//             [PATCH]
+//             [--pitch HZ] [PATCH]
 // With no options it is the instrument as always, with at most one patch
 // file: a second is a usage error, not silently ignored. `--` ends the
 // options, so a patch whose name starts with '-' can still be named. Read
 // with getopt_long.
 #pragma once
+
+#include "engine/PitchOfOne.h"
 
 #include <getopt.h>
 
@@ -20,6 +22,7 @@ public:
     const char* latency = nullptr;  // --latency: milliseconds of sound buffer, as given
     const char* midi = nullptr;     // --midi: a MIDI source connected at start
     const char* saves = nullptr;    // --saves: the folder the played script's saves go to
+    double pitch = PitchOfOne::kDefault;  // --pitch: Hz of 1/1; the sound device runs at its rate
 
     static constexpr int kGoOn = -1;
 
@@ -33,6 +36,7 @@ public:
             {"latency", required_argument, nullptr, 'l'},
             {"midi", required_argument, nullptr, 'm'},
             {"saves", required_argument, nullptr, 's'},
+            {"pitch", required_argument, nullptr, 'f'},
             {"help", no_argument, nullptr, 'h'},
             {"version", no_argument, nullptr, 'V'},
             {nullptr, 0, nullptr, 0},
@@ -49,6 +53,13 @@ public:
             case 'l': latency = optarg; break;
             case 'm': midi = optarg; break;
             case 's': saves = optarg; break;
+            case 'f':
+                if (!PitchOfOne::parse(optarg, pitch)) {
+                    std::fprintf(err, "quorvanel: --pitch %s: not a frequency of 31.25..12000 Hz\n", optarg);
+                    usage(err);
+                    return 2;
+                }
+                break;
             case 'h':
                 usage(out);
                 return 0;
@@ -94,7 +105,7 @@ public:
     static void usage(FILE* f) {
         std::fputs(
             "usage: quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS]\n"
-            "                 [--midi SOURCE] [PATCH]\n"
+            "                 [--midi SOURCE] [--pitch HZ] [PATCH]\n"
             "  PATCH           a patch file loaded into the current bank at start\n"
             "  --record FILE   write every input of the performance to FILE as an event\n"
             "                  script; quorvanel-render FILE OUT.wav makes the very sound\n"
@@ -109,6 +120,9 @@ public:
             "                  name, as aconnect -l lists them) to the port\n"
             "                  \"quorvanel:midi in\" at start; sources can be connected\n"
             "                  there at any time with aconnect or a patchbay\n"
+            "  --pitch HZ      the frequency of 1/1, 31.25..12000 (default 689.0625):\n"
+            "                  the sound device plays at 32 x HZ frames a second, so\n"
+            "                  everything runs faster or slower with it, as a tape does\n"
             "  -h, --help      this text\n"
             "  --version       the version\n"
             "  --              ends the options (for a patch whose name starts with '-')\n",

@@ -12,6 +12,7 @@
 #include "engine/LaceyBanks.h"
 #include "engine/InputGate.h"
 #include "standalone/ProgramOptions.h"
+#include "engine/PitchOfOne.h"
 #include "engine/Recorder.h"
 #include "standalone/PlayerControllers.h"
 #include "hostkit/SameFile.h"
@@ -90,7 +91,12 @@ int main(int argc, char** argv) {
     open_chub();
     open_pad();
     open_seq(options.midi);  // MIDI: read in each pass, like the controllers
+    rate = PitchOfOne::wholeRate(options.pitch);  // the rate asked: the engine's samples at the pitch of 1/1
+    unsigned int asked = rate;
     open_pcm();
+    if (rate != asked)
+        fprintf(stderr, "quorvanel: the sound device plays %u frames a second, not %u: 1/1 sounds at %.4f Hz\n", rate,
+                asked, PitchOfOne::pitchAt(rate));
     host_engine(new LaceyBanks());
     host_input.attach(&host_controllers);
     pcm_start();

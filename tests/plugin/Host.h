@@ -108,6 +108,7 @@ public:
         lilv_instance_connect_port(instance, 3, right.data());
         for (int c = 0; c < 5; c++) lilv_instance_connect_port(instance, 4 + c, &controls[c]);
         lilv_instance_connect_port(instance, 9, &latency);
+        lilv_instance_connect_port(instance, 10, &pitch);
         lilv_instance_activate(instance);
         worker = static_cast<const LV2_Worker_Interface*>(lilv_instance_get_extension_data(instance, LV2_WORKER__interface));
         state = static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance, LV2_STATE__interface));
@@ -256,6 +257,7 @@ public:
     LilvInstance* instance = nullptr;
     LV2_Handle handle = nullptr;
     float latency = -1;
+    float pitch = 689.0625f;  // Hz of 1/1, read at every block
     float controls[5] = {};
     uint32_t notifyRoom = kAtomRoom - sizeof(LV2_Atom);  // the notify buffer as the plugin sees it
     std::vector<float> left, right;

@@ -1,7 +1,7 @@
 // The LV2 instrument in a small lilv host: at 22050 the renderer's samples
-// over 32768, delayed by the reported latency; at other rates the same
-// output for every way of cutting the blocks, with no input late; the
-// pitch of a 1/1 voice; the state kept through save and restore; two
+// over 32768, delayed by the reported latency; at other rates and pitches
+// the same output for every way of cutting the blocks, with no input late;
+// the pitch of a 1/1 voice at the pitch control; the state kept through save and restore; two
 // instances side by side; nothing allocated in run(); random MIDI.
 // gtest before the engine headers: Xlib's None and Bool macros break it.
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 #include "engine/InstrumentState.h"
 #include "engine/LaceyBanks.h"
 #include "engine/OfflineRenderer.h"
+#include "plugin/Instrument.h"
 #include "plugin/PictureView.h"
 #include "plugin/WindowMessages.h"
 #include "fuzz/BadMessages.h"
@@ -128,10 +129,12 @@ struct Out {
     std::vector<float> left, right;
 };
 template <class Cut>
-Out playIn(Instance& inst, const std::vector<Input>& play, uint32_t frames, Cut cut) {
+Out playIn(Instance& inst, const std::vector<Input>& play, uint32_t frames, Cut cut,
+           const std::function<float(uint32_t)>& pitchAt = nullptr) {
     Out o;
     size_t next = 0;
     for (uint32_t t = 0; t < frames;) {
+        if (pitchAt) inst.pitch = pitchAt(t);
         uint32_t n = std::min(cut(), frames - t);
         std::vector<Input> in;
         for (; next < play.size() && play[next].frame < t + n; next++) {
@@ -262,13 +265,71 @@ TEST(Plugin, OutputDoesNotDependOnTheBlocksAndNoInputIsLate) {
     }
 }
 
-TEST(Plugin, AOneToOneVoiceAt48kHzHas22050Over32Hertz) {
-    // A fresh situation's voice 0 is 1/1; axis 0 alone mixes it in.
-    Instance inst(48000);
-    Out o = playFixed(inst, {Input{0, {}, 0, 100}}, 48000 * 3, 512);
-    std::vector<float> tail(o.left.begin() + 48000, o.left.end());
-    double hz = hosts::crossingHz(tail, 48000);
-    EXPECT_NEAR(hz, 22050.0 / 32, 0.01);
+TEST(Plugin, AOneToOneVoiceAt48kHzSoundsAtThePitchControl) {
+    // A fresh situation's voice 0 is 1/1; axis 0 alone mixes it in. 0.01 Hz
+    // is less than 0.1 cent at each of these pitches.
+    for (float pitch : {689.0625f, 440.0f, 261.63f}) {
+        Instance inst(48000);
+        inst.pitch = pitch;
+        Out o = playFixed(inst, {Input{0, {}, 0, 100}}, 48000 * 3, 512);
+        std::vector<float> tail(o.left.begin() + 48000, o.left.end());
+        EXPECT_NEAR(hosts::crossingHz(tail, 48000), pitch, 0.01);
+        EXPECT_EQ(inst.latency, Instrument::latencyFor(48000 / (32.0 * pitch), true)) << pitch;
+    }
+}
+
+// The latency a converter needs at `ratio` (host frames per engine frame),
+// found by running it over 64 silent units from its start: the most any
+// host frame T lies past the frames it gave from the units every input
+// before T may act on.
+long simulatedLatency(double ratio) {
+    SRC_STATE* probe = src_new(Instrument::kConverter, 2, nullptr);
+    std::vector<float> silence(2 * 256, 0.0f), out(2 * 65536);
+    long long made = 0, most = 0;
+    for (long long k = 0; k < 64; k++) {
+        most = std::max(most, static_cast<long long>(std::ceil(256 * (k + 1) * ratio)) - 1 - made);
+        SRC_DATA d{silence.data(), out.data(), 256, 65536, 0, 0, 0, ratio};
+        for (; d.input_frames > 0 && src_process(probe, &d) == 0 && d.input_frames_used > 0;
+             d.data_in += 2 * d.input_frames_used, d.input_frames -= d.input_frames_used)
+            made += d.output_frames_gen;
+    }
+    src_delete(probe);
+    return static_cast<long>(most);
+}
+
+TEST(Plugin, TheLatencyIsWhatTheConverterNeedsAtEveryRatio) {
+    for (double rate : {22050.0, 48000.0, 96000.0})
+        for (double pitch : {31.25, 261.63, 440.0, 689.0625, 1000.0, 12000.0}) {
+            double ratio = rate / (32 * pitch);
+            if (ratio == 1) continue;  // not converted
+            long need = simulatedLatency(ratio), l = Instrument::latencyFor(ratio, true);
+            EXPECT_TRUE(l >= need && l <= need + 1) << rate << " Hz, 1/1 at " << pitch << ": " << l << " for " << need;
+        }
+}
+
+TEST(Plugin, PitchChangesLeaveNoInputLateWhateverTheBlocks) {
+    // The pitch moves every 16384 frames, a block boundary of every cutting.
+    const uint32_t frames = 48000 * 2;
+    const float pitches[] = {440, 1000, 261.63f, 689.0625f, 12000, 31.25f};
+    auto pitchAt = [&](uint32_t t) { return pitches[t / 16384 % 6]; };
+    std::vector<Input> play = randomPlay(5, frames, 300);
+    Instance whole(48000);
+    Out want = playIn(whole, play, frames, [] { return 8192u; }, pitchAt);
+    std::mt19937 rng(9);
+    uint32_t at = 0;
+    std::function<uint32_t()> cuts[] = {[] { return 64u; }, [&] {
+        uint32_t n = std::min(1 + static_cast<uint32_t>(rng() % 3000), 16384 - at % 16384);
+        at += n;
+        return n;
+    }};
+    for (auto& cut : cuts) {
+        Instance inst(48000);
+        Out got = playIn(inst, play, frames, cut, pitchAt);
+        EXPECT_TRUE(got.left == want.left && got.right == want.right);
+        EXPECT_EQ(inst.late(), 0u);
+        EXPECT_EQ(inst.ahead(), 0u);
+        EXPECT_EQ(inst.latency, Instrument::latencyFor(48000 / (32.0 * 31.25), true));
+    }
 }
 
 // A patch:Set of the bank file, as a host's file chooser sends it.
@@ -411,7 +472,7 @@ TEST(Plugin, TwoInstancesInterleavedEqualEachAlone) {
 
 TEST(Plugin, RunAllocatesNothing) {
     // Every mapped message, Return and BackSpace (notes 48, 49: a
-    // situation added and deleted) among them.
+    // situation added and deleted) among them, and pitch changes.
     if (kCounts) {
         // The counter sees the C library's allocations and new alike.
         allocations = 0;
@@ -455,6 +516,7 @@ TEST(Plugin, RunAllocatesNothing) {
                 in.push_back(i);
             }
             inst.prepare(n, in);
+            inst.pitch = rng() % 8 ? inst.pitch : 200 + rng() % 900;  // now and then a new pitch of 1/1
             allocations = 0;
             counting = true;
             inst.run(n);

@@ -211,22 +211,29 @@ TEST(Window, ShowsThePluginsRepaintAtTwoSizes) {
     std::string fullbank;
     ASSERT_TRUE(EventScript::readFile(QUORVANEL_SOURCE_DIR "/patches/fullbank.texte", fullbank));
     // Moved sticks colour the voice boxes and turn the prime-limit stars.
+    // Tab shows the ratios as numbers, in the window as in the twin.
     const struct {
         const char* name;
         std::string patch;
         float sticks[5];
-    } cases[] = {{"fresh", "", {}},
-                 {"fullbank", fullbank, {}},
-                 {"extreme", extremePatch(), {}},
-                 {"fullbank, sticks moved", fullbank, {100, -3, 0, -128, 77}}};
+        bool readout;
+    } cases[] = {{"fresh", "", {}, false},
+                 {"fullbank", fullbank, {}, false},
+                 {"extreme", extremePatch(), {}, false},
+                 {"extreme, ratios as numbers", extremePatch(), {}, true},
+                 {"fullbank, sticks moved", fullbank, {100, -3, 0, -128, 77}, false}};
     for (const auto& c : cases) {
         Rig rig;
         ASSERT_TRUE(rig.ui && rig.idle) << dlerror();
         if (!c.patch.empty()) rig.load(c.patch);
         std::copy(c.sticks, c.sticks + 5, rig.controls);
         rig.open();
+        if (c.readout) rig.key(XK_Tab);
         EXPECT_TRUE(rig.catchesUp(40)) << c.name << " 500 x 500";
         EXPECT_EQ(rig.expected.getWidth(), 500u);
+        if (c.readout) {
+            EXPECT_EQ(rig.expected.at(9, 13), 0u) << "the readout's backing, row 1, voice 0";
+        }
         std::fprintf(stderr, "%s: a picture is %llu bytes in %llu messages\n", c.name,
                      static_cast<unsigned long long>(rig.picture.first),
                      static_cast<unsigned long long>(rig.picture.second));

@@ -13,6 +13,7 @@
 #include "standalone/pcm.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -119,10 +120,14 @@ TEST(ProgramCommandLine, EachCaseStopsWhereItShould) {
         {{"--midi"}, 2, "--midi needs a value"},
         {{"a.texte", "--record", "r.txt"}, 2, "options go before the patch"},
         {{"--latency", "22"}, 2, "--latency 22"},
+        {{"--pitch", "12000.5"}, 2, "--pitch 12000.5: not a frequency of 31.25..12000 Hz"},
+        {{"--pitch", "-440"}, 2, "--pitch -440: not a frequency"},
+        {{"--pitch"}, 2, "--pitch needs a value"},
         {{"--record", "/nonexistent/dir/take.txt"}, 2, "cannot create /nonexistent/dir/take.txt"},
         {{"--play", "s.txt"}, 2, "s.txt: line 2: pad leftx value"},
         {{"--play", "missing.txt"}, 2, "cannot read missing.txt"},
-        {{"--record", "r.txt", "--play=ok.txt", "--latency", "23", "--", "-odd.texte"}, 1, "cannot open X display"},
+        {{"--record", "r.txt", "--play=ok.txt", "--latency", "23", "--pitch", "440", "--", "-odd.texte"}, 1,
+         "cannot open X display"},
     };
     for (const Case& c : cases) {
         LiveProgram prog("capture.asoundrc");
@@ -136,6 +141,23 @@ TEST(ProgramCommandLine, EachCaseStopsWhereItShould) {
         const std::string said = c.status == 0 ? prog.out() : prog.err();
         EXPECT_NE(said.find(c.says), std::string::npos) << line << ": " << said;
     }
+}
+
+// The device is asked for the rate that sounds 1/1 at the pitch: 32 × 440.
+TEST(ProgramCommandLine, PitchAsksTheDeviceForItsRate) {
+    LiveProgram prog("");
+    std::ofstream(prog.home + "/.asoundrc") << "pcm.!default {\n type file\n slave.pcm \"null\"\n file \""
+                                            << prog.home << "/capture.wav\"\n format \"wav\"\n}\n";
+    prog.start("", {"--pitch", "440"});
+    ASSERT_TRUE(prog.waitStarted(5000)) << prog.err();
+    std::string wav;
+    for (int t = 0; t < 300 && wav.size() < 44; t++, hosttest::sleepMs(10)) wav = hosttest::slurp(prog.home + "/capture.wav");
+    prog.stop();
+    ASSERT_GE(wav.size(), 44u);
+    uint32_t rate = 0;
+    std::memcpy(&rate, wav.data() + 24, 4);
+    EXPECT_EQ(rate, 14080u);
+    EXPECT_EQ(prog.err().find("sound device plays"), std::string::npos) << prog.err();
 }
 
 }  // namespace

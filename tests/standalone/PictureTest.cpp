@@ -1,7 +1,8 @@
 // The renderer's pictures against the live window: the demo played live up
 // to a frame, read back from the screen, equals pixel for pixel the picture
-// the renderer draws from the live run's recording; two live runs of the
-// same performance end with the same picture.
+// the renderer draws from the live run's recording, also with the ratios
+// shown as numbers (Tab); two live runs of the same performance end with
+// the same picture.
 #include <gtest/gtest.h>
 
 #include "LiveProgram.h"
@@ -74,11 +75,12 @@ struct LiveRun {
     std::string recording;
 };
 
-LiveRun playLive(Display* d, long long until) {
+LiveRun playLive(Display* d, long long until, bool readout = false) {
     LiveRun run;
     LiveProgram prog("capture.asoundrc");
     std::ifstream in(kSource + "/scripts/demo.txt");
     std::ofstream out(prog.home + "/play.txt");
+    if (readout) out << "0 key 009\n";
     std::string line;
     while (std::getline(in, line)) {
         long long frame;
@@ -118,6 +120,11 @@ TEST(Picture, RenderedFromTheRecordingEqualsTheLiveWindow) {
         EXPECT_EQ(differ(drawn, run.window), 0) << "until frame " << until;
         if (until == 100000) first = run.window;
     }
+    // The ratios as numbers, drawn alike.
+    LiveRun shown = playLive(d, 300000, true);
+    ASSERT_EQ(shown.window.width, 500u);
+    EXPECT_EQ(differ(render(shown.recording, dir), shown.window), 0) << "with the readout";
+    EXPECT_GT(differ(shown.window, playLive(d, 300000).window), 100) << "the readout is drawn";
     // The same performance again: the same picture, colours included.
     LiveRun again = playLive(d, 100000);
     EXPECT_EQ(differ(again.window, first), 0);

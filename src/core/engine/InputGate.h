@@ -32,6 +32,7 @@
 #include "engine/Recorder.h"
 #include "engine/ReportMerge.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -267,12 +268,17 @@ public:
     }
 
     // Loads a patch text carried by a script (through a private temporary
-    // file, since the engine loads from files). False when no temporary
-    // file could be written.
+    // file, since the engine loads from files; it ends in the name of the
+    // file the bank came from, which the loader's warnings then show).
+    // False when no temporary file could be written.
     bool loadBankText(const std::string& from, const std::string& text) {
         const char* dir = std::getenv("TMPDIR");
-        std::string path = std::string(dir && *dir ? dir : "/tmp") + "/quorvanel-bank-XXXXXX";
-        int fd = mkstemp(path.data());
+        std::string base = from.substr(from.rfind('/') == std::string::npos ? 0 : from.rfind('/') + 1, 64);
+        for (char& c : base)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
+        base = "-" + base;
+        std::string path = std::string(dir && *dir ? dir : "/tmp") + "/quorvanel-bank-XXXXXX" + base;
+        int fd = mkstemps(path.data(), static_cast<int>(base.size()));
         if (fd < 0) return false;
         bool ok = true;
         for (size_t done = 0; ok && done < text.size();) {

@@ -2,16 +2,20 @@
 // share. Two banks are in play, the current one and the previous one (the
 // same bank when they are equal); the digit keys choose the current bank.
 // Input reaches both banks in play; frames and repaints alternate between
-// them, previous first. Bank indices 0..9; frames in engine units.
+// them, previous first. The Tab key (9) shows or hides the ratios as
+// numbers over each repaint (RatioReadout). Bank indices 0..9; frames in
+// engine units.
 #pragma once
 
 #include "engine/AbstractChubEngine.h"
 #include "engine/MultiplexPotentiator.h"
+#include "engine/RatioReadout.h"
 #include "lattice/PerspexStabile.h"
 
 class LaceyBanks final : public AbstractChubEngine {
 public:
     static constexpr int kBanks = 10;
+    static constexpr unsigned char kReadoutKey = 9;  // Tab
 
     LaceyBanks() {
         stabile = new PerspexStabile();
@@ -57,10 +61,12 @@ public:
     PerspexStabile* getStabile() { return stabile; }
     // The bank the last repaint drew (repaints alternate, previous first).
     int painted() const { return graxToggle ? previous : current; }
+    // Whether repaints show the ratios as numbers.
+    bool readoutShown() const { return readout; }
 
     void graxness(_CHDC chdc) override {
         graxToggle = (graxToggle + 1) % 2;
-        banks[graxToggle ? previous : current]->graxness(chdc);
+        RatioReadout::paint(*banks[graxToggle ? previous : current], chdc, readout);
     }
 
     // Even frames of a period come from the previous bank, odd ones from
@@ -81,10 +87,11 @@ public:
         if (previous != current) banks[previous]->chubness(handle, report);
     }
 
-    // A digit first chooses the bank; then the key reaches the banks in
-    // play like any other.
+    // A digit first chooses the bank, Tab shows or hides the readout; then
+    // the key reaches the banks in play like any other.
     void charactros(unsigned char key) override {
         if (key >= '0' && key <= '9') push(key - '0');
+        if (key == kReadoutKey) readout = !readout;
         banks[current]->charactros(key);
         if (previous != current) banks[previous]->charactros(key);
     }
@@ -111,6 +118,7 @@ private:
     int previous = 1;
     int graxToggle = 0;
     int gingToggle = 0;
+    bool readout = false;  // hidden at start
     MultiplexPotentiator* banks[kBanks];
     PerspexStabile* stabile = nullptr;
 };

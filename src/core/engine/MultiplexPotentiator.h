@@ -213,24 +213,41 @@ public:
     // that cannot be read leaves the bank untouched. Otherwise the bank is
     // emptied and up to 16 "chubby" blocks are read in file order; a block
     // that finds the bank full is read into its last situation again. The
-    // first word that is not a block header ends the load.
+    // first word that is not a block header ends the load. What the loader
+    // changes or cannot read goes to standard error as "PATH:LINE: what".
     void textorium_script(char* path) {
         std::vector<char> bytes;
-        if (readWhole(path, bytes)) load(std::move(bytes));
+        if (!readWhole(path, bytes)) return;
+        load(std::move(bytes), kMaxAdded, warnOn(stderr, path));
+    }
+
+    // A sink that writes a load's warnings on `f` as "NAME:LINE: what",
+    // counting them in `count` when given.
+    static PatchWords::Warn warnOn(FILE* f, const char* name, int* count = nullptr) {
+        return [f, file = std::string(name), count](int line, const std::string& text) {
+            std::fprintf(f, "%s:%d: %s\n", file.c_str(), line, text.c_str());
+            if (count) ++*count;
+        };
     }
 
     // The same from a patch text already in memory (the plugin's state and
     // its bank files, read off the audio thread).
     // `room`: the situations a load may fill; a view of a bank as it
     // stands (duplication may have filled all 16) passes kSlots.
-    void load(std::vector<char>&& bytes, int room = kMaxAdded) {
-        words.open(std::move(bytes));
+    // `warn`: where this load's warnings go (none: it says nothing).
+    void load(std::vector<char>&& bytes, int room = kMaxAdded, PatchWords::Warn warn = {}) {
+        words.open(std::move(bytes), std::move(warn));
         const char* w = words.next();
         for (int k = 0; k < kSlots; k++) chubdel();
-        for (int block = 0; block < kSlots && PatchWords::is(w, "chubby", 6); block++) {
+        int block = 0;
+        for (; block < kSlots && PatchWords::is(w, "chubby", 6); block++) {
+            if (count == room)
+                words.warn("situation block " + std::to_string(block + 1) + ": the bank holds " + std::to_string(room) +
+                           ", so it is read into the last situation again");
             words.skip(1);  // the written position; blocks load in file order
             w = situations[add(nullptr, room)]->textum(words);
         }
+        if (w) stopped(w, block);
         words.close();
     }
 
@@ -260,6 +277,35 @@ private:
         }
         if (count != 0) selected = selected % count;
         return (count < room ? count : room) - 1;
+    }
+
+    // The load ended at word `w` (after `blocks` situation blocks) with
+    // lines still unread: says why and what was left.
+    void stopped(const char* w, int blocks) {
+        if (!words.warns()) return;
+        int from = words.line(), to = words.lastLine();
+        std::string rest = from == to ? "line " + std::to_string(from) + " is not read"
+                                      : "lines " + std::to_string(from) + " to " + std::to_string(to) + " are not read";
+        std::string why;
+        if (blocks == 0) why = PatchWords::quoted(w) + " is not a situation block (\"chubby\"); the bank is left empty";
+        else if (PatchWords::is(w, "chubby", 6)) why = "situation block " + std::to_string(blocks + 1) + ": a load reads 16 at most";
+        else if (!words.keywordStartsLine()) why = PatchWords::quoted(w) + " is one word too many on its line";
+        else if (keyword(w)) why = PatchWords::quoted(w) + " is out of place (a situation's sections and lines come in the order a save writes them)";
+        else why = PatchWords::quoted(w) + " is not a word of the patch format";
+        words.warnAt(from, why + "; the load stops here, and " + rest);
+    }
+
+    // Whether a word is a keyword of the format somewhere (by the same
+    // leading characters the readers test).
+    static bool keyword(const char* w) {
+        static const std::pair<const char*, size_t> kWords[] = {
+            {"chubby", 6},   {"barre", 5},    {"atrest", 5},   {"kingal", 5},  {"queenal", 5},
+            {"chink", 5},    {"inhib", 5},    {"prime", 5},    {"stritton", 8}, {"strittle", 8},
+            {"spong", 5},    {"rat", 3},      {"bitsh", 5},    {"gingz", 5},   {"quizno", 6},
+            {"royalmi", 7},  {"royalfm", 7},  {"numals", 5},   {"denals", 5}};
+        for (const auto& [k, n] : kWords)
+            if (PatchWords::is(w, k, n)) return true;
+        return false;
     }
 
     static void addPair(const int* pair, int& left, int& right) {

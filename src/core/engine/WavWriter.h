@@ -1,5 +1,6 @@
 // A WAV file of the very bytes the ALSA path writes: 22050 frames per
-// second, 2 interleaved channels, signed 16-bit little-endian. The frame
+// second (or the rate that plays them at another pitch of 1/1, see
+// PitchOfOne), 2 interleaved channels, signed 16-bit little-endian. The frame
 // count is fixed when the writer is made, so the RIFF sizes go out in the
 // header before any data and the file can stream to a pipe (no seeking
 // back). Frames: 4 bytes each; at most kMaxFrames so that the RIFF size
@@ -18,11 +19,12 @@ public:
     static constexpr uint32_t kMaxFrames = (0xFFFFFFFFu - 36) / kBytesPerFrame;
 
     // `out` must be open for binary writing; the writer neither closes it
-    // nor owns it. `frameCount` must not exceed kMaxFrames.
-    WavWriter(FILE* out, uint32_t frameCount) : out(out), promised(frameCount) {}
+    // nor owns it. `frameCount` must not exceed kMaxFrames; `rate` is the
+    // header's frames per second, at most 384000.
+    WavWriter(FILE* out, uint32_t frameCount, uint32_t rate = kRate) : out(out), promised(frameCount), rate(rate) {}
 
-    // The 44-byte canonical header for `frameCount` frames.
-    static void header(uint32_t frameCount, unsigned char* h) {
+    // The 44-byte canonical header for `frameCount` frames at `rate`.
+    static void header(uint32_t frameCount, unsigned char* h, uint32_t rate = kRate) {
         uint32_t dataBytes = frameCount * kBytesPerFrame;
         put4(h, "RIFF");
         put32(h + 4, 36 + dataBytes);
@@ -31,8 +33,8 @@ public:
         put32(h + 16, 16);                            // size of the fmt chunk
         put16(h + 20, 1);                             // integer PCM
         put16(h + 22, kChannels);
-        put32(h + 24, kRate);
-        put32(h + 28, kRate * kBytesPerFrame);        // bytes per second
+        put32(h + 24, rate);
+        put32(h + 28, rate * kBytesPerFrame);         // bytes per second
         put16(h + 32, kBytesPerFrame);                // block align
         put16(h + 34, 16);                            // bits per sample
         put4(h + 36, "data");
@@ -42,7 +44,7 @@ public:
     // Writes the header; false when the stream refuses it.
     bool begin() {
         unsigned char h[kHeaderBytes];
-        header(promised, h);
+        header(promised, h, rate);
         return std::fwrite(h, 1, kHeaderBytes, out) == kHeaderBytes;
     }
 
@@ -75,5 +77,6 @@ private:
 
     FILE* out;
     uint32_t promised;
+    uint32_t rate;
     uint32_t written = 0;
 };

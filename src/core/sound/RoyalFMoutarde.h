@@ -57,6 +57,8 @@ public:
     int inhibit;
 
     static constexpr int kPeriod = 256;  // frames per audio period, as the host plays them
+    // The depths a bitshift acts as: the shift count bitshift + 10 stays in 0..31.
+    static constexpr int kLeastShift = -10, kMostShift = 21;
 
     RoyalFMoutarde(SponGinger* ginger, Barre* barre, RoyalMinister* minister)
         : ginger(ginger), barre(barre), minister(minister), inhibit(1) {
@@ -182,7 +184,10 @@ public:
         const char* word = routing::readInhibit(words, words.next(), inhibit);
         word = routing::readRows(words, word, "numals", numals, "denals", denals);
         if (PatchWords::is(word, "bitsh", 5)) {
-            words.number(bitshift);
+            if (!words.number(bitshift)) words.missingValue();
+            else if (bitshift != std::clamp(bitshift, kLeastShift, kMostShift))
+                words.warn(std::to_string(bitshift) + " acts as " + std::to_string(std::clamp(bitshift, kLeastShift, kMostShift)) +
+                           " (the depth is held to " + std::to_string(kLeastShift) + ".." + std::to_string(kMostShift) + ")");
             word = words.next();
         }
         reroute();
@@ -264,7 +269,7 @@ private:
     // Brings the state derived from the matrices and bitshift up to date;
     // called wherever they change (setters, mouse, loading, copying).
     void reroute() {
-        modShift = std::clamp(bitshift, -10, 21) + 10;
+        modShift = std::clamp(bitshift, kLeastShift, kMostShift) + 10;
         for (int signs = 0; signs < 16; signs++)
             for (int i = 0; i < 4; i++)
                 for (int c = 0; c < 4; c++) {

@@ -27,6 +27,7 @@
 #include "voice/SponGinger.h"
 
 #include <cstdio>
+#include <string>
 
 namespace routing {
 
@@ -58,6 +59,20 @@ inline void writeRows(FILE* f, const char* a, const int (*ma)[4], const char* b,
     }
 }
 
+// One row line, "NAME ROW = x x x x", into `row`; returns the next word.
+inline const char* readRow(PatchWords& words, int r, int* row) {
+    const char* written = words.value();
+    words.skip(1);
+    int got = 0;
+    while (got < 4 && words.number(row[got])) got++;
+    if (written && !(PatchWords::plain(written) && PatchWords::toInt(written) == r))
+        words.warn("rows are read in order: this line sets row " + std::to_string(r) + ", not " +
+                   (PatchWords::plain(written) ? written : PatchWords::quoted(written)));
+    if (got < 4)
+        words.warn("the line ends after " + std::to_string(got) + " of its 4 values; the others stay as they were");
+    return words.next();
+}
+
 // Reads row pairs back by position: each of four rounds takes at most one
 // `a` line and then at most one `b` line, whatever row number is written
 // (the row number and "=" are skipped unread). Returns the first word not
@@ -65,16 +80,8 @@ inline void writeRows(FILE* f, const char* a, const int (*ma)[4], const char* b,
 inline const char* readRows(PatchWords& words, const char* word, const char* a, int (*ma)[4], const char* b,
                             int (*mb)[4]) {
     for (int r = 0; r < 4; r++) {
-        if (PatchWords::is(word, a, 5)) {
-            words.skip(2);
-            for (int c = 0; c < 4; c++) words.number(ma[r][c]);
-            word = words.next();
-        }
-        if (PatchWords::is(word, b, 5)) {
-            words.skip(2);
-            for (int c = 0; c < 4; c++) words.number(mb[r][c]);
-            word = words.next();
-        }
+        if (PatchWords::is(word, a, 5)) word = readRow(words, r, ma[r]);
+        if (PatchWords::is(word, b, 5)) word = readRow(words, r, mb[r]);
     }
     return word;
 }
@@ -83,7 +90,7 @@ inline const char* readRows(PatchWords& words, const char* word, const char* a, 
 // or the current word unchanged.
 inline const char* readInhibit(PatchWords& words, const char* word, int& inhibit) {
     if (!PatchWords::is(word, "inhibit", 5)) return word;
-    words.number(inhibit);
+    if (!words.number(inhibit)) words.missingValue();
     return words.next();
 }
 

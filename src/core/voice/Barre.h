@@ -9,6 +9,7 @@
 #include "engine/Canvas.h"
 
 #include <cstdio>
+#include <string>
 
 class Barre {
 public:
@@ -100,12 +101,24 @@ public:
         if (PatchWords::is(w, "atrest", 5)) {
         } else if (PatchWords::is(w, "kingal", 5)) {
             int k = 0;
-            if (words.number(k) && isVoice(k)) hold(k, -1);
+            if (!words.number(k)) words.warn("the line ends before the voice; no voice is held");
+            else if (!isVoice(k)) words.warn(notAVoice(k));
+            else hold(k, -1);
         } else if (PatchWords::is(w, "queenal", 5)) {
             int k = 0, q = -1;
             bool haveKing = words.number(k);
             bool haveQueen = haveKing && words.number(q);
-            if (haveKing && isVoice(k) && (!haveQueen || isVoice(q))) hold(k, q);
+            if (!haveKing) {
+                words.warn("the line ends before the voices; no voice is held");
+            } else if (!isVoice(k) || (haveQueen && !isVoice(q))) {
+                words.warn(notAVoice(isVoice(k) ? q : k));
+            } else {
+                std::string K = std::to_string(k), Q = std::to_string(q);
+                if (!haveQueen) words.warn("the line ends before the queen; voice " + K + " is held as the king alone");
+                else if (q == k) words.warn("voice " + K + " is named twice; it is held as the king alone");
+                else if (q < k) words.warn(K + " " + Q + ": the lower voice is the king, so it is held as king " + Q + ", queen " + K);
+                hold(k, q);
+            }
         } else {
             return w;
         }
@@ -114,6 +127,7 @@ public:
 
 private:
     static bool isVoice(int v) { return v >= 0 && v <= 3; }
+    static std::string notAVoice(int v) { return "voice " + std::to_string(v) + " is not one of 0..3; no voice is held"; }
 
     // Holds voice k as king and q (or -1) as queen, keeping king < queen.
     void hold(int k, int q) {

@@ -15,6 +15,7 @@
 #include "voice/Barre.h"
 
 #include <cstdio>
+#include <string>
 
 class Chinkwonkanater {
 public:
@@ -130,19 +131,26 @@ public:
         const char* w = words.next();
         int v = 0;
         if (PatchWords::is(w, "inhib", 5)) {
-            words.number(inhibit);
+            if (!words.number(inhibit)) words.missingValue();
             w = words.next();
         }
         if (PatchWords::is(w, "prime", 5)) {
-            if (words.number(v)) primeLimit = getPrimeLimit(v);
+            if (!words.number(v)) words.missingValue();
+            else primeLimit = loadedPrime(words, v);
             w = words.next();
         }
         if (PatchWords::is(w, "stritton", 8)) {
-            if (words.number(v)) stritton = clampStritton(v);
+            if (!words.number(v)) {
+                words.missingValue();
+            } else {
+                stritton = clampStritton(v);
+                if (stritton != v)
+                    words.warn(std::to_string(v) + " is outside 0..8; clamped to " + std::to_string(stritton));
+            }
             w = words.next();
         }
         if (PatchWords::is(w, "strittle", 8)) {
-            words.number(strittle);
+            if (!words.number(strittle)) words.missingValue();
             w = words.next();
         }
         return w;
@@ -154,6 +162,19 @@ public:
     Prime* currentPrimeLimit() { return primeLimit; }
 
 private:
+    // The prime limit a file's value loads as: the smallest lattice prime
+    // not below it, or the largest prime.
+    Prime* loadedPrime(PatchWords& words, int v) {
+        Prime* p = getPrimeLimit(v);
+        int got = p->getValue();
+        if (got == v) return p;
+        std::string V = std::to_string(v), G = std::to_string(got);
+        if (got < v) words.warn(V + " is above " + G + ", the largest prime; loaded as " + G);
+        else if (p == stabile->getTruth()) words.warn(V + " is below " + G + ", the smallest prime; loaded as " + G);
+        else words.warn(V + " is not a prime; loaded as " + G + ", the next prime above it");
+        return p;
+    }
+
     static int clampStritton(int s) { return s < 0 ? 0 : s > kNoAxisShare ? kNoAxisShare : s; }
 
     int officio;

@@ -22,6 +22,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 class SponGinger {
 public:
@@ -281,23 +282,22 @@ public:
     const char* textum(PatchWords& words) {
         const char* w = words.next();
         for (int v = 0; v < kVoices && PatchWords::is(w, "rat", 3); v++) {
-            int nume = 0, deno = 0;
-            words.skip(2);
-            bool haveNume = words.number(nume);
-            words.skip(1);
-            if (haveNume && words.number(deno)) rat[v] = stabile->getQuid(nume, deno);
+            readRatio(words, v);
             w = words.next();
         }
         if (PatchWords::is(w, "bitsh", 5)) {
-            words.number(bitshift);
+            if (!words.number(bitshift)) words.missingValue();
+            else if (bitshift != (bitshift & 31))
+                words.warn(std::to_string(bitshift) + " acts as " + std::to_string(bitshift & 31) +
+                           ", its low five bits (0..31)");
             w = words.next();
         }
         if (PatchWords::is(w, "gingz", 5)) {
-            words.number(gingzgongz);
+            if (!words.number(gingzgongz)) words.missingValue();
             w = words.next();
         }
         if (PatchWords::is(w, "quizno", 6)) {
-            words.number(quiznoquantan);
+            if (!words.number(quiznoquantan)) words.missingValue();
             w = words.next();
         }
         return w;
@@ -469,6 +469,43 @@ private:
     int accentShift() {
         int b = bitshift & 31;
         return b > kMaxAccentShift ? kMaxAccentShift : b;
+    }
+
+    // One ratio line, "rat V = N / D", into voice v. The five words are
+    // taken by position, as a save writes them; a line with fewer words
+    // (such as "rat 2 = 3/2") takes its ratio from the first two numbers
+    // written after V, so a short line never reaches into the next one.
+    void readRatio(PatchWords& words, int v) {
+        const char* voiceWord = words.value();
+        int terms[2] = {0, 0};
+        int found = 0;
+        if (words.left() >= 4) {
+            words.skip(1);
+            words.number(terms[0]);
+            words.skip(1);
+            words.number(terms[1]);
+            found = 2;
+        } else {
+            found = words.numbersInLine(terms, 2);
+        }
+        if (found == 2) rat[v] = stabile->getQuid(terms[0], terms[1]);
+        if (!words.warns()) return;
+        std::string V = std::to_string(v);
+        if (voiceWord && !(PatchWords::plain(voiceWord) && PatchWords::toInt(voiceWord) == v))
+            words.warn("ratio lines set voices 0 to 3 in order: this one sets voice " + V + ", not " +
+                       (PatchWords::plain(voiceWord) ? voiceWord : PatchWords::quoted(voiceWord)));
+        if (found < 2) {
+            words.warn(std::string("the line ends before the ") + (found ? "denominator" : "numerator") + "; voice " + V +
+                       " keeps " + std::to_string(rat[v]->getNume()) + "/" + std::to_string(rat[v]->getDeno()));
+            return;
+        }
+        int loaded[2] = {rat[v]->getNume(), rat[v]->getDeno()};
+        for (int t = 0; t < 2; t++) {
+            if (loaded[t] == terms[t]) continue;
+            std::string how = terms[t] > 255 && loaded[t] > 1 ? " (less a multiple of 256)" : "";
+            words.warn(std::string(t ? "denominator " : "numerator ") + std::to_string(terms[t]) +
+                       " is outside 1..255; loaded as " + std::to_string(loaded[t]) + how);
+        }
     }
 
     int numberStep(int voice, int n, bool onDeno) {

@@ -371,3 +371,81 @@ TEST(PatchFile, SaveUnderAnOverlongNameFailsLoudlyAndLeavesNoLitter) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a hand-edited file loads as (a piece of the bank's save) and what
+// the loader says about it, line by line. Each text is a whole file.
+TEST(PatchFile, HandEditsLoadAsBeforeAndSayWhatChanged) {
+    const std::string head = "chubby 0\n sponginger\n";
+    struct Case {
+        std::string text;
+        const char* saved;  // a piece of what the bank then saves
+        std::vector<std::string> said;
+    } cases[] = {
+        {head + "  rat 0 = 1 / 300\n", "  rat 0 = 1 / 44\n",
+         {"3: rat: denominator 300 is outside 1..255; loaded as 44 (less a multiple of 256)"}},
+        {head + "  rat 0 = 0 / 256\n", "  rat 0 = 1 / 1\n",
+         {"3: rat: numerator 0 is outside 1..255; loaded as 1", "3: rat: denominator 256 is outside 1..255; loaded as 1"}},
+        // Carriage returns alone end lines too.
+        {"chubby 0\r chinkwonkanater\r  inhibit 1\r  primelm 4\r", "  primelm 5\n",
+         {"4: primelm: 4 is not a prime; loaded as 5, the next prime above it"}},
+        {"chubby 0\n chinkwonkanater\n  primelm 300\n  stritton 12\n  strittle abc\n", "  primelm 251\n  stritton 8\n  strittle 0\n",
+         {"3: primelm: 300 is above 251, the largest prime; loaded as 251", "4: stritton: 12 is outside 0..8; clamped to 8",
+          "5: strittle: 'abc' is not a number; read as 0"}},
+        // No spaces: read as 3/2, and the next line is read as written.
+        {head + "  rat 0 = 1 / 1\n  rat 1 = 2 / 2\n  rat 2 = 3/2\n  rat 3 = 5 / 4\n  bitshift 3\n",
+         "  rat 2 = 3 / 2\n  rat 3 = 5 / 4\n  bitshift 3\n", {}},
+        {head + "  rat 0 = 7 /\n  rat 1 = 5 / 4\n", "  rat 0 = 1 / 1\n  rat 1 = 5 / 4\n",
+         {"3: rat: the line ends before the denominator; voice 0 keeps 1/1"}},
+        {head + "  rat 2 = 9 / 8\n", "  rat 0 = 9 / 8\n",
+         {"3: rat: ratio lines set voices 0 to 3 in order: this one sets voice 0, not 2"}},
+        {head + "  bitshift 40\n", "  bitshift 40\n", {"3: bitshift: 40 acts as 8, its low five bits (0..31)"}},
+        {"chubby 0\n barre\n  kingal 4\n chinkwonkanater\n  inhibit 1\n", "  atrest\n chinkwonkanater\n  inhibit 1\n",
+         {"3: kingal: voice 4 is not one of 0..3; no voice is held"}},
+        {"chubby 0\n barre\n  queenal 3 1\n", "  queenal 1 3\n",
+         {"3: queenal: 3 1: the lower voice is the king, so it is held as king 1, queen 3"}},
+        {"chubby 0\n royalminister\n  inhibit 0\n  kingals 0 = 1 -1\n  queenals 0 = 1 1 1 1\n",
+         "  kingals 0 = 1 -1 0 0 \n  queenals 0 = 1 1 1 1 \n",
+         {"4: kingals: the line ends after 2 of its 4 values; the others stay as they were"}},
+        {"chubby 0\n royalfmoutarde\n  inhibit 99999999999\n  bitshift 30\n", "  inhibit 2147483647\n",
+         {"3: inhibit: '99999999999' is beyond -2147483648..2147483647; read as 2147483647",
+          "4: bitshift: 30 acts as 21 (the depth is held to -10..21)"}},
+        // Lines after one the loader cannot read are not read.
+        {"chubby 0\n royalminister\n  kingals 0 = 1 -1 1 -1 1\n  queenals 0 = 1 1 1 1\n", "  kingals 0 = 1 -1 1 -1 \n  queenals 0 = 0",
+         {"3: '1' is one word too many on its line; the load stops here, and lines 3 to 4 are not read"}},
+        {head + "  rta 0 = 3 / 2\nchubby 1\n", "  rat 0 = 1 / 1\n",
+         {"3: 'rta' is not a word of the patch format; the load stops here, and lines 3 to 4 are not read"}},
+        {"chubby 0\n sponginger\n chinkwonkanater\n", " sponginger\n",
+         {"3: 'chinkwonkanater' is out of place (a situation's sections and lines come in the order a save writes them); "
+          "the load stops here, and line 3 is not read"}},
+    };
+    for (const Case& c : cases) {
+        MultiplexPotentiator b(stabile());
+        std::vector<std::string> said;
+        b.load(std::vector<char>(c.text.begin(), c.text.end()), MultiplexPotentiator::kMaxAdded,
+               [&](int line, const std::string& text) { said.push_back(std::to_string(line) + ": " + text); });
+        EXPECT_NE(savedText(b).find(c.saved), std::string::npos) << c.text << savedText(b);
+        EXPECT_EQ(said, c.said) << c.text;
+        // Without a sink the same bank loads, silently.
+        MultiplexPotentiator quiet(stabile());
+        quiet.load(std::vector<char>(c.text.begin(), c.text.end()));
+        EXPECT_EQ(savedText(quiet), savedText(b)) << c.text;
+    }
+}
+
+TEST(PatchFile, FilesAsSavedLoadWithoutAWord) {
+    std::vector<std::string> files(1);
+    for (int i = 0; i < 15; i++) files[0] += fullBlock(i);
+    for (const char* name : {"demo", "fmbells", "fullbank", "justchord", "wander"})
+        files.push_back(slurp(std::string(QUORVANEL_SOURCE_DIR) + "/patches/" + name + ".texte"));
+    MultiplexPotentiator b(stabile());
+    for (const std::string& f : files) {
+        int said = 0;
+        b.load(std::vector<char>(f.begin(), f.end()), MultiplexPotentiator::kMaxAdded, [&](int, const std::string&) { said++; });
+        EXPECT_GT(b.chubamt(), 0);
+        EXPECT_EQ(said, 0);
+    }
+}
+
+}  // namespace

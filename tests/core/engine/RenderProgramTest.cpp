@@ -3,13 +3,18 @@
 // program has not been built next to this test (building only test_engine).
 #include <gtest/gtest.h>
 
+#include "plugin/Pitch.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -67,6 +72,60 @@ TEST(RenderProgram, WavOnAPipeEqualsTheFile) {
     EXPECT_EQ(piped.size(), 44u + 4 * 11025);
     EXPECT_EQ(piped, fromFile);
     std::remove(wav.c_str());
+}
+
+// --pitch changes the header's rate alone: 1/1 (voice 0 of square.txt)
+// at 440 Hz is 14080 frames a second, exactly, and measures 440 Hz.
+TEST(RenderProgram, PitchWritesTheRateThatSoundsOneOneThere) {
+    if (!built()) GTEST_SKIP() << kProgram << " not built";
+    std::string script = kSource + "/scripts/square.txt";
+    std::string plain, tuned;
+    ASSERT_EQ(shell(kProgram + " " + script + " -", &plain), 0);
+    ASSERT_EQ(shell(kProgram + " --pitch 440 " + script + " -", &tuned), 0);
+    ASSERT_EQ(tuned.size(), plain.size());
+    EXPECT_EQ(tuned.substr(44), plain.substr(44));
+    uint32_t rate = 0, bytes = 0;
+    std::memcpy(&rate, tuned.data() + 24, 4);
+    std::memcpy(&bytes, tuned.data() + 28, 4);
+    EXPECT_EQ(rate, 14080u);
+    EXPECT_EQ(bytes, 4 * 14080u);
+    std::vector<float> left(18432);
+    for (size_t t = 0; t < left.size(); t++) {
+        int16_t v;
+        std::memcpy(&v, tuned.data() + 44 + 4 * (2048 + t), 2);
+        left[t] = v;
+    }
+    EXPECT_NEAR(hosts::crossingHz(left, rate), 440.0, 440 * (std::exp2(0.1 / 1200) - 1));
+}
+
+TEST(RenderProgram, CheckSaysWhatLoadingWouldChange) {
+    if (!built()) GTEST_SKIP() << kProgram << " not built";
+    std::string bad = tempPath(".texte"), script = tempPath(".txt");
+    FILE* f = std::fopen(bad.c_str(), "w");
+    std::fputs("chubby 0\n sponginger\n  rat 0 = 1 / 300\n", f);
+    std::fclose(f);
+    f = std::fopen(script.c_str(), "w");
+    std::fputs("0 key a\n", f);
+    std::fclose(f);
+    const struct {
+        std::string args;
+        int status;
+        std::string says;  // on standard error
+    } cases[] = {
+        {"--check " + kSource + "/patches/wander.texte", 0, ""},
+        {"--check " + bad, 1, bad + ":3: rat: denominator 300 is outside 1..255; loaded as 44 (less a multiple of 256)\n"},
+        {"--check " + script, 2, "quorvanel-render: " + script + ": not a patch file\n"},
+        {"--check " + bad + " " + script + " out.wav", 2, "--check takes one PATCH and nothing else"},
+        {"--pitch 30 " + script + " -", 2, "--pitch 30: not a frequency of 31.25..12000 Hz"},
+    };
+    for (const auto& c : cases) {
+        std::string err;
+        EXPECT_EQ(shell(kProgram + " " + c.args + " 2>&1 >/dev/null", &err), c.status) << c.args;
+        if (c.says.empty()) EXPECT_EQ(err, "") << c.args;
+        else EXPECT_NE(err.find(c.says), std::string::npos) << c.args << ": " << err;
+    }
+    std::remove(bad.c_str());
+    std::remove(script.c_str());
 }
 
 }  // namespace
