@@ -475,8 +475,11 @@ void Plugin::input(const Input& in, uint32_t frames) {
         return;
     }
     if (kind != -2) return;  // the program change acts through the controller, off this thread
-    midiValues[place].store(in.value, std::memory_order_relaxed);
+    // Hosts send parameters' values again as they please (Ardour all that
+    // are not 0 when it starts): a controller that keeps a value acts only
+    // when it changes; all notes off and reset all controllers act always.
     int channel = place / kMapped, cc = controllerOf(place);
+    if (midiValues[place].exchange(in.value, std::memory_order_relaxed) == in.value && cc != 121 && cc != 123) return;
     int v = static_cast<int>(toPlain(in.id, in.value));
     uint8_t m[3] = {static_cast<uint8_t>(0xb0 | channel), static_cast<uint8_t>(cc), static_cast<uint8_t>(v)};
     if (cc == kPitchBend) m[0] = static_cast<uint8_t>(0xe0 | channel), m[1] = v & 0x7f, m[2] = static_cast<uint8_t>(v >> 7);
