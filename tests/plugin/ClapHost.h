@@ -19,6 +19,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
