@@ -69,6 +69,15 @@ T* call(T** object) {
     return v3_cpp_obj(object);
 }
 
+// Keeps `now` (a host's object) in `slot` instead of what it held.
+template <class T>
+v3_result hold(T**& slot, T** now) {
+    if (now) v3_cpp_obj_ref(now);
+    if (slot) v3_cpp_obj_unref(slot);
+    slot = now;
+    return V3_OK;
+}
+
 // One interface of an object: what the host holds is the address of
 // `table`, the interface's functions; `owner` is the object.
 struct Face {
@@ -333,13 +342,7 @@ const v3_edit_controller_cpp kController = {
         [](void*, v3_param_id id, double v) { return toNormal(id, v); },
         normalValue,
         setNormalValue,
-        [](void* self, v3_component_handler** handler) -> v3_result {
-            Plugin* p = owner<Plugin>(self);
-            if (handler) v3_cpp_obj_ref(handler);
-            if (p->handler) v3_cpp_obj_unref(p->handler);
-            p->handler = handler;
-            return V3_OK;
-        },
+        [](void* self, v3_component_handler** handler) { return hold(owner<Plugin>(self)->handler, handler); },
         createView,
     }};
 
@@ -577,13 +580,7 @@ const v3_plugin_view_cpp kView = {
             return V3_OK;
         },
         [](void*, v3_bool) -> v3_result { return V3_OK; },
-        [](void* self, v3_plugin_frame** frame) -> v3_result {
-            View* v = owner<View>(self);
-            if (frame) v3_cpp_obj_ref(frame);
-            if (v->frame) v3_cpp_obj_unref(v->frame);
-            v->frame = frame;
-            return V3_OK;
-        },
+        [](void* self, v3_plugin_frame** frame) { return hold(owner<View>(self)->frame, frame); },
         [](void*) -> v3_result { return V3_OK; },
         [](void*, v3_view_rect* rect) -> v3_result {
             rect->right = std::max(rect->right, rect->left + static_cast<int32_t>(EmbeddedWindow::kSmallest));

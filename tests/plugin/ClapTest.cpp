@@ -26,6 +26,21 @@ using namespace plugintest;
 
 std::string textOf(const std::string& state) { return std::string(state.c_str()); }
 
+// A window of the test's on the display, for the plugin's window to go in.
+struct Parent {
+    Parent() : dis(XOpenDisplay(nullptr)) {
+        if (!dis) return;
+        win = XCreateSimpleWindow(dis, DefaultRootWindow(dis), 0, 0, 600, 600, 0, 0, 0);
+        XMapWindow(dis, win);
+        XSync(dis, False);
+    }
+    ~Parent() {
+        if (dis) XCloseDisplay(dis);
+    }
+    Display* dis;
+    ::Window win = 0;
+};
+
 TEST(Clap, SamplesEqualTheLv2sWhateverTheBlocks) {
     std::mt19937 rng(5);
     struct Case {
@@ -101,14 +116,11 @@ TEST(Clap, StateIsTheLv2sTextTheBankFileAndTheParameters) {
 }
 
 TEST(Clap, ProcessAllocatesNothingWithTheWindowOpen) {
-    Display* dis = XOpenDisplay(nullptr);
-    if (!dis) GTEST_SKIP() << "no display";
-    ::Window parent = XCreateSimpleWindow(dis, DefaultRootWindow(dis), 0, 0, 600, 600, 0, 0, 0);
-    XMapWindow(dis, parent);
-    XSync(dis, False);
+    Parent top;
+    if (!top.dis) GTEST_SKIP() << "no display";
     for (double rate : {22050.0, 48000.0}) {
         claphost::Instance inst(rate);
-        ASSERT_TRUE(inst.openWindow(parent));
+        ASSERT_TRUE(inst.openWindow(top.win));
         EXPECT_EQ(inst.timers, 1);
         std::string saved;
         std::thread saver([&] {
@@ -116,25 +128,13 @@ TEST(Clap, ProcessAllocatesNothingWithTheWindowOpen) {
             saved = inst.save();
         });
         std::vector<Input> play = randomPlay(31, 48000, 2000);
-        std::mt19937 rng(4);
-        long made = 0;
-        size_t next = 0;
-        for (uint32_t t = 0; t < 48000;) {
-            uint32_t n = 1 + rng() % 2048;
-            std::vector<Input> in;
-            for (; next < play.size() && play[next].frame < t + n; next++)
-                in.push_back(Input{play[next].port >= 0 ? 0 : play[next].frame - t, play[next].midi, play[next].port, play[next].value});
-            inst.prepare(n, in);
-            allocations = 0;
-            counting = true;
-            inst.run(n);
-            counting = false;
-            made += allocations;
+        bool loaded = false;
+        long made = countedPlay(inst, play, [&](uint32_t t) {
             inst.tick();  // the window's side: events out, pictures in
-            if (t < 24000 && t + n >= 24000)  // a bank file: the bank it replaces is retired
-                ASSERT_TRUE(inst.load(std::string("\0bank ", 6) + QUORVANEL_SOURCE_DIR "/patches/fmbells.texte\n"));
-            t += n;
-        }
+            if (t >= 24000 && !loaded)  // a bank file: the bank it replaces is retired
+                loaded = inst.load(std::string("\0bank ", 6) + QUORVANEL_SOURCE_DIR "/patches/fmbells.texte\n");
+        });
+        EXPECT_TRUE(loaded);
         saver.join();
         inst.closeWindow();
         EXPECT_EQ(inst.timers, 0);
@@ -142,16 +142,14 @@ TEST(Clap, ProcessAllocatesNothingWithTheWindowOpen) {
         EXPECT_GT(inst.callbacks, 0);
         EXPECT_EQ(saved.rfind("quorvanel instrument 1\n", 0), 0u);
     }
-    XCloseDisplay(dis);
     if (!kCounts) GTEST_SKIP() << "AddressSanitizer's allocator is not counted";
 }
 
 TEST(Clap, TheWindowShowsThePluginsRepaintAndTakesKeysAndPresses) {
-    Display* dis = XOpenDisplay(nullptr);
-    if (!dis) GTEST_SKIP() << "no display";
-    ::Window parent = XCreateSimpleWindow(dis, DefaultRootWindow(dis), 0, 0, 600, 600, 0, 0, 0);
-    XMapWindow(dis, parent);
-    XSync(dis, False);
+    Parent top;
+    if (!top.dis) GTEST_SKIP() << "no display";
+    Display* dis = top.dis;
+    ::Window parent = top.win;
     claphost::Instance clap(48000);
     ASSERT_TRUE(clap.openWindow(parent));
     // A twin instrument hears what the window says, and draws into memory.
@@ -209,7 +207,6 @@ TEST(Clap, TheWindowShowsThePluginsRepaintAndTakesKeysAndPresses) {
     }
     EXPECT_EQ(diff, 0);
     clap.closeWindow();
-    XCloseDisplay(dis);
 }
 
 }  // namespace

@@ -44,6 +44,19 @@ inline std::vector<Input> randomPlay(unsigned seed, uint32_t frames, int count, 
     return play;
 }
 
+// The inputs of `play` (absolute frames, in order) from `next` on that fall
+// in the block of `n` frames from `t`, at frames inside the block (a
+// control value at its first); `next` moves past them.
+inline std::vector<Input> blockOf(const std::vector<Input>& play, size_t& next, uint32_t t, uint32_t n) {
+    std::vector<Input> in;
+    for (; next < play.size() && play[next].frame < t + n; next++) {
+        Input i = play[next];
+        i.frame = i.port >= 0 ? 0 : i.frame - t;
+        in.push_back(i);
+    }
+    return in;
+}
+
 // Plays `play` (absolute frames) in blocks cut by `cut` (sizes in turn,
 // repeated); returns left and right of `frames` frames.
 struct Out {
@@ -55,13 +68,7 @@ Out playIn(Host& inst, const std::vector<Input>& play, uint32_t frames, Cut cut)
     size_t next = 0;
     for (uint32_t t = 0; t < frames;) {
         uint32_t n = std::min(cut(), frames - t);
-        std::vector<Input> in;
-        for (; next < play.size() && play[next].frame < t + n; next++) {
-            Input i = play[next];
-            i.frame = i.port >= 0 ? 0 : i.frame - t;
-            in.push_back(i);
-        }
-        inst.block(n, in, o.left, o.right);
+        inst.block(n, blockOf(play, next, t, n), o.left, o.right);
         t += n;
     }
     return o;

@@ -271,11 +271,8 @@ TEST(Plugin, TwoInstancesInterleavedEqualEachAlone) {
     Out gotA, gotB;
     size_t na = 0, nb = 0;
     for (uint32_t t = 0; t < frames; t += 256) {
-        std::vector<Input> ia, ib;
-        for (; na < pa.size() && pa[na].frame < t + 256; na++) ia.push_back(Input{pa[na].port >= 0 ? 0 : pa[na].frame - t, pa[na].midi, pa[na].port, pa[na].value});
-        for (; nb < pb.size() && pb[nb].frame < t + 256; nb++) ib.push_back(Input{pb[nb].port >= 0 ? 0 : pb[nb].frame - t, pb[nb].midi, pb[nb].port, pb[nb].value});
-        a.block(256, ia, gotA.left, gotA.right);
-        b.block(256, ib, gotB.left, gotB.right);
+        a.block(256, blockOf(pa, na, t, 256), gotA.left, gotA.right);
+        b.block(256, blockOf(pb, nb, t, 256), gotB.left, gotB.right);
     }
     EXPECT_TRUE(gotA.left == wantA.left);
     EXPECT_TRUE(gotB.right == wantB.right);
@@ -315,31 +312,9 @@ TEST(Plugin, RunAllocatesNothing) {
             saved = instrumentText(inst);
         });
         std::vector<Input> play = randomPlay(31, 48000, 2000);
-        std::mt19937 rng(4);
-        size_t next = 0;
-        long made = 0;
-        for (uint32_t t = 0; t < 48000;) {
-            uint32_t n = 1 + rng() % 2048;
-            std::vector<Input> in;
-            for (; next < play.size() && play[next].frame < t + n; next++) {
-                Input i = play[next];
-                i.frame = i.port >= 0 ? 0 : i.frame - t;
-                in.push_back(i);
-            }
-            inst.prepare(n, in);
-            allocations = 0;
-            counting = true;
-            inst.run(n);
-            counting = false;
-            made += allocations;
-            inst.runWorker();
-            t += n;
-            if (t >= 48000 && saver.joinable()) {
-                saver.join();
-                t = 0;  // once more after the save, for a fresh count
-                next = 0;
-            }
-        }
+        long made = countedPlay(inst, play, [&](uint32_t) { inst.runWorker(); });
+        saver.join();
+        made += countedPlay(inst, play, [&](uint32_t) { inst.runWorker(); });  // once more after the save
         EXPECT_EQ(made, 0) << rate;
         EXPECT_EQ(saved.rfind("quorvanel instrument 1\n", 0), 0u);
         if (!kCounts) GTEST_SKIP() << "AddressSanitizer's allocator is not counted";
