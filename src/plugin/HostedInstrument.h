@@ -154,17 +154,36 @@ public:
         tidyLocked();
     }
 
-    // The window, in the host's window `parent`; false without a display.
+    // The window, in the host's window `parent`, at the size the host
+    // asked for last; false without a display.
     bool openWindow(unsigned long parent) {
         closeWindow();
         link.forget();
         window = std::make_unique<EmbeddedWindow>(link.map(), WindowLink::send, &link);
-        if (window->open(static_cast<::Window>(parent))) return true;
-        window.reset();
-        return false;
+        if (!window->open(static_cast<::Window>(parent))) {
+            window.reset();
+            return false;
+        }
+        if (width != window->currentWidth() || height != window->currentHeight()) window->resize(width, height);
+        return true;
     }
     void closeWindow() { window.reset(); }
-    EmbeddedWindow* openedWindow() { return window.get(); }
+    void showWindow(bool shown) {
+        if (window) window->show(shown);
+    }
+    // The window's size (pixels), as it is or as it will open; hosts may
+    // set it before they give the window a parent.
+    void windowSize(uint32_t& w, uint32_t& h) const {
+        w = window ? window->currentWidth() : width;
+        h = window ? window->currentHeight() : height;
+    }
+    void resizeWindow(uint32_t w, uint32_t h) {
+        width = w < EmbeddedWindow::kSmallest ? EmbeddedWindow::kSmallest : w;
+        height = h < EmbeddedWindow::kSmallest ? EmbeddedWindow::kSmallest : h;
+        if (window) window->resize(width, height);
+    }
+    // The X connection the window's events come on (-1: no window).
+    int windowConnection() const { return window ? window->connection() : -1; }
     // The host's timer: the window's events and the pictures that came.
     void tick() {
         tidy();
@@ -230,6 +249,7 @@ private:
     std::atomic<MultiplexPotentiator*> offered{nullptr};  // a bank file read -> begin()
     WindowLink link;
     std::unique_ptr<EmbeddedWindow> window;
+    uint32_t width = EmbeddedWindow::kStartSize, height = EmbeddedWindow::kStartSize;
     std::string bankPath;
     int chosen = -1;
     std::atomic<bool> touched{false};  // rendered or given a state since made

@@ -218,9 +218,7 @@ void guiDestroy(const clap_plugin_t* plugin) {
 }
 bool guiScale(const clap_plugin_t*, double) { return false; }
 bool guiSize(const clap_plugin_t* plugin, uint32_t* w, uint32_t* h) {
-    const EmbeddedWindow* win = of(plugin)->core.openedWindow();
-    *w = win ? win->currentWidth() : EmbeddedWindow::kStartSize;
-    *h = win ? win->currentHeight() : EmbeddedWindow::kStartSize;
+    of(plugin)->core.windowSize(*w, *h);
     return true;
 }
 bool guiCanResize(const clap_plugin_t*) { return true; }
@@ -234,9 +232,8 @@ bool guiAdjust(const clap_plugin_t*, uint32_t* w, uint32_t* h) {
     return true;
 }
 bool guiSetSize(const clap_plugin_t* plugin, uint32_t w, uint32_t h) {
-    EmbeddedWindow* win = of(plugin)->core.openedWindow();
-    if (win) win->resize(w, h);
-    return win != nullptr;
+    of(plugin)->core.resizeWindow(w, h);
+    return true;
 }
 bool guiParent(const clap_plugin_t* plugin, const clap_window_t* window) {
     Plugin* p = of(plugin);
@@ -249,9 +246,8 @@ bool guiParent(const clap_plugin_t* plugin, const clap_window_t* window) {
 bool guiTransient(const clap_plugin_t*, const clap_window_t*) { return false; }
 void guiTitle(const clap_plugin_t*, const char*) {}
 bool guiShow(const clap_plugin_t* plugin, bool shown) {
-    EmbeddedWindow* win = of(plugin)->core.openedWindow();
-    if (win) win->show(shown);
-    return win != nullptr;
+    of(plugin)->core.showWindow(shown);
+    return true;
 }
 
 void onTimer(const clap_plugin_t* plugin, clap_id) { of(plugin)->core.tick(); }

@@ -519,7 +519,7 @@ struct View {
         if (frame && v3_cpp_obj_query_interface(frame, v3_run_loop_iid, &loop) == V3_OK && loop) {
             call(loop)->register_timer(loop, reinterpret_cast<v3_timer_handler**>(&timer), kTimerMs);
             call(loop)->register_event_handler(loop, reinterpret_cast<v3_event_handler**>(&connection),
-                                               core().openedWindow()->connection());
+                                               core().windowConnection());
         } else {
             loop = nullptr;
         }
@@ -552,10 +552,9 @@ uint32_t V3_API refView(void* self) { return ++owner<View>(self)->refs; }
 uint32_t V3_API unrefView(void* self) { return owner<View>(self)->unref(); }
 
 v3_result V3_API viewSize(void* self, v3_view_rect* rect) {
-    const EmbeddedWindow* win = owner<View>(self)->core().openedWindow();
-    rect->left = rect->top = 0;
-    rect->right = static_cast<int32_t>(win ? win->currentWidth() : EmbeddedWindow::kStartSize);
-    rect->bottom = static_cast<int32_t>(win ? win->currentHeight() : EmbeddedWindow::kStartSize);
+    uint32_t w = 0, h = 0;
+    owner<View>(self)->core().windowSize(w, h);
+    *rect = v3_view_rect{0, 0, static_cast<int32_t>(w), static_cast<int32_t>(h)};
     return V3_OK;
 }
 
@@ -575,8 +574,8 @@ const v3_plugin_view_cpp kView = {
         [](void*, int16_t, int16_t, int16_t) -> v3_result { return V3_FALSE; },
         viewSize,
         [](void* self, v3_view_rect* rect) -> v3_result {
-            if (EmbeddedWindow* win = owner<View>(self)->core().openedWindow())
-                win->resize(static_cast<unsigned>(rect->right - rect->left), static_cast<unsigned>(rect->bottom - rect->top));
+            owner<View>(self)->core().resizeWindow(static_cast<uint32_t>(std::max(rect->right - rect->left, 0)),
+                                                   static_cast<uint32_t>(std::max(rect->bottom - rect->top, 0)));
             return V3_OK;
         },
         [](void*, v3_bool) -> v3_result { return V3_OK; },
