@@ -138,10 +138,10 @@ public:
 
     // --- The audio thread ---------------------------------------------
 
-    // A control port's value (a report byte 0..4), at the first frame of
-    // the block about to be rendered. Rounded and clamped to -128..127;
-    // only a change is an input.
-    void portValue(int control, float value) {
+    // A control port's value (a report byte 0..4), at `frame` of the block
+    // about to be rendered (an LV2 port's at its first). Rounded and
+    // clamped to -128..127; only a change is an input.
+    void portValue(int control, float value, uint32_t frame = 0) {
         if (control < 0 || control >= PortControllers::kControls || !(value == value)) return;
         long v = std::lround(value < -128.0f ? -128.0f : value > 127.0f ? 127.0f : value);
         if (v == portSeen[control]) return;
@@ -150,7 +150,7 @@ public:
         in.kind = Input::Port;
         in.bytes[0] = static_cast<unsigned char>(control);
         in.bytes[1] = static_cast<unsigned char>(static_cast<signed char>(v));
-        push(0, in);
+        push(frame, in);
     }
 
     // The pitch of 1/1 in Hz from the block about to be rendered on, held

@@ -20,6 +20,7 @@
 
 #include "plugin/AtomObjectReader.h"
 #include "plugin/Instrument.h"
+#include "plugin/PictureParts.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -150,24 +151,6 @@ void patchMessage(Plugin* p, const LV2_Atom_Object* object) {
     p->schedule->schedule_work(p->schedule->handle, sizeof(Work), &w);
 }
 
-// The pictures for the window, as many parts as the notify buffer holds;
-// the rest goes out in the next blocks.
-void tellPictures(Plugin* p) {
-    PluginWindow& w = p->instrument.pictures();
-    for (const PictureSnapshot* s = w.outgoing(); s; s = w.outgoing()) {
-        uint32_t room = p->forge.size - p->forge.offset;
-        size_t left = s->length - w.sent();
-        if (room < windowio::kPictureOverhead + (left ? 64 : 0)) return;
-        uint32_t n = static_cast<uint32_t>(left < room - windowio::kPictureOverhead ? left : room - windowio::kPictureOverhead);
-        int32_t header[windowio::kHeaderInts];
-        std::memcpy(header, s->header, sizeof header);
-        header[windowio::kOffset] = static_cast<int32_t>(w.sent());
-        lv2_atom_forge_frame_time(&p->forge, 0);
-        windowio::forgePicture(&p->forge, p->windowUris, header, s->levels, s->levelBytes(), s->text.data() + w.sent(), n);
-        w.sentMore(n);
-    }
-}
-
 void tell(Plugin* p) {
     if (!p->notify) return;
     const Uris& u = p->uris;
@@ -186,7 +169,7 @@ void tell(Plugin* p) {
         lv2_atom_forge_pop(&p->forge, &object);
         p->tellPath = false;
     }
-    tellPictures(p);
+    windowio::forgePictures(p->instrument.pictures(), &p->forge, p->windowUris);
     lv2_atom_forge_pop(&p->forge, &sequence);
 }
 

@@ -1,8 +1,10 @@
-// Writes the bundle's presets: one per example patch, each the whole
+// Writes the plugins' presets: one per example patch, each the whole
 // instrument as it stands after the patch is loaded into the current bank
 // at start, so choosing a preset in a host sounds like starting the
 // program with that patch.
-//   quorvanel-lv2-presets URI OUT.ttl PATCH...
+//   quorvanel-lv2-presets URI OUT.ttl PATCH...    the LV2 bundle's presets
+//   quorvanel-lv2-presets --header OUT.h PATCH...  the same texts as C++, for
+//                                                  the VST3 plugin's programs
 // Exit status 0 done, 1 when OUT.ttl cannot be written, 2 for a bad
 // command line or an unreadable patch.
 #include "engine/EventScript.h"
@@ -17,7 +19,7 @@
 
 namespace {
 
-// The instrument's text after `patch`, as a Turtle long string.
+// The instrument's text after `patch`.
 bool presetText(const char* patch, std::string& out) {
     std::string bytes;
     if (!EventScript::readFile(patch, bytes)) return false;
@@ -28,13 +30,24 @@ bool presetText(const char* patch, std::string& out) {
     FILE* f = open_memstream(&text, &size);
     if (!f || !InstrumentState::write(engine, f)) return false;
     std::fclose(f);
-    out.clear();
-    for (size_t k = 0; k < size; k++) {
-        if (text[k] == '\\' || text[k] == '"') out += '\\';
-        out += text[k];
-    }
+    out.assign(text, size);
     std::free(text);
     return true;
+}
+
+// `text` inside double quotes, as a Turtle long string or (`lines`) as C++
+// string literals, a line each.
+std::string quoted(const std::string& text, bool lines) {
+    std::string out = lines ? "\n        \"" : "";
+    for (char c : text) {
+        if (c == '\\' || c == '"') out += '\\';
+        if (c == '\n' && lines) {
+            out += "\\n\"\n        \"";
+            continue;
+        }
+        out += c;
+    }
+    return lines ? out + "\"" : out;
 }
 
 std::string stem(const char* path) {
@@ -50,11 +63,15 @@ std::string stem(const char* path) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: quorvanel-lv2-presets URI OUT.ttl PATCH...\n");
+        std::fprintf(stderr, "usage: quorvanel-lv2-presets URI OUT.ttl PATCH...\n"
+                             "       quorvanel-lv2-presets --header OUT.h PATCH...\n");
         return 2;
     }
     const std::string uri = argv[1];
-    std::string ttl =
+    const bool header = uri == "--header";
+    std::string ttl = header ? "// Made by quorvanel-lv2-presets from the example patches.\n#pragma once\n\n"
+                               "struct PresetText {\n    const char* name;\n    const char* text;\n};\n\n"
+                               "inline constexpr PresetText kPresetTexts[] = {\n" :
         "@prefix lv2:   <http://lv2plug.in/ns/lv2core#> .\n"
         "@prefix pset:  <http://lv2plug.in/ns/ext/presets#> .\n"
         "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
@@ -66,10 +83,15 @@ int main(int argc, char** argv) {
             return 2;
         }
         std::string name = stem(argv[i]);
+        if (header) {
+            ttl += "    {\"" + name + "\"," + quoted(text, true) + "},\n";
+            continue;
+        }
         ttl += "\n<" + uri + ":preset:" + name + ">\n\ta pset:Preset ;\n\tlv2:appliesTo <" + uri +
                "> ;\n\trdfs:label \"" + name + "\" ;\n\tstate:state [\n\t\t<" + uri + "#instrument> \"\"\"" +
-               text + "\"\"\"\n\t] .\n";
+               quoted(text, false) + "\"\"\"\n\t] .\n";
     }
+    if (header) ttl += "};\n";
     FILE* out = std::fopen(argv[2], "w");
     if (!out || std::fwrite(ttl.data(), 1, ttl.size(), out) != ttl.size() || std::fclose(out) != 0) {
         std::fprintf(stderr, "quorvanel-lv2-presets: cannot write %s: %s\n", argv[2], std::strerror(errno));

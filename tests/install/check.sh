@@ -75,8 +75,14 @@ install)
             [ -s "$p/lib/lv2/quorvanel.lv2/$f" ] || fail "not installed: lib/lv2/quorvanel.lv2/$f"
         done
     fi
+    # The CLAP and VST3 plugins, where the build made them.
+    if [ -d "$build/clap" ]; then
+        for f in lib/clap/quorvanel.clap lib/vst3/quorvanel.vst3/Contents/$(uname -m)-linux/quorvanel.so; do
+            [ -s "$p/$f" ] || fail "not installed: $f"
+        done
+    fi
     # Only the program's own files, and not the benchmark's load.
-    find "$root" -type f | sed "s|^$p/||" | grep -v -E '^(bin/quorvanel(-render)?|share/man/man1/quorvanel(-render)?\.1\.gz|share/doc/quorvanel/(copyright|changelog\.gz)|share/applications/quorvanel\.desktop|share/icons/hicolor/[^/]+/apps/quorvanel\.(svg|png)|lib/udev/rules\.d/70-quorvanel\.rules|lib/lv2/quorvanel\.lv2/(manifest|quorvanel|presets)\.ttl|lib/lv2/quorvanel\.lv2/quorvanel(_ui)?\.so|share/quorvanel/patches/[^/]+\.texte|share/quorvanel/scripts/[^/]+\.txt)$' \
+    find "$root" -type f | sed "s|^$p/||" | grep -v -E '^(bin/quorvanel(-render)?|share/man/man1/quorvanel(-render)?\.1\.gz|share/doc/quorvanel/(copyright|changelog\.gz)|share/applications/quorvanel\.desktop|share/icons/hicolor/[^/]+/apps/quorvanel\.(svg|png)|lib/udev/rules\.d/70-quorvanel\.rules|lib/lv2/quorvanel\.lv2/(manifest|quorvanel|presets)\.ttl|lib/lv2/quorvanel\.lv2/quorvanel(_ui)?\.so|lib/clap/quorvanel\.clap|lib/vst3/quorvanel\.vst3/Contents/[^/]+-linux/quorvanel\.so|share/quorvanel/patches/[^/]+\.texte|share/quorvanel/scripts/[^/]+\.txt)$' \
         >"$tmp/stray"
     [ -s "$tmp/stray" ] && fail "unexpected files installed: $(cat "$tmp/stray")"
     ls "$p/share/quorvanel"/*/fullbank.* >/dev/null 2>&1 && fail "the benchmark's fullbank was installed"
@@ -117,7 +123,8 @@ install)
         fail "uninstall failed: $(cat "$tmp/uninstall.log")"
     left=$(find "$root" -type f)
     [ -z "$left" ] || fail "left after uninstall: $left"
-    [ -e "$p/share/quorvanel" ] && fail "share/quorvanel is left after uninstall"
+    left=$(find "$root" -name 'quorvanel*')
+    [ -z "$left" ] || fail "left after uninstall: $left"
     ;;
 demo)
     trap 'rm -rf "$tmp"' EXIT

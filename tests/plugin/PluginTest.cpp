@@ -8,6 +8,7 @@
 
 #include "plugin/Host.h"
 #include "plugin/Pitch.h"
+#include "plugin/Play.h"
 
 #include <lv2/atom/forge.h>
 #include <lv2/patch/patch.h>
@@ -34,9 +35,10 @@
 #include <string>
 #include <vector>
 
-// Counts the allocations anyone in the process (the plugin, the libraries
-// it calls) makes on a thread while its `counting` is set, through the C library's own
-// allocator. AddressSanitizer has its own allocator: there nothing counts.
+#include "plugin/Allocations.h"
+
+// The allocation counter (Allocations.h): the C library's allocator,
+// counting.
 thread_local bool counting = false;
 std::atomic<long> allocations{0};
 #ifndef __SANITIZE_ADDRESS__
@@ -68,17 +70,11 @@ int posix_memalign(void** out, size_t align, size_t n) {
 }
 }
 #endif
-constexpr bool kCounts =
-#ifdef __SANITIZE_ADDRESS__
-    false;
-#else
-    true;
-#endif
-
 namespace {
 
 using lv2host::Input;
 using lv2host::Instance;
+using namespace plugintest;
 
 const std::string kSource = QUORVANEL_SOURCE_DIR;
 
@@ -90,66 +86,6 @@ EventScript::Event midiEvent(long long frame, const std::vector<uint8_t>& m) {
     e.midiLength = static_cast<int>(m.size());
     for (size_t k = 0; k < m.size(); k++) e.midi[k] = m[k];
     return e;
-}
-
-// Random mapped MIDI: voice notes, axis and wheel controllers, bend,
-// program changes and key notes (Return and BackSpace only when `grow`).
-std::vector<uint8_t> randomMidi(std::mt19937& rng, bool grow) {
-    uint8_t ch = static_cast<uint8_t>(rng() % 16);
-    switch (rng() % 7) {
-    case 0: return {static_cast<uint8_t>(0x90 | ch), static_cast<uint8_t>(36 + rng() % 4), static_cast<uint8_t>(rng() % 128)};
-    case 1: return {static_cast<uint8_t>(0x80 | ch), static_cast<uint8_t>(36 + rng() % 4), 0};
-    case 2: return {static_cast<uint8_t>(0xb0 | ch), static_cast<uint8_t>(rng() % 2 ? 1 : 16 + rng() % 4), static_cast<uint8_t>(rng() % 128)};
-    case 3: return {static_cast<uint8_t>(0xe0 | ch), static_cast<uint8_t>(rng() % 128), static_cast<uint8_t>(rng() % 128)};
-    case 4: return {static_cast<uint8_t>(0xc0 | ch), static_cast<uint8_t>(rng() % 10)};
-    default: {
-        uint8_t note = static_cast<uint8_t>(50 + rng() % 42);  // Space onwards: keys that add nothing
-        if (grow && rng() % 4 == 0) note = static_cast<uint8_t>(48 + rng() % 2);
-        return {static_cast<uint8_t>(0x90 | ch), note, 100};
-    }
-    }
-}
-
-// `count` random MIDI inputs at frames below `frames`, in order, after
-// the axes are moved off rest at frame 0 so that something sounds.
-std::vector<Input> randomPlay(unsigned seed, uint32_t frames, int count, bool grow = true) {
-    std::mt19937 rng(seed);
-    std::vector<Input> play;
-    for (int c = 0; c < 2; c++) play.push_back(Input{0, {}, c, static_cast<float>(40 + 20 * c)});
-    std::vector<uint32_t> at;
-    for (int k = 0; k < count; k++) at.push_back(rng() % frames);
-    std::sort(at.begin(), at.end());
-    for (uint32_t f : at) play.push_back(Input{f, randomMidi(rng, grow), -1, 0});
-    return play;
-}
-
-// Plays `play` (absolute frames) in blocks cut by `cut` (sizes in turn,
-// repeated); returns left and right of `frames` frames.
-struct Out {
-    std::vector<float> left, right;
-};
-template <class Cut>
-Out playIn(Instance& inst, const std::vector<Input>& play, uint32_t frames, Cut cut,
-           const std::function<float(uint32_t)>& pitchAt = nullptr) {
-    Out o;
-    size_t next = 0;
-    for (uint32_t t = 0; t < frames;) {
-        if (pitchAt) inst.pitch = pitchAt(t);
-        uint32_t n = std::min(cut(), frames - t);
-        std::vector<Input> in;
-        for (; next < play.size() && play[next].frame < t + n; next++) {
-            Input i = play[next];
-            i.frame = i.port >= 0 ? 0 : i.frame - t;
-            in.push_back(i);
-        }
-        inst.block(n, in, o.left, o.right);
-        t += n;
-    }
-    return o;
-}
-
-Out playFixed(Instance& inst, const std::vector<Input>& play, uint32_t frames, uint32_t block) {
-    return playIn(inst, play, frames, [block] { return block; });
 }
 
 // The renderer's samples for `events` over 32768.
@@ -460,11 +396,8 @@ TEST(Plugin, TwoInstancesInterleavedEqualEachAlone) {
     Out gotA, gotB;
     size_t na = 0, nb = 0;
     for (uint32_t t = 0; t < frames; t += 256) {
-        std::vector<Input> ia, ib;
-        for (; na < pa.size() && pa[na].frame < t + 256; na++) ia.push_back(Input{pa[na].port >= 0 ? 0 : pa[na].frame - t, pa[na].midi, pa[na].port, pa[na].value});
-        for (; nb < pb.size() && pb[nb].frame < t + 256; nb++) ib.push_back(Input{pb[nb].port >= 0 ? 0 : pb[nb].frame - t, pb[nb].midi, pb[nb].port, pb[nb].value});
-        a.block(256, ia, gotA.left, gotA.right);
-        b.block(256, ib, gotB.left, gotB.right);
+        a.block(256, blockOf(pa, na, t, 256), gotA.left, gotA.right);
+        b.block(256, blockOf(pb, nb, t, 256), gotB.left, gotB.right);
     }
     EXPECT_TRUE(gotA.left == wantA.left);
     EXPECT_TRUE(gotB.right == wantB.right);
@@ -504,32 +437,9 @@ TEST(Plugin, RunAllocatesNothing) {
             saved = instrumentText(inst);
         });
         std::vector<Input> play = randomPlay(31, 48000, 2000);
-        std::mt19937 rng(4);
-        size_t next = 0;
-        long made = 0;
-        for (uint32_t t = 0; t < 48000;) {
-            uint32_t n = 1 + rng() % 2048;
-            std::vector<Input> in;
-            for (; next < play.size() && play[next].frame < t + n; next++) {
-                Input i = play[next];
-                i.frame = i.port >= 0 ? 0 : i.frame - t;
-                in.push_back(i);
-            }
-            inst.prepare(n, in);
-            inst.pitch = rng() % 8 ? inst.pitch : 200 + rng() % 900;  // now and then a new pitch of 1/1
-            allocations = 0;
-            counting = true;
-            inst.run(n);
-            counting = false;
-            made += allocations;
-            inst.runWorker();
-            t += n;
-            if (t >= 48000 && saver.joinable()) {
-                saver.join();
-                t = 0;  // once more after the save, for a fresh count
-                next = 0;
-            }
-        }
+        long made = countedPlay(inst, play, [&](uint32_t) { inst.runWorker(); }, true);
+        saver.join();
+        made += countedPlay(inst, play, [&](uint32_t) { inst.runWorker(); }, true);  // once more after the save
         EXPECT_EQ(made, 0) << rate;
         EXPECT_EQ(saved.rfind("quorvanel instrument 1\n", 0), 0u);
         if (!kCounts) GTEST_SKIP() << "AddressSanitizer's allocator is not counted";

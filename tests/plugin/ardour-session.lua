@@ -1,16 +1,17 @@
 -- Ardour's Lua session tool, driven by ArdourTest:
---   ardour7-lua ardour-session.lua create DIR NAME   a session with the
---     instrument on a MIDI track, the "fmbells" preset loaded and axis 0
---     at 100, saved and closed
+--   ardour7-lua ardour-session.lua create DIR NAME [FORMAT]   a session with
+--     the instrument on a MIDI track, the "fmbells" preset loaded and axis 0
+--     at 100, saved and closed; FORMAT LV2 (the default) or VST3
 --   ardour7-lua ardour-session.lua reopen DIR NAME   the session opened
 --     again, axis 0 printed, saved again and closed
 -- The engine runs on the JACK server named by JACK_DEFAULT_SERVER.
-local mode, dir, name = arg[1], arg[2], arg[3]
+local mode, dir, name, format = arg[1], arg[2], arg[3], arg[4] or "LV2"
 AudioEngine:set_backend("JACK", "", "")
 assert(AudioEngine:start(false) == 0, "the audio engine did not start")
 if mode == "create" then
   assert(create_session(dir, name, 48000), "cannot create the session")
-  local info = ARDOUR.LuaAPI.new_plugin_info("urn:quorvanel:instrument", ARDOUR.PluginType.LV2)
+  local info = format == "VST3" and ARDOUR.LuaAPI.new_plugin_info("quorvanel", ARDOUR.PluginType.VST3)
+    or ARDOUR.LuaAPI.new_plugin_info("urn:quorvanel:instrument", ARDOUR.PluginType.LV2)
   assert(not info:isnil(), "the instrument is not installed")
   local tracks = Session:new_midi_track(ARDOUR.ChanCount(ARDOUR.DataType("midi"), 1),
     ARDOUR.ChanCount(ARDOUR.DataType("audio"), 2), true, info, nil, nil, 1, "synth",

@@ -1,0 +1,212 @@
+// The CLAP plugin in a small CLAP host against the LV2 plugin in the lilv
+// host: the very same samples for the same random MIDI, whatever the
+// blocks, with note ons and offs as MIDI or as CLAP notes; the same
+// latency; the state (the LV2's text, the bank file, the parameters) kept
+// and carried between the formats; nothing allocated in process() while
+// the window is open; the window showing the plugin's repaint.
+#include <gtest/gtest.h>
+
+#include "plugin/Allocations.h"
+#include "plugin/ClapHost.h"
+#include "plugin/Play.h"
+
+#include "plugin/Instrument.h"
+#include "plugin/WindowPixels.h"
+#include "render/PictureWindow.h"
+
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+#include <functional>
+#include <thread>
+
+namespace {
+
+using namespace plugintest;
+
+std::string textOf(const std::string& state) { return std::string(state.c_str()); }
+
+// A window of the test's on the display, for the plugin's window to go in.
+struct Parent {
+    Parent() : dis(XOpenDisplay(nullptr)) {
+        if (!dis) return;
+        win = XCreateSimpleWindow(dis, DefaultRootWindow(dis), 0, 0, 600, 600, 0, 0, 0);
+        XMapWindow(dis, win);
+        XSync(dis, False);
+    }
+    ~Parent() {
+        if (dis) XCloseDisplay(dis);
+    }
+    Display* dis;
+    ::Window win = 0;
+};
+
+TEST(Clap, SamplesEqualTheLv2sWhateverTheBlocks) {
+    std::mt19937 rng(5);
+    struct Case {
+        double rate;
+        const char* cut;
+        std::function<uint32_t()> next;
+        bool notes;
+    } cases[] = {{48000, "1", [] { return 1u; }, false},
+                 {48000, "64", [] { return 64u; }, true},
+                 {48000, "random", [&] { return 1 + static_cast<uint32_t>(rng() % 8192); }, false},
+                 {48000, "random", [&] { return 1 + static_cast<uint32_t>(rng() % 8192); }, true},
+                 {44100, "1000", [] { return 1000u; }, true}};
+    for (Case& c : cases) {
+        const uint32_t frames = static_cast<uint32_t>(2 * c.rate);
+        std::vector<Input> play = randomPlay(static_cast<unsigned>(c.rate) + 1, frames, 400);
+        lv2host::Instance lv2(c.rate);
+        Out want = playFixed(lv2, play, frames, 8192);
+        double energy = 0;
+        for (float v : want.left) energy += v * v;
+        ASSERT_GT(energy, 1.0);
+        claphost::Instance clap(c.rate, c.notes);
+        ASSERT_TRUE(clap.ok());
+        Out got = playIn(clap, play, frames, c.next);
+        EXPECT_TRUE(got.left == want.left && got.right == want.right)
+            << c.rate << " blocks " << c.cut << (c.notes ? ", CLAP notes" : ", MIDI");
+    }
+}
+
+TEST(Clap, LatencyIsTheLv2s) {
+    const struct {
+        double rate;
+        uint32_t latency;
+    } cases[] = {{22050, 255}, {44100, 551}, {48000, 600}, {96000, 1201}};
+    for (const auto& c : cases) EXPECT_EQ(claphost::Instance(c.rate).latency(), c.latency) << c.rate;
+}
+
+TEST(Clap, StateIsTheLv2sTextTheBankFileAndTheParameters) {
+    const std::string bells = QUORVANEL_SOURCE_DIR "/patches/fmbells.texte";
+    std::string patch;
+    ASSERT_TRUE(EventScript::readFile(bells.c_str(), patch));
+    // A bank file alone loads it into the current bank (1 at start).
+    claphost::Instance a(48000);
+    ASSERT_TRUE(a.load(std::string("\0bank ", 6) + bells + "\n"));
+    Out ignore = playFixed(a, {}, 1024, 512);
+    EXPECT_NE(textOf(a.save()).find("\nbank 1 0 0\n" + patch), std::string::npos);
+    ignore = playFixed(a, randomPlay(5, 24000, 100, false), 24000, 512);
+    std::string saved = a.save();
+    EXPECT_EQ(saved.substr(textOf(saved).size()), std::string("\0bank ", 6) + bells + "\naxis0 40\naxis1 60\naxis2 0\naxis3 0\nlimit 0\n");
+
+    // The same text in the LV2 plugin and in another CLAP instance: the
+    // same continuation, and the same text again.
+    lv2host::Instance lv2(48000);
+    ASSERT_EQ(lv2.restore({{std::string(lv2host::kUri) + "#instrument", {LV2_ATOM__String, textOf(saved) + '\0'}}}),
+              LV2_STATE_SUCCESS);
+    claphost::Instance b(48000);
+    ASSERT_TRUE(b.load(saved));
+    EXPECT_EQ(b.value(0), 40);
+    EXPECT_EQ(b.value(1), 60);
+    std::vector<Input> more = randomPlay(6, 48000, 200, false);
+    Out fromLv2 = playFixed(lv2, more, 48000, 100), fromClap = playFixed(b, more, 48000, 300);
+    EXPECT_TRUE(fromLv2.left == fromClap.left && fromLv2.right == fromClap.right);
+    std::string again = b.save();
+    EXPECT_EQ(textOf(again), std::string(lv2.save()[std::string(lv2host::kUri) + "#instrument"].second.c_str()));
+    EXPECT_NE(textOf(again), textOf(saved));  // the continuation moved it on
+
+    // An LV2 text alone keeps the bank file and the parameters; a text
+    // that is not an instrument is refused.
+    claphost::Instance c(48000);
+    ASSERT_TRUE(c.load(again));
+    ASSERT_TRUE(c.load(textOf(saved)));
+    EXPECT_EQ(c.save(), saved);
+    EXPECT_FALSE(c.load(std::string("chubby 0\n", 10)));
+}
+
+TEST(Clap, ProcessAllocatesNothingWithTheWindowOpen) {
+    Parent top;
+    if (!top.dis) GTEST_SKIP() << "no display";
+    for (double rate : {22050.0, 48000.0}) {
+        claphost::Instance inst(rate);
+        ASSERT_TRUE(inst.openWindow(top.win));
+        EXPECT_EQ(inst.timers, 1);
+        std::string saved;
+        std::thread saver([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            saved = inst.save();
+        });
+        std::vector<Input> play = randomPlay(31, 48000, 2000);
+        bool loaded = false;
+        long made = countedPlay(inst, play, [&](uint32_t t) {
+            inst.tick();  // the window's side: events out, pictures in
+            if (t >= 24000 && !loaded)  // a bank file: the bank it replaces is retired
+                loaded = inst.load(std::string("\0bank ", 6) + QUORVANEL_SOURCE_DIR "/patches/fmbells.texte\n");
+        });
+        EXPECT_TRUE(loaded);
+        saver.join();
+        inst.closeWindow();
+        EXPECT_EQ(inst.timers, 0);
+        EXPECT_EQ(made, 0) << rate;
+        EXPECT_GT(inst.callbacks, 0);
+        EXPECT_EQ(saved.rfind("quorvanel instrument 1\n", 0), 0u);
+    }
+    if (!kCounts) GTEST_SKIP() << "AddressSanitizer's allocator is not counted";
+}
+
+TEST(Clap, TheWindowShowsThePluginsRepaintAndTakesKeysAndPresses) {
+    Parent top;
+    if (!top.dis) GTEST_SKIP() << "no display";
+    Display* dis = top.dis;
+    ::Window parent = top.win;
+    claphost::Instance clap(48000);
+    ASSERT_TRUE(clap.openWindow(parent));
+    // A twin instrument hears what the window says, and draws into memory.
+    Instrument twin(48000);
+    MemoryCanvas expected;
+    twin.pictures().drawOn(&expected);
+    twin.windowEvent(0, windowio::Event::Opened, 500, 500);
+    auto blocks = [&](int n) {
+        for (int k = 0; k < n; k++) {
+            clap.tick();
+            std::vector<float> l, r;
+            clap.block(512, {}, l, r);
+            float tl[512], tr[512];
+            twin.render(tl, tr, 512);
+            while (const PictureSnapshot* s = twin.pictures().outgoing()) twin.pictures().sentMore(s->length);
+        }
+    };
+    ::Window win = 0;
+    for (int k = 0; k < 50 && !win; k++) {
+        blocks(1);
+        ::Window root, up, *children = nullptr;
+        unsigned count = 0;
+        XQueryTree(dis, parent, &root, &up, &children, &count);
+        if (count) win = children[0];
+        if (children) XFree(children);
+    }
+    ASSERT_NE(win, 0u);
+    auto send = [&](XEvent e) {
+        e.xany.window = win;
+        e.xany.display = dis;
+        XSendEvent(dis, win, False, 0, &e);
+        XSync(dis, False);
+        blocks(2);
+    };
+    XEvent key{};
+    key.type = KeyPress;
+    key.xkey.keycode = XKeysymToKeycode(dis, XK_q);
+    send(key);
+    twin.windowEvent(0, windowio::Event::Key, 'q', 0);
+    XEvent press{};
+    press.type = ButtonPress;
+    press.xbutton.button = Button1;
+    press.xbutton.x = 66;  // voice 0's own FM cell, once the marks show
+    press.xbutton.y = 246;
+    send(press);
+    twin.windowEvent(0, windowio::Event::Click, 66, 246);
+    blocks(3);
+    EXPECT_EQ(expected.at(66, 246), 0xf50000u);
+    MemoryCanvas want = expected;
+    PictureWindow::caption(want);
+    long diff = -1;
+    for (int k = 0; k < 40 && diff != 0; k++) {
+        blocks(1);
+        diff = plugintest::windowDifferences(dis, win, want, 1, 25);
+    }
+    EXPECT_EQ(diff, 0);
+    clap.closeWindow();
+}
+
+}  // namespace
