@@ -65,7 +65,21 @@ public:
         if (window) window->announce();
     }
 
-    uint32_t latency() const { return instrument->latency(); }
+    // The latency as the host is told it: the instrument's once the pitch
+    // of 1/1 the parameter holds has reached it.
+    uint32_t latency() {
+        uint32_t l = Instrument::latencyAt(instrument->sampleRate(), value(kPitch));
+        told.store(l);
+        asked.store(l);
+        return l;
+    }
+    // True once for each latency the parameters call for that the host was
+    // not told (after a new pitch of 1/1): the adapter then asks the host to
+    // read the latency again. Any thread.
+    bool latencyToTell() {
+        uint32_t l = Instrument::latencyAt(instrument->sampleRate(), value(kPitch));
+        return l != told.load() && asked.exchange(l) != l;
+    }
 
     // A parameter's value (row k of params::kList), plain.
     double value(int k) const { return values[k].load(std::memory_order_relaxed); }
@@ -243,6 +257,8 @@ private:
         }
     }
 
+    static inline const int kPitch = params::indexOf(params::kPitchId);
+
     std::unique_ptr<Instrument> instrument;
     std::atomic<double> values[params::kCount];
     MessageRing retired;                               // audio thread -> tidy()
@@ -253,5 +269,7 @@ private:
     std::string bankPath;
     int chosen = -1;
     std::atomic<bool> touched{false};  // rendered or given a state since made
+    std::atomic<uint32_t> told{0};     // the latency the host read last
+    std::atomic<uint32_t> asked{0};    // the latency the host was last asked to read
     std::mutex mainLock;
 };

@@ -162,8 +162,8 @@ public:
     // first, cut to the new latency.
     void setPitch(double hz) {
         if (!(hz == hz)) return;
-        hz = hz < PitchOfOne::kLowest ? PitchOfOne::kLowest : hz > PitchOfOne::kHighest ? PitchOfOne::kHighest : hz;
-        uint64_t q = static_cast<uint64_t>(std::llround(PitchOfOne::rate(hz) * (1 << kRateShift)));
+        hz = heldPitch(hz);
+        uint64_t q = engineRateAt(hz);
         if (q == engineRate) return;
         pitchHz = hz;
         engineRate = q;
@@ -172,6 +172,14 @@ public:
         if (outEnd - outStart > latencyFrames) outEnd = outStart + latencyFrames;
         stretchHost = hostFrame + (outEnd - outStart);
         stretchFrame = gate.frame() - unitLeft;
+    }
+
+    // What latency() becomes at the host's `rate` once setPitch(hz) acts,
+    // for hosts that are told the latency before the pitch reaches the
+    // instrument.
+    static uint32_t latencyAt(uint32_t rate, double hz) {
+        uint64_t q = engineRateAt(heldPitch(hz)), r = static_cast<uint64_t>(rate) << kRateShift;
+        return latencyFor(static_cast<double>(r) / static_cast<double>(q), q != r);
     }
 
     // The host frames an input takes to be heard at a converter ratio
@@ -347,6 +355,14 @@ private:
 
     // A stretch of the converter's output at the pitch now set: conversion
     // or none, its ratio, and a converter that starts afresh.
+    static double heldPitch(double hz) {
+        return hz < PitchOfOne::kLowest ? PitchOfOne::kLowest : hz > PitchOfOne::kHighest ? PitchOfOne::kHighest : hz;
+    }
+    // The engine's frames a second at pitch `hz`, << kRateShift.
+    static uint64_t engineRateAt(double hz) {
+        return static_cast<uint64_t>(std::llround(PitchOfOne::rate(hz) * (1 << kRateShift)));
+    }
+
     void startStretch() {
         converting = engineRate != static_cast<uint64_t>(rate) << kRateShift;
         ratio = static_cast<double>(static_cast<uint64_t>(rate) << kRateShift) / static_cast<double>(engineRate);

@@ -30,12 +30,18 @@ void port(Instrument& instrument, double value, uint32_t frame) {
     instrument.portValue(C, static_cast<float>(value), frame);
 }
 
+// The pitch of 1/1 in Hz; it acts from the start of the block whatever the
+// frame (the engine's rate changes between units). It also sets the latency.
+constexpr uint32_t kPitchId = 5;
+inline void pitch(Instrument& instrument, double value, uint32_t) { instrument.setPitch(value); }
+
 inline constexpr Info kList[] = {
     {0, "axis0", "Axis 0", -128, 127, 0, true, port<0>},
     {1, "axis1", "Axis 1", -128, 127, 0, true, port<1>},
     {2, "axis2", "Axis 2", -128, 127, 0, true, port<2>},
     {3, "axis3", "Axis 3", -128, 127, 0, true, port<3>},
     {4, "limit", "Prime limit and bend", -128, 127, 0, true, port<4>},
+    {kPitchId, "pitch", "Pitch of 1/1", PitchOfOne::kLowest, PitchOfOne::kHighest, PitchOfOne::kDefault, false, pitch},
 };
 constexpr int kCount = static_cast<int>(sizeof kList / sizeof kList[0]);
 

@@ -99,6 +99,9 @@ clap_process_status process(const clap_plugin_t* plugin, const clap_process_t* p
         return CLAP_PROCESS_ERROR;
     float** out = process->audio_outputs[0].data32;
     if (p->core.render(out[0], out[1], n)) p->host->request_callback(p->host);
+    // A new pitch of 1/1 moved the latency: the host reads it when it
+    // activates the plugin again.
+    if (p->core.latencyToTell()) p->host->request_restart(p->host);
     return CLAP_PROCESS_CONTINUE;
 }
 

@@ -128,6 +128,11 @@ struct Plugin {
     v3_result query(const v3_tuid iid, void** out);
     void process(v3_process_data* data);
     void input(const Input& in, uint32_t frames);
+    // On the host's UI thread, where VST3 takes restarts: a new pitch of
+    // 1/1 moved the latency, which the host then reads again.
+    void tellLatency() {
+        if (handler && core.latencyToTell()) call(handler)->restart_component(handler, V3_RESTART_LATENCY_CHANGED);
+    }
 };
 
 v3_result V3_API queryPlugin(void* self, const v3_tuid iid, void** out) { return owner<Plugin>(self)->query(iid, out); }
@@ -289,8 +294,8 @@ double V3_API normalValue(void* self, v3_param_id id) {
     return kind == -2 ? p->midiValues[place].load() : 0;
 }
 
-v3_result V3_API setNormalValue(void* self, v3_param_id id, double x) {
-    Plugin* p = owner<Plugin>(self);
+// A parameter's value from the host, on any thread.
+v3_result setValueOf(Plugin* p, v3_param_id id, double x) {
     int place = 0;
     int kind = kindOf(id, place);
     if (kind >= 0) p->core.setValue(kind, params::fromNormal(kind, x));
@@ -298,6 +303,14 @@ v3_result V3_API setNormalValue(void* self, v3_param_id id, double x) {
     else if (kind == -1 && static_cast<int>(toPlain(id, x)) != p->core.preset())
         p->core.choosePreset(static_cast<int>(toPlain(id, x)));  // a change only: a state restored keeps its own
     return kind == -3 ? V3_INVALID_ARG : V3_OK;
+}
+
+// The same from the edit controller, on the host's UI thread.
+v3_result V3_API setNormalValue(void* self, v3_param_id id, double x) {
+    Plugin* p = owner<Plugin>(self);
+    v3_result r = setValueOf(p, id, x);
+    p->tellLatency();
+    return r;
 }
 
 v3_result V3_API valueText(void*, v3_param_id id, double x, v3_str_128 out) {
@@ -454,7 +467,7 @@ void Plugin::process(v3_process_data* data) {
     uint32_t frames = data->nframes > 0 ? static_cast<uint32_t>(data->nframes) : 0;
     if (frames == 0) {  // a flush: the parameters' values only, for the next block
         for (int k = 0; k < n; k++)
-            if (!inputs[k].note) setNormalValue(&controller, inputs[k].id, inputs[k].value);
+            if (!inputs[k].note) setValueOf(this, inputs[k].id, inputs[k].value);
         return;
     }
     core.begin();
@@ -588,7 +601,10 @@ const v3_plugin_view_cpp kView = {
         },
     }};
 
-const v3_timer_handler_cpp kTimer = {{queryView, refView, unrefView}, {[](void* self) { owner<View>(self)->core().tick(); }}};
+const v3_timer_handler_cpp kTimer = {{queryView, refView, unrefView}, {[](void* self) {
+                                          owner<View>(self)->core().tick();
+                                          owner<View>(self)->plugin->tellLatency();
+                                      }}};
 const v3_event_handler_cpp kConnection = {{queryView, refView, unrefView},
                                           {[](void* self, int) { owner<View>(self)->core().tick(); }}};
 

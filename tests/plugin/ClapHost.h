@@ -170,6 +170,7 @@ public:
     std::vector<float> left, right;
     int timers = 0;       // registered by the plugin
     int callbacks = 0;    // main-thread calls it asked for
+    int restarts = 0;     // restarts it asked for (to tell a new latency)
 
 private:
     union Event {
@@ -202,7 +203,7 @@ private:
                      "",
                      "1",
                      [](const clap_host_t* h, const char* id) { return of(h)->extension(id); },
-                     [](const clap_host_t*) {},
+                     [](const clap_host_t* h) { of(h)->restarts++; },
                      [](const clap_host_t*) {},
                      [](const clap_host_t* h) { of(h)->callbacks++; }};
     const clap_plugin_params_t* params = nullptr;

@@ -48,24 +48,28 @@ TEST(Clap, SamplesEqualTheLv2sWhateverTheBlocks) {
         const char* cut;
         std::function<uint32_t()> next;
         bool notes;
+        float pitch = 689.0625f;  // of 1/1: the LV2's port, the CLAP's parameter 5
     } cases[] = {{48000, "1", [] { return 1u; }, false},
                  {48000, "64", [] { return 64u; }, true},
                  {48000, "random", [&] { return 1 + static_cast<uint32_t>(rng() % 8192); }, false},
                  {48000, "random", [&] { return 1 + static_cast<uint32_t>(rng() % 8192); }, true},
-                 {44100, "1000", [] { return 1000u; }, true}};
+                 {44100, "1000", [] { return 1000u; }, true},
+                 {48000, "300", [] { return 300u; }, false, 440}};
     for (Case& c : cases) {
         const uint32_t frames = static_cast<uint32_t>(2 * c.rate);
         std::vector<Input> play = randomPlay(static_cast<unsigned>(c.rate) + 1, frames, 400);
         lv2host::Instance lv2(c.rate);
+        lv2.pitch = c.pitch;
         Out want = playFixed(lv2, play, frames, 8192);
         double energy = 0;
         for (float v : want.left) energy += v * v;
         ASSERT_GT(energy, 1.0);
         claphost::Instance clap(c.rate, c.notes);
         ASSERT_TRUE(clap.ok());
+        play.insert(play.begin(), Input{0, {}, 5, c.pitch});
         Out got = playIn(clap, play, frames, c.next);
         EXPECT_TRUE(got.left == want.left && got.right == want.right)
-            << c.rate << " blocks " << c.cut << (c.notes ? ", CLAP notes" : ", MIDI");
+            << c.rate << " blocks " << c.cut << (c.notes ? ", CLAP notes" : ", MIDI") << ", 1/1 at " << c.pitch;
     }
 }
 
@@ -75,6 +79,17 @@ TEST(Clap, LatencyIsTheLv2s) {
         uint32_t latency;
     } cases[] = {{22050, 255}, {44100, 551}, {48000, 600}, {96000, 1201}};
     for (const auto& c : cases) EXPECT_EQ(claphost::Instance(c.rate).latency(), c.latency) << c.rate;
+    // A new pitch of 1/1 moves the latency as the LV2's port shows it: the
+    // plugin asks the host once to restart it and read the latency again.
+    lv2host::Instance lv2(48000);
+    lv2.pitch = 440;
+    Out ignore = playFixed(lv2, {}, 512, 512);
+    claphost::Instance clap(48000);
+    EXPECT_EQ(clap.latency(), 600u);
+    ignore = playFixed(clap, {Input{0, {}, 5, 440}}, 1024, 512);
+    EXPECT_EQ(clap.restarts, 1);
+    EXPECT_EQ(clap.latency(), 940u);
+    EXPECT_EQ(lv2.latency, 940);
 }
 
 TEST(Clap, StateIsTheLv2sTextTheBankFileAndTheParameters) {
@@ -86,19 +101,24 @@ TEST(Clap, StateIsTheLv2sTextTheBankFileAndTheParameters) {
     ASSERT_TRUE(a.load(std::string("\0bank ", 6) + bells + "\n"));
     Out ignore = playFixed(a, {}, 1024, 512);
     EXPECT_NE(textOf(a.save()).find("\nbank 1 0 0\n" + patch), std::string::npos);
-    ignore = playFixed(a, randomPlay(5, 24000, 100, false), 24000, 512);
+    std::vector<Input> some = randomPlay(5, 24000, 100, false);
+    some.insert(some.begin(), Input{0, {}, 5, 440});  // the pitch of 1/1
+    ignore = playFixed(a, some, 24000, 512);
     std::string saved = a.save();
-    EXPECT_EQ(saved.substr(textOf(saved).size()), std::string("\0bank ", 6) + bells + "\naxis0 40\naxis1 60\naxis2 0\naxis3 0\nlimit 0\n");
+    EXPECT_EQ(saved.substr(textOf(saved).size()),
+              std::string("\0bank ", 6) + bells + "\naxis0 40\naxis1 60\naxis2 0\naxis3 0\nlimit 0\npitch 440\n");
 
     // The same text in the LV2 plugin and in another CLAP instance: the
     // same continuation, and the same text again.
     lv2host::Instance lv2(48000);
     ASSERT_EQ(lv2.restore({{std::string(lv2host::kUri) + "#instrument", {LV2_ATOM__String, textOf(saved) + '\0'}}}),
               LV2_STATE_SUCCESS);
+    lv2.pitch = 440;  // an LV2 host keeps the port's value itself
     claphost::Instance b(48000);
     ASSERT_TRUE(b.load(saved));
     EXPECT_EQ(b.value(0), 40);
     EXPECT_EQ(b.value(1), 60);
+    EXPECT_EQ(b.value(5), 440);
     std::vector<Input> more = randomPlay(6, 48000, 200, false);
     Out fromLv2 = playFixed(lv2, more, 48000, 100), fromClap = playFixed(b, more, 48000, 300);
     EXPECT_TRUE(fromLv2.left == fromClap.left && fromLv2.right == fromClap.right);
