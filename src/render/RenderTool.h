@@ -1,10 +1,12 @@
 // The command line of quorvanel-render:
-//   quorvanel-render [-p PATCH] [-n SECONDS] [--saves DIR] [--picture FRAME FILE.png] SCRIPT OUT.wav
+//   quorvanel-render [-p PATCH] [-n SECONDS] [--saves DIR] [--picture FRAME FILE.png]
+//                    [--midi-out FILE.mid [--tuning-out mpe|mts]] [--scala FILE.scl] SCRIPT OUT.wav
 // Builds one engine with no window, loads PATCH into its current bank as the
 // program does at start, and renders the event script into a WAV file
 // (OUT "-" is standard output). The script's saves write nothing unless
 // --saves names a folder for them. --picture also writes the window's
-// picture after the last repaint at or before FRAME. Exit status: 0 done;
+// picture after the last repaint at or before FRAME; the tuning options
+// (TuningFiles) write tuned notes and the bank's scale. Exit status: 0 done;
 // 2 bad command line, unreadable patch or script, a malformed script line,
 // or an OUT that is the script or the patch (nothing is rendered then); 1
 // when the output cannot be written.
@@ -17,6 +19,7 @@
 #include "engine/WavWriter.h"
 #include "render/PictureWindow.h"
 #include "render/PngWriter.h"
+#include "render/TuningFiles.h"
 #include "hostkit/SameFile.h"
 #include "standalone/pad.h"
 
@@ -51,6 +54,7 @@ public:
         const char* pictureFrame = nullptr;
         const char* picturePath = nullptr;
         std::vector<const char*> operands;
+        TuningFiles tuning;
         for (int i = 1; i < argc; i++) {
             std::string a = argv[i];
             if (a == "-h" || a == "--help") {
@@ -65,6 +69,9 @@ public:
                 (a == "-p" ? patch : a == "-n" ? seconds : saves) = argv[++i];
             } else if (a == "-p" || a == "-n" || a == "--saves") {
                 return complain(err, a + " needs a value");
+            } else if (TuningFiles::takes(a)) {
+                if (i + 1 >= argc) return complain(err, a + " needs a value");
+                tuning.set(a, argv[++i]);
             } else if (a == "--picture" && i + 2 < argc) {
                 pictureFrame = argv[++i];
                 picturePath = argv[++i];
@@ -101,6 +108,8 @@ public:
             if (same_file(outPath, input))
                 return complain(err, std::string(outPath) + " is " + (input == patch ? "the patch" : "the script") +
                                          ": it would be written over");
+        std::string tuningProblem = tuning.problem(outPath, scriptPath, patch);
+        if (!tuningProblem.empty()) return complain(err, tuningProblem);
         uint32_t total;
         if (seconds) {
             if (!OfflineRenderer::framesFor(seconds, total))
@@ -129,6 +138,11 @@ public:
             if (e.kind == EventScript::Kind::Pad && !pads) pads.emplace(false);
         InputGate gate(engine, window, pads ? &*pads : nullptr);
         if (picture) picture->watch(&gate);
+        if (!tuning.attach(engine, gate)) {
+            out.close();
+            if (release) release(engine);
+            return complain(err, "this engine has no voices to tune");
+        }
         gate.savesTo(saves);
         if (!gate.loadAtStart(patch, script, scriptPath, "quorvanel-render", err)) {
             out.close();
@@ -140,6 +154,7 @@ public:
         bool ok = OfflineRenderer::render(gate, *engine, script.events, total, wav,
                                           total > OfflineRenderer::kProgressFrames ? err : nullptr, &undelivered);
         ok = out.close() && ok;
+        ok = ok && tuning.write(total, err);
         if (release) release(engine);
         if (undelivered)
             std::fprintf(err, "quorvanel-render: %zu event(s) after the end of the render were not delivered\n",
@@ -205,6 +220,7 @@ private:
     static void usage(FILE* err) {
         std::fprintf(err,
                      "usage: quorvanel-render [-p PATCH] [-n SECONDS] [--saves DIR] [--picture FRAME FILE.png]\n"
+                     "                        [--midi-out FILE.mid [--tuning-out mpe|mts]] [--scala FILE.scl]\n"
                      "                        SCRIPT OUT.wav\n"
                      "  renders SCRIPT (lines: FRAME report B0..B7 | FRAME pad NAME VALUE | FRAME key K |\n"
                      "  FRAME save PATH | FRAME click X Y | FRAME expose | FRAME size W H |\n"
@@ -214,7 +230,9 @@ private:
                      "  SECONDS defaults to the last event plus one second; the script's saves\n"
                      "  write nothing unless --saves DIR names a folder for them (DIR/NAME);\n"
                      "  OUT must not be SCRIPT or PATCH; --picture writes the window's picture\n"
-                     "  after the last repaint at or before FRAME. --version: the version\n");
+                     "  after the last repaint at or before FRAME. --version: the version\n"
+                     "%s",
+                     TuningFiles::usage());
     }
 
     static int complain(FILE* err, const std::string& what) {
