@@ -20,8 +20,14 @@
 // unconverted, out(k) = 256 k: L = 255, and output frame t is the
 // renderer's sample t − 255 divided by 32768.
 //
-// Threads. make a block: beginBlock/portValue/midi then render, on the audio
-// thread, allocating, locking and printing nothing. snapshot, restore and
+// Tuned notes. After each unit the voices that sound become tuned MIDI
+// (TunedNotes); each message goes out in the block that holds the host
+// frame where its unit's sound comes out, L + ceil(F × R / 22050) for the
+// unit that begins at engine frame F, so the notes keep time with the
+// delayed sound. A port that fills up keeps the rest for the next block.
+//
+// Threads. make a block: beginBlock/portValue/midi/tuningWay then render,
+// then nextTuned/popTuned, on the audio thread, allocating, locking and printing nothing. snapshot, restore and
 // readBank run on other threads; the banks they build take over at a unit
 // boundary inside render, and what they replace is handed back through
 // retired() to be destroyed off the audio thread.
@@ -32,6 +38,7 @@
 #include "engine/InstrumentState.h"
 #include "engine/LaceyBanks.h"
 #include "engine/Samples.h"
+#include "engine/TunedOut.h"
 #include "plugin/PluginWindow.h"
 #include "plugin/PortControllers.h"
 #include "plugin/WindowMessages.h"
@@ -77,7 +84,8 @@ public:
         : rate(rate >= 1 ? static_cast<uint32_t>(std::lround(rate)) : kEngineRate),
           engine(new LaceyBanks()),
           window(engine),
-          gate(engine, &window, &ports) {
+          gate(engine, &window, &ports),
+          tuned(this) {
         fifo.assign(static_cast<size_t>(kFifo) * 2, 0.0f);
         stateText.assign(kStateRoom, 0);
         stateBuffer.assign(4096, 0);
@@ -92,6 +100,8 @@ public:
         }
         latencyFrames = smallestLatency();
         outEnd = latencyFrames;  // the first L frames out are silence
+        tuned.watch(engine);
+        gate.watchUnits(&tuned);
     }
 
     Instrument(const Instrument&) = delete;
@@ -160,6 +170,35 @@ public:
         push(frame, in);
     }
 
+    // How the tuned notes are tuned: the notes sounding end and the next
+    // unit starts them the new way.
+    void tuningWay(TunedNotes::Way way) {
+        if (way == tuned.notes.way()) return;
+        tuned.notes.setWay(way, gate.frame());
+        tuned.flush();
+    }
+
+    // The frequency of 1/1 for the tuned notes, in Hz.
+    void tuningPitch(double hz) { tuned.notes.setPitch(hz); }
+
+    // The first tuned message due in the block just rendered, with its
+    // frame in the block (0 for one a full port kept from an earlier
+    // block); false when none is due. popTuned takes it.
+    bool nextTuned(uint32_t& frame, const TunedNotes::Message*& message) const {
+        if (tunedCount == 0 || tunedQueue[tunedHead].hostFrame >= hostFrame) return false;
+        const Tuned& t = tunedQueue[tunedHead];
+        frame = t.hostFrame > blockStart ? static_cast<uint32_t>(t.hostFrame - blockStart) : 0;
+        message = &t.message;
+        return true;
+    }
+    void popTuned() {
+        tunedHead = (tunedHead + 1) % kTunedRoom;
+        tunedCount--;
+    }
+    // Tuned messages dropped because too many waited (never, unless the
+    // host keeps leaving no room for them).
+    uint64_t tunedDropped() const { return tunedLost + tuned.notes.dropped(); }
+
     // The window's side of the repaints: the pictures waiting to go out.
     PluginWindow& pictures() { return window; }
 
@@ -182,6 +221,7 @@ public:
             return;
         }
         uint64_t end = hostFrame + n;
+        blockStart = hostFrame;
         long long known = static_cast<long long>(end * kEngineRate / rate / kUnit);
         for (uint32_t done = 0; done < n;) {
             uint32_t chunk = n - done < kChunk ? n - done : kChunk;
@@ -275,6 +315,36 @@ public:
     }
 
 private:
+    static constexpr int kTunedRoom = 4096;  // tuned messages waiting for their block
+
+    struct Tuned {
+        uint64_t hostFrame = 0;
+        TunedNotes::Message message;
+    };
+
+    // The notes' messages, stamped with the host frame their unit's sound
+    // comes out at.
+    class TunedQueue final : public TunedOut {
+    public:
+        explicit TunedQueue(Instrument* owner) : owner(owner) {}
+
+    private:
+        void send(const TunedNotes::Message& m) override { owner->queueTuned(m); }
+        Instrument* owner;
+    };
+
+    void queueTuned(const TunedNotes::Message& m) {
+        if (tunedCount == kTunedRoom) {
+            tunedLost++;
+            return;
+        }
+        uint64_t f = static_cast<uint64_t>(m.frame);
+        Tuned& t = tunedQueue[(tunedHead + tunedCount) % kTunedRoom];
+        t.hostFrame = latencyFrames + (f * rate + kEngineRate - 1) / kEngineRate;
+        t.message = m;
+        tunedCount++;
+    }
+
     struct Input {
         enum Kind : unsigned char { Midi, Port, Window };
         long long unit = 0;
@@ -462,6 +532,7 @@ private:
     uint32_t latencyFrames = 0;
 
     uint64_t hostFrame = 0;      // the first frame of the block being made
+    uint64_t blockStart = 0;     // the first frame of the block last rendered
     uint64_t late = 0, ahead = 0;
     signed char portSeen[PortControllers::kControls] = {};
 
@@ -472,6 +543,11 @@ private:
     uint32_t unitPos = 0, unitLeft = 0;
     std::vector<float> fifo;     // converted frames, interleaved
     uint32_t outStart = 0, outEnd = 0;
+
+    TunedQueue tuned;
+    Tuned tunedQueue[kTunedRoom];
+    int tunedHead = 0, tunedCount = 0;
+    uint64_t tunedLost = 0;
 
     MultiplexPotentiator* pendingBank = nullptr;  // audio thread only
     std::atomic<InstrumentState::Banks*> pendingRestore{nullptr};

@@ -1,11 +1,13 @@
 // The program's command line:
 //   quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS] [--midi SOURCE]
-//             [PATCH]
+//             [--tuning-out mpe|mts] [PATCH]
 // With no options it is the instrument as always, with at most one patch
 // file: a second is a usage error, not silently ignored. `--` ends the
 // options, so a patch whose name starts with '-' can still be named. Read
 // with getopt_long.
 #pragma once
+
+#include "engine/TunedNotes.h"
 
 #include <getopt.h>
 
@@ -20,6 +22,7 @@ public:
     const char* latency = nullptr;  // --latency: milliseconds of sound buffer, as given
     const char* midi = nullptr;     // --midi: a MIDI source connected at start
     const char* saves = nullptr;    // --saves: the folder the played script's saves go to
+    TunedNotes::Way tuningOut = TunedNotes::Way::Mpe;  // --tuning-out: how the port "tuned out" tunes
 
     static constexpr int kGoOn = -1;
 
@@ -33,6 +36,7 @@ public:
             {"latency", required_argument, nullptr, 'l'},
             {"midi", required_argument, nullptr, 'm'},
             {"saves", required_argument, nullptr, 's'},
+            {"tuning-out", required_argument, nullptr, 't'},
             {"help", no_argument, nullptr, 'h'},
             {"version", no_argument, nullptr, 'V'},
             {nullptr, 0, nullptr, 0},
@@ -49,6 +53,11 @@ public:
             case 'l': latency = optarg; break;
             case 'm': midi = optarg; break;
             case 's': saves = optarg; break;
+            case 't':
+                if (TunedNotes::wayNamed(optarg, tuningOut)) break;
+                std::fprintf(err, "quorvanel: --tuning-out %s: not mpe or mts\n", optarg);
+                usage(err);
+                return 2;
             case 'h':
                 usage(out);
                 return 0;
@@ -94,7 +103,7 @@ public:
     static void usage(FILE* f) {
         std::fputs(
             "usage: quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS]\n"
-            "                 [--midi SOURCE] [PATCH]\n"
+            "                 [--midi SOURCE] [--tuning-out mpe|mts] [PATCH]\n"
             "  PATCH           a patch file loaded into the current bank at start\n"
             "  --record FILE   write every input of the performance to FILE as an event\n"
             "                  script; quorvanel-render FILE OUT.wav makes the very sound\n"
@@ -109,6 +118,10 @@ public:
             "                  name, as aconnect -l lists them) to the port\n"
             "                  \"quorvanel:midi in\" at start; sources can be connected\n"
             "                  there at any time with aconnect or a patchbay\n"
+            "  --tuning-out WAY how the port \"quorvanel:tuned out\" tunes the voices that\n"
+            "                  sound as MIDI notes for other synths: mpe (a channel and\n"
+            "                  pitch bend per voice, the default) or mts (tuned keys on\n"
+            "                  channel 1)\n"
             "  -h, --help      this text\n"
             "  --version       the version\n"
             "  --              ends the options (for a patch whose name starts with '-')\n",

@@ -91,7 +91,11 @@ int main(int argc, char** argv) {
     open_pad(true);
     open_seq(options.midi);  // MIDI: read in each pass, like the controllers
     open_pcm();
-    host_engine(new LaceyBanks());
+    LaceyBanks* banks = new LaceyBanks();
+    host_engine(banks);
+    seq_tuned_out().watch(banks);
+    seq_tuned_out().notes.setWay(options.tuningOut, 0);
+    host_input.watchUnits(&seq_tuned_out());
     host_input.attach(&host_controllers);
     pcm_start();
     unstarted_take = nullptr;
@@ -118,5 +122,6 @@ int main(int argc, char** argv) {
     recorder.close();
     pcm_closz();
     pad_close();
+    seq_close();  // the tuned notes end on the synths connected
     return 0;
 }
