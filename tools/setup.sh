@@ -7,7 +7,7 @@ libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth xdotool x11-app
 alsa-utils pulseaudio pulseaudio-utils libasound2-plugins clang libclang-rt-dev
 libsdl2-dev libpng-dev desktop-file-utils man-db groff-base dpkg-dev file lintian
 lv2-dev liblilv-dev lilv-utils sordi libsamplerate0-dev jalv jackd2 libjack-jackd2-dev ardour
-libqt5x11extras5"
+libqt5x11extras5 fluidsynth timgm6mb-soundfont"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

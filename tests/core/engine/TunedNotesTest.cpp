@@ -115,19 +115,14 @@ void expectHeard(std::vector<Heard> want, const std::vector<Heard>& got, size_t 
     }
 }
 
-std::string situation(const char* rat, int strittle = 128, int g = 0, int q = 0) {
-    std::string t = enginetest::kFreshBlock;
-    auto set = [&](const std::string& from, const std::string& to) { t.replace(t.find(from), from.size(), to); };
-    set("strittle 128", "strittle " + std::to_string(strittle));
-    set("  rat 0 = 1 / 1\n  rat 1 = 2 / 2\n  rat 2 = 3 / 3\n  rat 3 = 4 / 4\n", rat);
-    set("gingzgongz 0", "gingzgongz " + std::to_string(g));
-    set("quiznoquantan 0", "quiznoquantan " + std::to_string(q));
-    std::string out = "|chubby 0\n";
+// A situation's block as a script's bank lines.
+std::string situation(const char* const (&rats)[4], int strittle = 128, int g = 0, int q = 0) {
+    std::string t = enginetest::situationBlock(rats, strittle, g, q), out;
     for (size_t at = 0, nl; (nl = t.find('\n', at)) != std::string::npos; at = nl + 1) out += "|" + t.substr(at, nl - at + 1);
     return out;
 }
 
-const char* const kUnison = "  rat 0 = 1 / 1\n  rat 1 = 2 / 2\n  rat 2 = 3 / 3\n  rat 3 = 4 / 4\n";
+const char* const kUnison[4] = {"1 / 1", "2 / 2", "3 / 3", "4 / 4"};
 
 struct Performance {
     const char* name;
@@ -150,7 +145,7 @@ TEST(TunedNotes, EveryUnitSoundsTheVoicesAtTheirRatios) {
     for (int k = 0; k < 14; k++) returns += "0 key 013\n";
     const Performance cases[] = {
         {"a chord held; a sawtooth an octave up; 1/255 and the constant level left out",
-         "bank chord\n" + situation("  rat 0 = 1 / 1\n  rat 1 = 5 / 4\n  rat 2 = 3 / 2\n  rat 3 = 1 / 255\n") +
+         "bank chord\n" + situation({"1 / 1", "5 / 4", "3 / 2", "1 / 255"}) +
              situation(kUnison, 128, 1, 1) + situation(kUnison, 128, 0, 1) + "0 report 40 40 40 40 0 0 0 0\n",
          20, {one, one * 5 / 4, one * 3 / 2, 2 * one, 2 * one, 2 * one, 2 * one}, 7, 7},
         // 1/2 .. 1/6 a step a unit; 7 is past the limit 5, so the push
@@ -170,11 +165,11 @@ TEST(TunedNotes, EveryUnitSoundsTheVoicesAtTheirRatios) {
         {"15 situations sounding: 60 voices at unison", returns + "0 report 50 50 50 50 0 0 0 0\n", 4,
          std::vector<double>(60, one), 15, 60},
         {"two banks in play: each an octave lower",
-         "bank two\n" + situation("  rat 0 = 7 / 4\n  rat 1 = 2 / 2\n  rat 2 = 3 / 3\n  rat 3 = 4 / 4\n") +
+         "bank two\n" + situation({"7 / 4", "2 / 2", "3 / 3", "4 / 4"}) +
              "0 key 2\n0 report 30 0 0 30 0 0 0 0\n",
          6, {one / 2, one / 2, one / 2, one * 7 / 8}, 4, 4},
         {"a situation's step size: 7/4 at 40/128, 31.7 cents above key 66",
-         "bank step\n" + situation("  rat 0 = 7 / 4\n  rat 1 = 2 / 2\n  rat 2 = 3 / 3\n  rat 3 = 4 / 4\n", 40) +
+         "bank step\n" + situation({"7 / 4", "2 / 2", "3 / 3", "4 / 4"}, 40) +
              "0 report 60 0 0 0 0 0 0 0\n",
          3, {one * 40 / 128 * 7 / 4}, 1, 1},
     };
