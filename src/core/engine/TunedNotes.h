@@ -34,9 +34,13 @@
 //     nearest its pitch, passing over keys released in the last second
 //     whose tuning would change.
 // Velocity: the level (its size, 1..127; a held king's louder levels are
-// 127) when the note starts. Afterwards the level as channel expression
-// (CC 11) in Mpe, where each note has its channel, and as polyphonic key
-// pressure in Mts, where they share one.
+// 127) when the note starts. Afterwards the level against that start,
+// 127 × level / level at the start (at most 127), whenever it changes: as
+// channel expression (CC 11, set to 127 before each note) in Mpe, where
+// each note has its channel, and as polyphonic key pressure in Mts, where
+// they share one. Expression multiplies with the velocity in a General
+// MIDI synth, so the loudness follows the level down from where the note
+// began and back up to it (the level itself would count the start twice).
 #pragma once
 
 #include "engine/LaceyBanks.h"
@@ -164,7 +168,7 @@ private:
     struct Sounding {
         Voice who;
         double semitones = 0;
-        int level = 0;  // 1..127
+        int level = 0;  // 1..509
         bool placed = false;
     };
 
@@ -174,7 +178,8 @@ private:
         Voice who;
         int key = 0;
         int bend = kBendCentre;  // Mpe
-        int level = 0;           // the velocity or expression last sent
+        int startLevel = 0;      // the level when it started
+        int expression = 127;    // the expression (or pressure) last sent
         long long endedAt = -1;  // frame of its last note off; -1 never played
     };
 
@@ -203,7 +208,7 @@ private:
                     Sounding& h = sounding[heard++];
                     h.who = Voice{index, s, v};
                     h.semitones = st;
-                    h.level = level < 127 ? level : 127;
+                    h.level = level;
                     h.placed = false;
                 }
             }
@@ -224,6 +229,12 @@ private:
         return static_cast<int>(v < 0 ? 0 : v > most ? most : v);
     }
 
+    // 127 × level / start, rounded, at most 127.
+    static int expressionOf(int level, int start) {
+        int e = (127 * level + start / 2) / start;
+        return e < 127 ? e : 127;
+    }
+
     static int bendOf(double semitones, int key) {
         return static_cast<int>(std::lround(kBendCentre + (semitones - key) * kBendCentre / kBendRange));
     }
@@ -241,13 +252,16 @@ private:
                 return;
             }
             if (bend != n.bend) sendBend(slot, bend);
-            if (s.level != n.level) send(0xb0 | (slot + 1), 11, s.level);
         } else {
             int tuning = tuningOf(s.semitones);
             if (tuning != keyTuning[slot]) sendTuning(slot, tuning);
-            if (s.level != n.level) send(0xa0, slot, s.level);
         }
-        n.level = s.level;
+        int expression = expressionOf(s.level, n.startLevel);
+        if (expression != n.expression) {
+            if (how == Way::Mpe) send(0xb0 | (slot + 1), 11, expression);
+            else send(0xa0, slot, expression);
+            n.expression = expression;
+        }
     }
 
     void start(Sounding& s) {
@@ -257,16 +271,18 @@ private:
         Note& n = notes[slot];
         n.on = true;
         n.who = s.who;
-        n.level = s.level;
+        n.startLevel = s.level;
+        n.expression = 127;
+        int velocity = s.level < 127 ? s.level : 127;
         if (how == Way::Mpe) {
             n.key = static_cast<int>(std::lround(s.semitones));
             sendBend(slot, bendOf(s.semitones, n.key));
-            send(0xb0 | (slot + 1), 11, s.level);
-            send(0x90 | (slot + 1), n.key, s.level);
+            send(0xb0 | (slot + 1), 11, 127);
+            send(0x90 | (slot + 1), n.key, velocity);
         } else {
             n.key = slot;
             sendTuning(slot, tuningOf(s.semitones));
-            send(0x90, slot, s.level);
+            send(0x90, slot, velocity);
         }
     }
 
