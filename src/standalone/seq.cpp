@@ -103,7 +103,6 @@ void connect(const char* source) {
                      source, snd_strerror(err));
 }
 
-
 // The readable port for other synths, and the system's announcements (to
 // "midi in"), which tell when one is connected to it. Without it the
 // program plays on.
@@ -210,7 +209,7 @@ TunedOut& seq_tuned_out() { return tuned; }
 
 void seq_close() {
     if (seq && tunedPort >= 0) {
-        tuned.notes.silence(host_input.frame());
+        tuned.notes.restart(host_input.frame());  // a client opened again sends the set-up again
         tuned.flush();
         snd_seq_drain_output(seq);
     }

@@ -2,11 +2,6 @@
 #pragma once
 
 #include <cmath>
-#include <cstdint>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <string>
 #include <vector>
 
 namespace hosts {
@@ -19,37 +14,6 @@ inline double crossingHz(const std::vector<float>& x, double rate) {
         if (x[t] < 0 && x[t + 1] >= 0) rises.push_back(t + x[t] / (x[t] - x[t + 1]));
     if (rises.size() < 2) return 0;
     return (rises.size() - 1) * rate / (rises.back() - rises.front());
-}
-
-// A 16-bit PCM WAV file's frames, its channels summed; its rate in `rate`.
-// Empty when it is no such file.
-inline std::vector<float> wavFrames(const std::string& path, double& rate) {
-    std::ifstream in(path, std::ios::binary);
-    std::string d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> out;
-    uint16_t channels = 0;
-    for (size_t p = 12; p + 8 <= d.size();) {
-        uint32_t n;
-        std::memcpy(&n, &d[p + 4], 4);
-        if (d.compare(p, 4, "fmt ") == 0 && p + 16 <= d.size()) {
-            uint32_t r;
-            std::memcpy(&channels, &d[p + 10], 2);
-            std::memcpy(&r, &d[p + 12], 4);
-            rate = r;
-        }
-        if (d.compare(p, 4, "data") == 0 && channels)
-            for (size_t at = p + 8; at + 2 * channels <= d.size() && at < p + 8 + n; at += 2 * channels) {
-                float sum = 0;
-                for (int c = 0; c < channels; c++) {
-                    int16_t v;
-                    std::memcpy(&v, &d[at + 2 * c], 2);
-                    sum += v;
-                }
-                out.push_back(sum);
-            }
-        p += 8 + n + (n & 1);
-    }
-    return out;
 }
 
 // The frequency of the strongest partial between `low` and `high` Hz in

@@ -119,10 +119,13 @@ TEST(ProgramCommandLine, EachCaseStopsWhereItShould) {
         {{"--midi"}, 2, "--midi needs a value"},
         {{"a.texte", "--record", "r.txt"}, 2, "options go before the patch"},
         {{"--latency", "22"}, 2, "--latency 22"},
+        {{"--tuning-out", "midi"}, 2, "--tuning-out midi: not mpe or mts"},
         {{"--record", "/nonexistent/dir/take.txt"}, 2, "cannot create /nonexistent/dir/take.txt"},
         {{"--play", "s.txt"}, 2, "s.txt: line 2: pad leftx value"},
         {{"--play", "missing.txt"}, 2, "cannot read missing.txt"},
-        {{"--record", "r.txt", "--play=ok.txt", "--latency", "23", "--", "-odd.texte"}, 1, "cannot open X display"},
+        {{"--record", "r.txt", "--play=ok.txt", "--latency", "23", "--tuning-out", "mts", "--", "-odd.texte"},
+         1,
+         "cannot open X display"},
     };
     for (const Case& c : cases) {
         LiveProgram prog("capture.asoundrc");

@@ -197,54 +197,49 @@ TEST(Midi, AMessageFromAnotherClientReachesTheEngine) {
     host_engine(saved);
 }
 
-// A synth connected to "quorvanel:tuned out" hears, from the unit after
-// its connection, the notes' own messages: the set-up and the note of the
-// voice that sounds; and its end when the client closes.
+// A synth connected to "quorvanel:tuned out" hears the notes' own
+// messages: the set-up and the note of the voice that sounds, and its end
+// when the client closes.
 TEST(Midi, ASynthConnectedToTunedOutHearsTheNotes) {
     if (access("/dev/snd/seq", R_OK | W_OK) != 0)
         GTEST_SKIP() << "no ALSA sequencer here: /dev/snd/seq is missing (the snd-seq kernel module is not loaded)";
     ASSERT_TRUE(open_seq(nullptr));
     snd_seq_t* synth;
-    ASSERT_GE(snd_seq_open(&synth, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK), 0);
-    int in = snd_seq_create_simple_port(synth, "test synth", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-                                        SND_SEQ_PORT_TYPE_MIDI_GENERIC);
     snd_seq_addr_t from;
+    ASSERT_GE(snd_seq_open(&synth, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK), 0);
+    int in = snd_seq_create_simple_port(synth, "synth", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE, 0);
     ASSERT_GE(snd_seq_parse_address(synth, &from, seq_tuned_address()), 0);
     ASSERT_GE(snd_seq_connect_from(synth, in, from.client, from.port), 0);
     LaceyBanks engine, twin;
-    TunedNotes want(TunedNotes::Way::Mts);
+    signed char report[8] = {100, 0, 0, 0, 0, 0, 0, 0};
+    for (LaceyBanks* e : {&engine, &twin}) e->chubness(reinterpret_cast<ChubDevice*>(report), _CHUBREPORT{report, 8});
     seq_tuned_out().watch(&engine);
     seq_tuned_out().notes.setWay(TunedNotes::Way::Mts, 0);
-    signed char report[8] = {100, 0, 0, 0, 0, 0, 0, 0};
-    static char device;
-    for (LaceyBanks* e : {&engine, &twin}) e->chubness(reinterpret_cast<ChubDevice*>(&device), _CHUBREPORT{report, 8});
     for (int tries = 0; tries < 20; tries++) {  // the connection's announcement
         pollfd fds[kSeqMostFds];
         poll(fds, static_cast<nfds_t>(seq_pollfds(fds, kSeqMostFds)), 10);
         seq_run();
     }
     seq_tuned_out().unitMade(0);
-    want.afterUnit(twin, 0);
     seq_close();
-    want.silence(0);
     seq_tuned_out().watch(nullptr);
+    TunedNotes want(TunedNotes::Way::Mts);
+    want.afterUnit(twin, 0);
+    want.silence(0);
     snd_midi_event_t* decoder;
     ASSERT_GE(snd_midi_event_new(32, &decoder), 0);
     snd_midi_event_no_status(decoder, 1);
-    std::vector<std::vector<unsigned char>> heard;
     snd_seq_event_t* ev;
-    for (int tries = 0; tries < 200 && heard.size() < static_cast<size_t>(want.size()); tries++) {
-        if (snd_seq_event_input(synth, &ev) < 0) {
-            usleep(5000);
-            continue;
-        }
+    int k = 0;
+    for (int tries = 0; k < want.size() && tries < 200; tries++) {
         unsigned char bytes[32];
-        long n = snd_midi_event_decode(decoder, bytes, sizeof bytes, ev);
-        if (n > 0) heard.emplace_back(bytes, bytes + n);
+        long n = snd_seq_event_input(synth, &ev) < 0 ? (usleep(5000), 0) : snd_midi_event_decode(decoder, bytes, 32, ev);
+        if (n <= 0) continue;
+        EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + n),
+                  std::vector<unsigned char>(want[k].bytes, want[k].bytes + want[k].length)) << k;
+        k++;
     }
-    ASSERT_EQ(heard.size(), static_cast<size_t>(want.size()));
-    for (int k = 0; k < want.size(); k++)
-        EXPECT_EQ(heard[k], std::vector<unsigned char>(want[k].bytes, want[k].bytes + want[k].length)) << k;
+    EXPECT_EQ(k, want.size());
     snd_midi_event_free(decoder);
     snd_seq_close(synth);
 }
