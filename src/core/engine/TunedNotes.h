@@ -29,8 +29,9 @@
 //     real-time single-note tuning change (F0 7F 7F 08 02 0 1 key xx yy zz
 //     F7; xx the semitone, yy zz its fraction in 1/16384: 0.006 cent)
 //     sets before the note starts and whenever its ratio moves. At the
-//     start: tuning bank 0 (RPN 4), then tuning program 0 (RPN 3), which a
-//     synth needs to play the tuned keys. A note takes the free key
+//     start, and whenever notes start after silence: tuning bank 0 (RPN
+//     4), then tuning program 0 (RPN 3), which a synth needs to play the
+//     tuned keys. A note takes the free key
 //     nearest its pitch, passing over keys released in the last second
 //     whose tuning would change.
 // Velocity: the level (its size, 1..127; a held king's louder levels are
@@ -107,14 +108,20 @@ public:
     void afterUnit(LaceyBanks& engine, long long frame) {
         at = frame;
         gather(engine);
-        if (!setUp) {
+        // The notes of the last unit first; a note that moves out of the
+        // bend's reach starts again in a slot that must not be met twice.
+        bool before[kKeys], silent = true;
+        for (int slot = 0; slot < kKeys; slot++) {
+            before[slot] = notes[slot].on;
+            silent = silent && !before[slot];
+        }
+        // A synth's reset between phrases (a DAW's stop) drops the tuning
+        // selection, so Mts selects again when notes start after silence;
+        // it leaves Mpe's bend range at the default RPN 0 sets anyway.
+        if (!setUp || (how == Way::Mts && silent && heard > 0)) {
             sendSetUp();
             setUp = true;
         }
-        // The notes of the last unit first; a note that moves out of the
-        // bend's reach starts again in a slot that must not be met twice.
-        bool before[kKeys];
-        for (int slot = 0; slot < kKeys; slot++) before[slot] = notes[slot].on;
         for (int slot = 0; slot < kKeys; slot++) {
             if (!before[slot]) continue;
             Sounding* s = find(notes[slot].who);

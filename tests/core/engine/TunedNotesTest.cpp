@@ -24,7 +24,8 @@ struct Heard {
 // A receiving synth, reduced to what it would sound: notes, the pitch bend,
 // RPNs and expression of each channel, the tuning and pressure of each key.
 // A note's level is its velocity × the expression (MPE) or pressure (MTS)
-// / 127.
+// / 127. When the last note ends it is reset, as a DAW's stop may, which
+// drops the tuning selection.
 struct Synth {
     int rpn[16][2], bendRange[16] = {}, bend[16], expression[16];
     int velocity[16][128] = {}, pressure[128] = {};
@@ -38,7 +39,10 @@ struct Synth {
         const unsigned char* b = m.bytes;
         int c = b[0] & 15;
         switch (b[0] & 0xf0) {
-        case 0x80: velocity[c][b[1]] = 0; break;
+        case 0x80:
+            velocity[c][b[1]] = 0;
+            if (sounding().empty()) tuningBank = tuningProgram = -1;
+            break;
         case 0x90:
             EXPECT_TRUE(c ? bendRange[c] == 2 : tuningBank == 0 && tuningProgram == 0) << "a note before its set-up";
             velocity[c][b[1]] = b[2];
@@ -155,8 +159,10 @@ TEST(TunedNotes, EveryUnitSoundsTheVoicesAtTheirRatios) {
          "0 key .\n0 report 0 0 0 0 127 0 0 1\n256 report 0 0 0 0 127 0 0 5\n" +
              everyUnit(2, 300, "100 0 0 0 127 0 0 5"),
          300, {}, 2, 2},
-        {"a voice fading, then silenced in unit 10",
-         "0 report 90 0 0 0 0 0 0 0\n1280 report 60 0 0 0 0 0 0 0\n2560 report 2 0 0 0 0 0 0 0\n", 14, {}, 1, 1},
+        {"a voice fading, silenced in unit 10, sounding again from unit 12",
+         "0 report 90 0 0 0 0 0 0 0\n1280 report 60 0 0 0 0 0 0 0\n2560 report 2 0 0 0 0 0 0 0\n"
+         "3072 report 50 0 0 0 0 0 0 0\n",
+         14, {one}, 2, 2},
         {"15 situations sounding: 60 voices at unison", returns + "0 report 50 50 50 50 0 0 0 0\n", 4,
          std::vector<double>(60, one), 15, 60},
         {"two banks in play: each an octave lower",
