@@ -31,9 +31,8 @@
 //     sets before the note starts and whenever its ratio moves. At the
 //     start, and whenever notes start after silence: tuning bank 0 (RPN
 //     4), then tuning program 0 (RPN 3), which a synth needs to play the
-//     tuned keys. A note takes the free key
-//     nearest its pitch, passing over keys released in the last second
-//     whose tuning would change.
+//     tuned keys. A note takes the free key nearest its pitch, passing
+//     over keys released in the last second whose tuning would change.
 // Velocity: the level (its size, 1..127; a held king's louder levels are
 // 127) when the note starts. Afterwards the level against that start,
 // 127 × level / level at the start (at most 127), whenever it changes: as
