@@ -23,7 +23,8 @@ libasound2-plugins"
 all="$run lv2-dev libsamplerate0-dev dpf-source dpkg-dev file"
 test="$all libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth xdotool x11-apps libxtst-dev
 imagemagick sox alsa-utils pulseaudio pulseaudio-utils clang libclang-rt-dev desktop-file-utils man-db
-groff-base lintian liblilv-dev lilv-utils sordi jalv jackd2 libjack-jackd2-dev ardour libqt5x11extras5"
+groff-base lintian liblilv-dev lilv-utils sordi jalv jackd2 libjack-jackd2-dev ardour libqt5x11extras5
+fluidsynth timgm6mb-soundfont"
 case "${1:-run}" in
 run) PKGS=$run ;;
 all) PKGS=$all ;;

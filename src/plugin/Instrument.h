@@ -24,8 +24,15 @@
 // and 22050 output frame t is the renderer's sample t − 255 divided by
 // 32768.
 //
-// Threads. make a block: beginBlock/portValue/setPitch/midi then render, on
-// the audio thread, allocating, locking and printing nothing. snapshot, restore and
+// Tuned notes. After each unit the voices that sound become tuned MIDI
+// (TunedNotes); each message goes out in the block that holds the host
+// frame where its unit's sound comes out, S + ceil((F − P) × R / E) for
+// the unit that begins at engine frame F, so the notes keep time with the
+// delayed sound. A port that fills up keeps the rest for the next block.
+//
+// Threads. make a block: beginBlock/portValue/setPitch/midi/tuningWay then
+// render, then nextTuned/popTuned, on the audio thread, allocating, locking
+// and printing nothing. snapshot, restore and
 // readBank run on other threads; the banks they build take over at a unit
 // boundary inside render, and what they replace is handed back through
 // retired() to be destroyed off the audio thread.
@@ -37,6 +44,7 @@
 #include "engine/LaceyBanks.h"
 #include "engine/PitchOfOne.h"
 #include "engine/Samples.h"
+#include "engine/TunedOut.h"
 #include "plugin/PluginWindow.h"
 #include "plugin/PortControllers.h"
 #include "plugin/WindowMessages.h"
@@ -87,7 +95,8 @@ public:
         : rate(rate >= 1 ? static_cast<uint32_t>(std::lround(rate)) : kEngineRate),
           engine(new LaceyBanks()),
           window(engine),
-          gate(engine, &window, &ports) {
+          gate(engine, &window, &ports),
+          tuned(this) {
         // Room for the largest latency (at the lowest pitch), a pull's frames
         // and what one unit converts to beyond them.
         double most = static_cast<double>(this->rate) / PitchOfOne::rate(PitchOfOne::kLowest);
@@ -107,6 +116,8 @@ public:
         latencyFrames = latencyFor(ratio, converting);
         outEnd = latencyFrames;  // the first L frames out are silence
         stretchHost = latencyFrames;
+        tuned.watch(engine);
+        gate.watchUnits(&tuned);
     }
 
     Instrument(const Instrument&) = delete;
@@ -166,6 +177,7 @@ public:
         uint64_t q = engineRateAt(hz);
         if (q == engineRate) return;
         pitchHz = hz;
+        tuned.notes.setPitch(hz);  // the notes sound what the instrument sounds
         engineRate = q;
         startStretch();
         latencyFrames = latencyFor(ratio, converting);
@@ -216,6 +228,32 @@ public:
         push(frame, in);
     }
 
+    // How the tuned notes are tuned: the notes sounding end and the next
+    // unit starts them the new way.
+    void tuningWay(TunedNotes::Way way) {
+        if (way == tuned.notes.way()) return;
+        tuned.notes.setWay(way, gate.frame());
+        tuned.flush();
+    }
+
+    // The first tuned message due in the block just rendered, with its
+    // frame in the block (0 for one a full port kept from an earlier
+    // block); false when none is due. popTuned takes it.
+    bool nextTuned(uint32_t& frame, const TunedNotes::Message*& message) const {
+        if (tunedCount == 0 || tunedQueue[tunedHead].hostFrame >= hostFrame) return false;
+        const Tuned& t = tunedQueue[tunedHead];
+        frame = t.hostFrame > blockStart ? static_cast<uint32_t>(t.hostFrame - blockStart) : 0;
+        message = &t.message;
+        return true;
+    }
+    void popTuned() {
+        tunedHead = (tunedHead + 1) % kTunedRoom;
+        tunedCount--;
+    }
+    // Tuned messages dropped because too many waited (never, unless the
+    // host keeps leaving no room for them).
+    uint64_t tunedDropped() const { return tunedLost + tuned.notes.dropped(); }
+
     // The window's side of the repaints: the pictures waiting to go out.
     PluginWindow& pictures() { return window; }
 
@@ -238,6 +276,7 @@ public:
             return;
         }
         uint64_t end = hostFrame + n;
+        blockStart = hostFrame;
         long long known = engineFrameAt(end) / kUnit;
         for (uint32_t done = 0; done < n;) {
             uint32_t chunk = n - done < kChunk ? n - done : kChunk;
@@ -332,6 +371,35 @@ public:
     }
 
 private:
+    static constexpr int kTunedRoom = 4096;  // tuned messages waiting for their block
+
+    struct Tuned {
+        uint64_t hostFrame = 0;
+        TunedNotes::Message message;
+    };
+
+    // The notes' messages, stamped with the host frame their unit's sound
+    // comes out at.
+    class TunedQueue final : public TunedOut {
+    public:
+        explicit TunedQueue(Instrument* owner) : owner(owner) {}
+
+    private:
+        void send(const TunedNotes::Message& m) override { owner->queueTuned(m); }
+        Instrument* owner;
+    };
+
+    void queueTuned(const TunedNotes::Message& m) {
+        if (tunedCount == kTunedRoom) {
+            tunedLost++;
+            return;
+        }
+        Tuned& t = tunedQueue[(tunedHead + tunedCount) % kTunedRoom];
+        t.hostFrame = hostFrameOf(m.frame);
+        t.message = m;
+        tunedCount++;
+    }
+
     struct Input {
         enum Kind : unsigned char { Midi, Port, Window };
         long long unit = 0;
@@ -343,6 +411,16 @@ private:
     };
 
     static constexpr int kFree = 0, kRun = 1, kSave = 2;
+
+    // The host frame where engine frame `f` comes out, in the stretch now
+    // playing, rounded up (see the top of the file).
+    uint64_t hostFrameOf(long long f) const {
+        __int128 scaled = static_cast<__int128>(f - stretchFrame) * (static_cast<__int128>(rate) << kRateShift);
+        __int128 whole = scaled / engineRate;  // toward zero: already up when negative
+        if (scaled % engineRate > 0) whole++;
+        long long t = static_cast<long long>(stretchHost) + static_cast<long long>(whole);
+        return t < 0 ? 0 : static_cast<uint64_t>(t);
+    }
 
     // The engine frame an input at host frame t acts in (see the top of
     // the file).
@@ -525,6 +603,7 @@ private:
     long long lastQueued = 0;     // the unit of the input queued last
 
     uint64_t hostFrame = 0;      // the first frame of the block being made
+    uint64_t blockStart = 0;     // the first frame of the block last rendered
     uint64_t late = 0, ahead = 0;
     signed char portSeen[PortControllers::kControls] = {};
 
@@ -536,6 +615,11 @@ private:
     std::vector<float> fifo;     // converted frames, interleaved
     uint32_t fifoFrames = 0;     // what it holds
     uint32_t outStart = 0, outEnd = 0;
+
+    TunedQueue tuned;
+    Tuned tunedQueue[kTunedRoom];
+    int tunedHead = 0, tunedCount = 0;
+    uint64_t tunedLost = 0;
 
     MultiplexPotentiator* pendingBank = nullptr;  // audio thread only
     std::atomic<InstrumentState::Banks*> pendingRestore{nullptr};

@@ -1,5 +1,5 @@
 // The instrument as an LV2 plugin, on the plain C API: the ports, the MIDI
-// and patch messages of the atom input, the bank file parameter (read by
+// and patch messages of the atom input, the tuned notes on the MIDI output, the bank file parameter (read by
 // the worker, off the audio thread), and the session state (the whole
 // instrument as one text). The sound and its timing are Instrument's.
 // Messages (a bank file that cannot be read, what the patch loader changed
@@ -38,7 +38,9 @@ constexpr const char* kBankKey = QUORVANEL_LV2_URI "#bank";
 // Read by the test host: how many inputs came late and units were made early.
 constexpr const char* kInspectUri = QUORVANEL_LV2_URI "#inspect";
 
-enum Port : uint32_t { kMidiIn, kNotify, kLeft, kRight, kAxis0, kAxis1, kAxis2, kAxis3, kByte4, kLatency, kPitch, kPorts };
+enum Port : uint32_t {
+    kMidiIn, kNotify, kLeft, kRight, kAxis0, kAxis1, kAxis2, kAxis3, kByte4, kLatency, kPitch, kMidiOut, kTuningOut, kPorts
+};
 
 constexpr size_t kPathRoom = 4096;
 
@@ -80,7 +82,10 @@ struct Plugin {
     LV2_Worker_Schedule* schedule = nullptr;
     LV2_Log_Logger logger{};
     LV2_Atom_Forge forge{};
+    LV2_Atom_Forge tunedForge{};
     const LV2_Atom_Sequence* midiIn = nullptr;
+    LV2_Atom_Sequence* midiOut = nullptr;
+    const float* tuningOut = nullptr;
     LV2_Atom_Sequence* notify = nullptr;
     float* left = nullptr;
     float* right = nullptr;
@@ -107,6 +112,7 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
     p->uris.map(map);
     p->windowUris.map(map);
     lv2_atom_forge_init(&p->forge, map);
+    lv2_atom_forge_init(&p->tunedForge, map);
     return p;
 }
 
@@ -124,6 +130,8 @@ void connect(LV2_Handle h, uint32_t port, void* data) {
     case kByte4: p->controls[port - kAxis0] = static_cast<const float*>(data); break;
     case kLatency: p->latency = static_cast<float*>(data); break;
     case kPitch: p->pitch = static_cast<const float*>(data); break;
+    case kMidiOut: p->midiOut = static_cast<LV2_Atom_Sequence*>(data); break;
+    case kTuningOut: p->tuningOut = static_cast<const float*>(data); break;
     default: break;
     }
 }
@@ -173,11 +181,33 @@ void tell(Plugin* p) {
     lv2_atom_forge_pop(&p->forge, &sequence);
 }
 
+// The tuned notes due in this block, as many as the port holds; the rest
+// wait for the next block.
+void tellTuned(Plugin* p) {
+    if (!p->midiOut) return;
+    LV2_Atom_Forge& f = p->tunedForge;
+    lv2_atom_forge_set_buffer(&f, reinterpret_cast<uint8_t*>(p->midiOut), p->midiOut->atom.size);
+    LV2_Atom_Forge_Frame sequence;
+    lv2_atom_forge_sequence_head(&f, &sequence, 0);
+    uint32_t frame;
+    const TunedNotes::Message* m;
+    while (p->instrument.nextTuned(frame, m)) {
+        uint32_t length = static_cast<uint32_t>(m->length);
+        if (f.size - f.offset < sizeof(LV2_Atom_Event) + lv2_atom_pad_size(length)) break;
+        lv2_atom_forge_frame_time(&f, frame);
+        lv2_atom_forge_atom(&f, length, p->uris.midiEvent);
+        lv2_atom_forge_write(&f, m->bytes, length);
+        p->instrument.popTuned();
+    }
+    lv2_atom_forge_pop(&f, &sequence);
+}
+
 void run(LV2_Handle h, uint32_t n) {
     Plugin* p = static_cast<Plugin*>(h);
     Instrument& in = p->instrument;
     if (p->pitch) in.setPitch(*p->pitch);
     if (p->latency) *p->latency = static_cast<float>(in.latency());
+    if (p->tuningOut) in.tuningWay(*p->tuningOut >= 0.5f ? TunedNotes::Way::Mts : TunedNotes::Way::Mpe);
     for (int c = 0; c < PortControllers::kControls; c++)
         if (p->controls[c]) in.portValue(c, *p->controls[c]);
     if (p->midiIn) {
@@ -200,6 +230,7 @@ void run(LV2_Handle h, uint32_t n) {
         }
     }
     if (p->left && p->right) in.render(p->left, p->right, n);
+    tellTuned(p);
     Instrument::Retired gone[8];
     for (int k = in.retired(gone, 8); k > 0; k = in.retired(gone, 8))
         for (int i = 0; i < k; i++) {

@@ -1,13 +1,15 @@
 // The command line of quorvanel-render:
 //   quorvanel-render [-p PATCH] [-n SECONDS] [--saves DIR] [--picture FRAME FILE.png]
-//                    [--pitch HZ] SCRIPT OUT.wav
+//                    [--pitch HZ] [--midi-out FILE.mid [--tuning-out mpe|mts]] [--scala FILE.scl]
+//                    SCRIPT OUT.wav
 //   quorvanel-render --check PATCH
 // Builds one engine with no window, loads PATCH into its current bank as the
 // program does at start, and renders the event script into a WAV file
 // (OUT "-" is standard output). The script's saves write nothing unless
 // --saves names a folder for them. --picture also writes the window's
 // picture after the last repaint at or before FRAME. --pitch writes the rate
-// that sounds 1/1 at HZ into the WAV header; the samples stay the same.
+// that sounds 1/1 at HZ into the WAV header; the samples stay the same. The
+// tuning options (TuningFiles) write tuned notes and the bank's scale.
 // Exit status: 0 done; 2 bad command line, unreadable patch or script, a
 // malformed script line, or an OUT that is the script or the patch
 // (nothing is rendered then); 1 when the output cannot be written.
@@ -25,6 +27,7 @@
 #include "engine/WavWriter.h"
 #include "render/PictureWindow.h"
 #include "render/PngWriter.h"
+#include "render/TuningFiles.h"
 #include "hostkit/SameFile.h"
 
 #include <unistd.h>
@@ -61,6 +64,7 @@ public:
         const char* check = nullptr;
         double pitch = PitchOfOne::kDefault;  // Hz of 1/1
         std::vector<const char*> operands;
+        TuningFiles tuning;
         for (int i = 1; i < argc; i++) {
             std::string a = argv[i];
             if (a == "-h" || a == "--help") {
@@ -75,6 +79,9 @@ public:
                 (a == "-p" ? patch : a == "-n" ? seconds : saves) = argv[++i];
             } else if (a == "-p" || a == "-n" || a == "--saves") {
                 return complain(err, a + " needs a value");
+            } else if (TuningFiles::takes(a)) {
+                if (i + 1 >= argc) return complain(err, a + " needs a value");
+                tuning.set(a, argv[++i]);
             } else if (a == "--picture" && i + 2 < argc) {
                 pictureFrame = argv[++i];
                 picturePath = argv[++i];
@@ -122,6 +129,8 @@ public:
             if (same_file(outPath, input))
                 return complain(err, std::string(outPath) + " is " + (input == patch ? "the patch" : "the script") +
                                          ": it would be written over");
+        std::string tuningProblem = tuning.problem(outPath, scriptPath, patch);
+        if (!tuningProblem.empty()) return complain(err, tuningProblem);
         uint32_t total;
         if (seconds) {
             if (!OfflineRenderer::framesFor(seconds, total))
@@ -148,6 +157,11 @@ public:
         ScriptPad pad;
         InputGate gate(engine, window, &pad);
         if (picture) picture->watch(&gate);
+        if (!tuning.attach(engine, gate)) {
+            out.close();
+            if (release) release(engine);
+            return complain(err, "this engine has no voices to tune");
+        }
         gate.savesTo(saves);
         if (!gate.loadAtStart(patch, script, scriptPath, "quorvanel-render", err)) {
             out.close();
@@ -159,6 +173,7 @@ public:
         bool ok = OfflineRenderer::render(gate, *engine, script.events, total, wav,
                                           total > OfflineRenderer::kProgressFrames ? err : nullptr, &undelivered);
         ok = out.close() && ok;
+        ok = ok && tuning.write(total, err);
         if (release) release(engine);
         if (undelivered)
             std::fprintf(err, "quorvanel-render: %zu event(s) after the end of the render were not delivered\n",
@@ -242,7 +257,8 @@ private:
     static void usage(FILE* err) {
         std::fprintf(err,
                      "usage: quorvanel-render [-p PATCH] [-n SECONDS] [--saves DIR] [--picture FRAME FILE.png]\n"
-                     "                        [--pitch HZ] SCRIPT OUT.wav\n"
+                     "                        [--pitch HZ] [--midi-out FILE.mid [--tuning-out mpe|mts]]\n"
+                     "                        [--scala FILE.scl] SCRIPT OUT.wav\n"
                      "       quorvanel-render --check PATCH\n"
                      "  renders SCRIPT (lines: FRAME report B0..B7 | FRAME pad NAME VALUE | FRAME key K |\n"
                      "  FRAME save PATH | FRAME click X Y | FRAME expose | FRAME size W H |\n"
@@ -257,7 +273,9 @@ private:
                      "  and everything runs faster or slower with it, as a tape does; SECONDS\n"
                      "  and frames still count 22050 a second. --check PATCH prints what loading\n"
                      "  PATCH would change or could not read: status 0 none, 1 some, 2 no patch.\n"
-                     "  --version: the version\n");
+                     "  --version: the version\n"
+                     "%s",
+                     TuningFiles::usage());
     }
 
     static int complain(FILE* err, const std::string& what) {

@@ -1,6 +1,6 @@
 // The program's command line:
 //   quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS] [--midi SOURCE]
-//             [--pitch HZ] [PATCH]
+//             [--pitch HZ] [--tuning-out mpe|mts] [PATCH]
 // With no options it is the instrument as always, with at most one patch
 // file: a second is a usage error, not silently ignored. `--` ends the
 // options, so a patch whose name starts with '-' can still be named. Read
@@ -8,6 +8,7 @@
 #pragma once
 
 #include "engine/PitchOfOne.h"
+#include "engine/TunedNotes.h"
 
 #include <getopt.h>
 
@@ -23,6 +24,7 @@ public:
     const char* midi = nullptr;     // --midi: a MIDI source connected at start
     const char* saves = nullptr;    // --saves: the folder the played script's saves go to
     double pitch = PitchOfOne::kDefault;  // --pitch: Hz of 1/1; the sound device runs at its rate
+    TunedNotes::Way tuningOut = TunedNotes::Way::Mpe;  // --tuning-out: how the port "tuned out" tunes
 
     static constexpr int kGoOn = -1;
 
@@ -37,6 +39,7 @@ public:
             {"midi", required_argument, nullptr, 'm'},
             {"saves", required_argument, nullptr, 's'},
             {"pitch", required_argument, nullptr, 'f'},
+            {"tuning-out", required_argument, nullptr, 't'},
             {"help", no_argument, nullptr, 'h'},
             {"version", no_argument, nullptr, 'V'},
             {nullptr, 0, nullptr, 0},
@@ -60,6 +63,11 @@ public:
                     return 2;
                 }
                 break;
+            case 't':
+                if (TunedNotes::wayNamed(optarg, tuningOut)) break;
+                std::fprintf(err, "quorvanel: --tuning-out %s: not mpe or mts\n", optarg);
+                usage(err);
+                return 2;
             case 'h':
                 usage(out);
                 return 0;
@@ -105,7 +113,7 @@ public:
     static void usage(FILE* f) {
         std::fputs(
             "usage: quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS]\n"
-            "                 [--midi SOURCE] [--pitch HZ] [PATCH]\n"
+            "                 [--midi SOURCE] [--pitch HZ] [--tuning-out mpe|mts] [PATCH]\n"
             "  PATCH           a patch file loaded into the current bank at start\n"
             "  --record FILE   write every input of the performance to FILE as an event\n"
             "                  script; quorvanel-render FILE OUT.wav makes the very sound\n"
@@ -123,6 +131,10 @@ public:
             "  --pitch HZ      the frequency of 1/1, 31.25..12000 (default 689.0625):\n"
             "                  the sound device plays at 32 x HZ frames a second, so\n"
             "                  everything runs faster or slower with it, as a tape does\n"
+            "  --tuning-out WAY how the port \"quorvanel:tuned out\" tunes the voices that\n"
+            "                  sound as MIDI notes for other synths: mpe (a channel and\n"
+            "                  pitch bend per voice, the default) or mts (tuned keys on\n"
+            "                  channel 1)\n"
             "  -h, --help      this text\n"
             "  --version       the version\n"
             "  --              ends the options (for a patch whose name starts with '-')\n",

@@ -97,7 +97,12 @@ int main(int argc, char** argv) {
     if (rate != asked)
         fprintf(stderr, "quorvanel: the sound device plays %u frames a second, not %u: 1/1 sounds at %.4f Hz\n", rate,
                 asked, PitchOfOne::pitchAt(rate));
-    host_engine(new LaceyBanks());
+    LaceyBanks* banks = new LaceyBanks();
+    host_engine(banks);
+    seq_tuned_out().watch(banks);
+    seq_tuned_out().notes.setWay(options.tuningOut, 0);
+    seq_tuned_out().notes.setPitch(PitchOfOne::pitchAt(rate));  // as the device plays it
+    host_input.watchUnits(&seq_tuned_out());
     host_input.attach(&host_controllers);
     pcm_start();
     unstarted_take = nullptr;
@@ -124,5 +129,6 @@ int main(int argc, char** argv) {
     recorder.close();
     pcm_closz();
     pad_close();
+    seq_close();  // the tuned notes end on the synths connected
     return 0;
 }

@@ -13,13 +13,46 @@ namespace {
 
 snd_seq_t* seq = nullptr;
 int port = -1;
+int tunedPort = -1;
 char address[32] = "";
+char tunedAddress[32] = "";
 // Turns events back into bytes. Made once; decoding allocates nothing.
 // Without running status, so every message starts with its status byte.
 snd_midi_event_t* decoder = nullptr;
 // Room for what one event decodes to: a 14-bit controller or a registered
 // parameter becomes up to four controller messages.
 constexpr long kDecodeRoom = 16;
+
+// Turns the tuned notes' messages into events; made once, with room for a
+// tuning change (system exclusive), allocating nothing afterwards.
+snd_midi_event_t* encoder = nullptr;
+constexpr long kEncodeRoom = 32;
+
+// Sends each message at once to the subscribers of "tuned out"; a unit's
+// messages leave together.
+class SeqTunedOut final : public TunedOut {
+public:
+    void unitMade(long long frame) override {
+        if (!seq || tunedPort < 0) return;
+        TunedOut::unitMade(frame);
+        snd_seq_drain_output(seq);
+    }
+
+private:
+    void send(const TunedNotes::Message& m) override {
+        if (!seq || !encoder) return;
+        snd_seq_event_t ev;
+        snd_seq_ev_clear(&ev);
+        snd_midi_event_reset_encode(encoder);
+        if (snd_midi_event_encode(encoder, m.bytes, m.length, &ev) <= 0 || ev.type == SND_SEQ_EVENT_NONE) return;
+        snd_seq_ev_set_source(&ev, tunedPort);
+        snd_seq_ev_set_subs(&ev);
+        snd_seq_ev_set_direct(&ev);
+        snd_seq_event_output(seq, &ev);  // a full pool drops it: the next unit brings the notes up to date
+    }
+};
+
+SeqTunedOut tuned;
 
 void quiet(const char*, int, const char*, int, const char*, ...) {}
 
@@ -70,13 +103,37 @@ void connect(const char* source) {
                      source, snd_strerror(err));
 }
 
+// The readable port for other synths, and the system's announcements (to
+// "midi in"), which tell when one is connected to it. Without it the
+// program plays on.
+void open_tuned_out() {
+    tunedPort = snd_seq_create_simple_port(seq, "tuned out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+                                           SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    if (tunedPort >= 0 && !encoder && snd_midi_event_new(kEncodeRoom, &encoder) < 0) encoder = nullptr;
+    if (tunedPort < 0 || !encoder) {
+        std::fprintf(stderr, "quorvanel: no tuned notes out: cannot make the sequencer port: %s\n",
+                     snd_strerror(tunedPort < 0 ? tunedPort : -ENOMEM));
+        tunedPort = -1;
+        return;
+    }
+    std::snprintf(tunedAddress, sizeof tunedAddress, "%d:%d", snd_seq_client_id(seq), tunedPort);
+    snd_seq_connect_from(seq, port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+}
+
+// A new connection from "tuned out": the synth there has heard nothing yet.
+bool tuned_out_connected(const snd_seq_event_t* event) {
+    if (event->type != SND_SEQ_EVENT_PORT_SUBSCRIBED || tunedPort < 0) return false;
+    const snd_seq_addr_t& from = event->data.connect.sender;
+    return from.client == snd_seq_client_id(seq) && from.port == tunedPort;
+}
+
 }  // namespace
 
 bool open_seq(const char* source) {
     if (seq) return true;
     // alsa-lib would print a line of its own on failure; ours says it all.
     snd_lib_error_set_handler(quiet);
-    int err = snd_seq_open(&seq, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK);
+    int err = snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
     snd_lib_error_set_handler(nullptr);
     if (err < 0) {
         seq = nullptr;
@@ -93,6 +150,7 @@ bool open_seq(const char* source) {
         return false;
     }
     std::snprintf(address, sizeof address, "%d:%d", snd_seq_client_id(seq), port);
+    open_tuned_out();
     if (source) connect(source);
     return true;
 }
@@ -127,7 +185,13 @@ int seq_run() {
         }
         if (err < 0) break;
         read++;
-        if (event) seq_hand_on(event, host_input);
+        if (event && tuned_out_connected(event)) {
+            tuned.notes.restart(host_input.frame());
+            tuned.flush();
+            snd_seq_drain_output(seq);
+        } else if (event) {
+            seq_hand_on(event, host_input);
+        }
     }
     return read;
 }
@@ -140,14 +204,25 @@ int seq_pollfds(pollfd* fds, int room) {
 }
 
 const char* seq_address() { return address; }
+const char* seq_tuned_address() { return tunedAddress; }
+TunedOut& seq_tuned_out() { return tuned; }
 
 void seq_close() {
+    if (seq && tunedPort >= 0) {
+        tuned.notes.restart(host_input.frame());  // a client opened again sends the set-up again
+        tuned.flush();
+        snd_seq_drain_output(seq);
+    }
     if (decoder) snd_midi_event_free(decoder);
     decoder = nullptr;
+    if (encoder) snd_midi_event_free(encoder);
+    encoder = nullptr;
     if (seq) snd_seq_close(seq);
     seq = nullptr;
     port = -1;
+    tunedPort = -1;
     address[0] = '\0';
+    tunedAddress[0] = '\0';
 }
 
 #else  // built without MIDI support
@@ -159,6 +234,15 @@ bool open_seq(const char* source) {
 int seq_run() { return 0; }
 int seq_pollfds(pollfd*, int) { return 0; }
 const char* seq_address() { return ""; }
+const char* seq_tuned_address() { return ""; }
+TunedOut& seq_tuned_out() {
+    // Never given an engine: it looks at nothing.
+    static class : public TunedOut {
+        void unitMade(long long) override {}
+        void send(const TunedNotes::Message&) override {}
+    } none;
+    return none;
+}
 bool seq_hand_on(const snd_seq_event_t*, InputGate&) { return false; }
 void seq_close() {}
 

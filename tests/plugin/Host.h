@@ -1,8 +1,8 @@
 // A small LV2 host on lilv for the plugin's tests: loads the bundle from
 // the build, instantiates the plugin at a rate, feeds blocks of MIDI and
 // control values, runs the worker between blocks (as a host without a
-// worker thread does), and saves and restores the plugin's state through
-// its state interface.
+// worker thread does), collects the tuned notes of its MIDI output, and
+// saves and restores the plugin's state through its state interface.
 #pragma once
 
 #include <lilv/lilv.h>
@@ -109,6 +109,8 @@ public:
         for (int c = 0; c < 5; c++) lilv_instance_connect_port(instance, 4 + c, &controls[c]);
         lilv_instance_connect_port(instance, 9, &latency);
         lilv_instance_connect_port(instance, 10, &pitch);
+        lilv_instance_connect_port(instance, 11, midiOut.data());
+        lilv_instance_connect_port(instance, 12, &tuning);
         lilv_instance_activate(instance);
         worker = static_cast<const LV2_Worker_Interface*>(lilv_instance_get_extension_data(instance, LV2_WORKER__interface));
         state = static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance, LV2_STATE__interface));
@@ -132,6 +134,7 @@ public:
     void block(uint32_t n, const std::vector<Input>& inputs, std::vector<float>& outLeft, std::vector<float>& outRight) {
         prepare(n, inputs);
         lilv_instance_run(instance, n);
+        takeTuned(n);
         outLeft.insert(outLeft.end(), left.begin(), left.begin() + n);
         outRight.insert(outRight.end(), right.begin(), right.begin() + n);
         runWorker();
@@ -170,6 +173,9 @@ public:
         auto* out = reinterpret_cast<LV2_Atom_Sequence*>(notify.data());
         out->atom.type = chunkType;
         out->atom.size = notifyRoom;
+        auto* tunedOut = reinterpret_cast<LV2_Atom_Sequence*>(midiOut.data());
+        tunedOut->atom.type = chunkType;
+        tunedOut->atom.size = midiOutRoom;
         (void)n;
     }
 
@@ -205,6 +211,21 @@ public:
                          : type.substr(type.find('#') + 1);
         }
         return out;
+    }
+
+    // The MIDI output of the block just run, each message at its frame
+    // counted from the first block.
+    struct Tuned {
+        uint64_t frame;
+        std::vector<uint8_t> bytes;
+    };
+    void takeTuned(uint32_t n) {
+        const auto* seq = reinterpret_cast<const LV2_Atom_Sequence*>(midiOut.data());
+        LV2_ATOM_SEQUENCE_FOREACH(seq, ev) {
+            const auto* b = static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&ev->body));
+            if (ev->body.type == midiType) tuned.push_back({frames + static_cast<uint64_t>(ev->time.frames), {b, b + ev->body.size}});
+        }
+        frames += n;
     }
 
     // Appends a raw atom event (a patch message) to the next block's input.
@@ -259,10 +280,14 @@ public:
     float latency = -1;
     float pitch = 689.0625f;  // Hz of 1/1, read at every block
     float controls[5] = {};
+    float tuning = 0;  // 0 MPE, 1 MTS
+    uint32_t midiOutRoom = kAtomRoom - sizeof(LV2_Atom);  // the MIDI output's room as the plugin sees it
+    std::vector<Tuned> tuned;
+    uint64_t frames = 0;
     uint32_t notifyRoom = kAtomRoom - sizeof(LV2_Atom);  // the notify buffer as the plugin sees it
     std::vector<float> left, right;
     std::vector<std::vector<uint8_t>> pendingAtoms;
-    alignas(8) std::array<uint8_t, kAtomRoom> in{}, notify{};
+    alignas(8) std::array<uint8_t, kAtomRoom> in{}, notify{}, midiOut{};
     const LV2_State_Interface* state = nullptr;
 
 private:

@@ -1,8 +1,10 @@
 // The LV2 instrument in a small lilv host: at 22050 the renderer's samples
 // over 32768, delayed by the reported latency; at other rates and pitches
 // the same output for every way of cutting the blocks, with no input late;
-// the pitch of a 1/1 voice at the pitch control; the state kept through save and restore; two
-// instances side by side; nothing allocated in run(); random MIDI.
+// the pitch of a 1/1 voice at the pitch control; the state kept through
+// save and restore; two instances side by side; nothing allocated in
+// run(); random MIDI; the tuned notes on the MIDI output, in time with the
+// delayed sound.
 // gtest before the engine headers: Xlib's None and Bool macros break it.
 #include <gtest/gtest.h>
 
@@ -19,6 +21,7 @@
 #include "engine/OfflineRenderer.h"
 #include "plugin/Instrument.h"
 #include "plugin/PictureView.h"
+#include "engine/TunedNotes.h"
 #include "plugin/WindowMessages.h"
 #include "fuzz/BadMessages.h"
 
@@ -421,6 +424,9 @@ TEST(Plugin, RunAllocatesNothing) {
     window.map(&lv2host::World::get().mapFeature);
     for (double rate : {22050.0, 48000.0}) {
         Instance inst(rate);
+        // Tuned notes both ways, through a port too small for a unit's.
+        inst.tuning = rate == 48000 ? 1 : 0;
+        inst.midiOutRoom = 256;
         // With the window open every repaint is also a picture to send,
         // in parts through a small buffer.
         alignas(8) uint8_t opened[128];
@@ -443,6 +449,50 @@ TEST(Plugin, RunAllocatesNothing) {
         EXPECT_EQ(made, 0) << rate;
         EXPECT_EQ(saved.rfind("quorvanel instrument 1\n", 0), 0u);
         if (!kCounts) GTEST_SKIP() << "AddressSanitizer's allocator is not counted";
+    }
+}
+
+// The tuned notes leave the MIDI output at the host frame where their
+// unit's sound comes out, L + ceil(256 u × R / 22050): axis 0 moves in the
+// first block (unit 0: 255 at 22050, 600 at 48000) and rests again from
+// host frame R (engine frame 22050, unit 86: 255 + 22016 = 22271, and
+// 600 + ceil(22016 × 48000 / 22050) = 48526 at 48000). The messages are
+// the notes' own for those two units; a port too small for them all
+// passes the rest on in the next blocks, in order, losing none.
+TEST(Plugin, TunedNotesComeOutWithTheDelayedSound) {
+    struct Case {
+        double rate;
+        float way;
+        uint32_t room;
+        uint64_t on, off;
+    };
+    const Case cases[] = {
+        {22050, 0, Instance::kAtomRoom - 8, 255, 22271},
+        {22050, 1, Instance::kAtomRoom - 8, 255, 22271},
+        {48000, 0, 200, 600, 48526},
+        {48000, 1, Instance::kAtomRoom - 8, 600, 48526},
+    };
+    for (const Case& c : cases) {
+        Instance inst(c.rate);
+        inst.tuning = c.way;
+        inst.midiOutRoom = c.room;
+        uint32_t r = static_cast<uint32_t>(c.rate);
+        playFixed(inst, {Input{0, {}, 0, 100}, Input{r, {}, 0, 0}}, 2 * r, r / 50);
+        LaceyBanks engine;
+        TunedNotes notes(c.way ? TunedNotes::Way::Mts : TunedNotes::Way::Mpe);
+        for (int axis : {100, 0}) {
+            signed char bytes[8] = {static_cast<signed char>(axis), 0, 0, 0, 0, 0, 0, 0};
+            static char device;
+            engine.chubness(reinterpret_cast<ChubDevice*>(&device), _CHUBREPORT{bytes, 8});
+            notes.afterUnit(engine, axis ? 0 : 86 * 256);
+        }
+        ASSERT_EQ(inst.tuned.size(), static_cast<size_t>(notes.size())) << c.rate << " " << c.way;
+        for (int k = 0; k < notes.size(); k++) {
+            const TunedNotes::Message& m = notes[k];
+            EXPECT_EQ(inst.tuned[k].bytes, std::vector<uint8_t>(m.bytes, m.bytes + m.length)) << k;
+            if (k == 0 || k == notes.size() - 1 || c.room > 200) EXPECT_EQ(inst.tuned[k].frame, m.frame ? c.off : c.on) << k;
+            else EXPECT_GE(inst.tuned[k].frame, inst.tuned[k - 1].frame) << k;
+        }
     }
 }
 

@@ -123,10 +123,13 @@ TEST(ProgramCommandLine, EachCaseStopsWhereItShould) {
         {{"--pitch", "12000.5"}, 2, "--pitch 12000.5: not a frequency of 31.25..12000 Hz"},
         {{"--pitch", "-440"}, 2, "--pitch -440: not a frequency"},
         {{"--pitch"}, 2, "--pitch needs a value"},
+        {{"--tuning-out", "midi"}, 2, "--tuning-out midi: not mpe or mts"},
         {{"--record", "/nonexistent/dir/take.txt"}, 2, "cannot create /nonexistent/dir/take.txt"},
         {{"--play", "s.txt"}, 2, "s.txt: line 2: pad leftx value"},
         {{"--play", "missing.txt"}, 2, "cannot read missing.txt"},
-        {{"--record", "r.txt", "--play=ok.txt", "--latency", "23", "--pitch", "440", "--", "-odd.texte"}, 1,
+        {{"--record", "r.txt", "--play=ok.txt", "--latency", "23", "--pitch", "440", "--tuning-out", "mts", "--",
+          "-odd.texte"},
+         1,
          "cannot open X display"},
     };
     for (const Case& c : cases) {

@@ -1,12 +1,14 @@
 // MIDI into the input gate: the map as one table of messages and what the
 // engine takes unit by unit, merged with a game controller, each case's
 // recording replaying to the same calls. Then the sequencer: events decoded
-// back into messages, and a second client's message reaching the engine.
+// back into messages, a second client's message reaching the engine, and
+// a synth connected to "tuned out" hearing the tuned notes.
 // gtest first: Xlib defines macros (None, Bool) that clash with its names.
 #include <gtest/gtest.h>
 
 #include "RecordingEngine.h"
 #include "engine/InputGate.h"
+#include "engine/LaceyBanks.h"
 #include "standalone/grax.h"
 #include "standalone/seq.h"
 
@@ -202,6 +204,53 @@ TEST(Midi, AMessageFromAnotherClientReachesTheEngine) {
     snd_seq_close(sender);
     seq_close();
     host_engine(saved);
+}
+
+// A synth connected to "quorvanel:tuned out" hears the notes' own
+// messages: the set-up and the note of the voice that sounds, and its end
+// when the client closes.
+TEST(Midi, ASynthConnectedToTunedOutHearsTheNotes) {
+    if (access("/dev/snd/seq", R_OK | W_OK) != 0)
+        GTEST_SKIP() << "no ALSA sequencer here: /dev/snd/seq is missing (the snd-seq kernel module is not loaded)";
+    ASSERT_TRUE(open_seq(nullptr));
+    snd_seq_t* synth;
+    snd_seq_addr_t from;
+    ASSERT_GE(snd_seq_open(&synth, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK), 0);
+    int in = snd_seq_create_simple_port(synth, "synth", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE, 0);
+    ASSERT_GE(snd_seq_parse_address(synth, &from, seq_tuned_address()), 0);
+    ASSERT_GE(snd_seq_connect_from(synth, in, from.client, from.port), 0);
+    LaceyBanks engine, twin;
+    signed char report[8] = {100, 0, 0, 0, 0, 0, 0, 0};
+    for (LaceyBanks* e : {&engine, &twin}) e->chubness(reinterpret_cast<ChubDevice*>(report), _CHUBREPORT{report, 8});
+    seq_tuned_out().watch(&engine);
+    seq_tuned_out().notes.setWay(TunedNotes::Way::Mts, 0);
+    for (int tries = 0; tries < 20; tries++) {  // the connection's announcement
+        pollfd fds[kSeqMostFds];
+        poll(fds, static_cast<nfds_t>(seq_pollfds(fds, kSeqMostFds)), 10);
+        seq_run();
+    }
+    seq_tuned_out().unitMade(0);
+    seq_close();
+    seq_tuned_out().watch(nullptr);
+    TunedNotes want(TunedNotes::Way::Mts);
+    want.afterUnit(twin, 0);
+    want.silence(0);
+    snd_midi_event_t* decoder;
+    ASSERT_GE(snd_midi_event_new(32, &decoder), 0);
+    snd_midi_event_no_status(decoder, 1);
+    snd_seq_event_t* ev;
+    int k = 0;
+    for (int tries = 0; k < want.size() && tries < 200; tries++) {
+        unsigned char bytes[32];
+        long n = snd_seq_event_input(synth, &ev) < 0 ? (usleep(5000), 0) : snd_midi_event_decode(decoder, bytes, 32, ev);
+        if (n <= 0) continue;
+        EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + n),
+                  std::vector<unsigned char>(want[k].bytes, want[k].bytes + want[k].length)) << k;
+        k++;
+    }
+    EXPECT_EQ(k, want.size());
+    snd_midi_event_free(decoder);
+    snd_seq_close(synth);
 }
 
 }  // namespace

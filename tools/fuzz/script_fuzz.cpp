@@ -3,13 +3,15 @@
 // must write back (the recorder's lines) to the same events, and is then
 // rendered for a few periods into a fresh engine through the input gate,
 // its bank, its pad lines and its MIDI messages included, so every value
-// it carries reaches the engine. Saves go to one file in a private folder, whatever path the
+// it carries reaches the engine, and the tuned notes look at the voices
+// after every unit (MPE or MTS by the input's length). Saves go to one file in a private folder, whatever path the
 // script names. Built by `make fuzz`; any sanitizer finding or a line that
 // does not read back stops the run with the input kept.
 #include "engine/LaceyBanks.h"
 #include "engine/OfflineRenderer.h"
 #include "engine/ScriptPad.h"
 #include "engine/InputGate.h"
+#include "engine/TunedOut.h"
 
 #include "FuzzFolder.h"
 
@@ -45,6 +47,17 @@ void mustReadBack(const EventScript& script) {
     }
 }
 
+// Every tuned message whole: a status byte, then data bytes below 80 (a
+// tuning change ends in F7).
+struct CheckedNotes final : TunedOut {
+    explicit CheckedNotes(LaceyBanks* e) : TunedOut(e) {}
+    void send(const TunedNotes::Message& m) override {
+        bool whole = m.length >= 2 && m.bytes[0] >= 0x80;
+        for (int k = 1; k < m.length - (m.bytes[0] == 0xf0 ? 1 : 0); k++) whole = whole && m.bytes[k] < 0x80;
+        if (!whole) abort();
+    }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -74,6 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ScriptPad pad;
     InputGate gate(&engine, &window, &pad);
     if (script.hasBank) gate.loadBankText(script.bankName, script.bankText);
+    CheckedNotes notes(&engine);
+    notes.notes.setWay(size % 2 ? TunedNotes::Way::Mts : TunedNotes::Way::Mpe, 0);
+    gate.watchUnits(&notes);
     FILE* sink = fopen("/dev/null", "wb");
     if (!sink) abort();
     WavWriter wav(sink, kPeriods * OfflineRenderer::kPeriod);

@@ -98,6 +98,16 @@ public:
         ~Controllers() = default;
     };
 
+    // Told after each unit is made, with the frame the unit began at: the
+    // hosts' tuned notes look at the voices there.
+    class UnitWatcher {
+    public:
+        virtual void unitMade(long long frame) = 0;
+
+    protected:
+        ~UnitWatcher() = default;
+    };
+
     // engine: may be set later with attach(), before the first input.
     // controllers: none when null.
     InputGate(AbstractChubEngine* engine, Window* window, Controllers* controllers = nullptr)
@@ -330,11 +340,13 @@ public:
 
     // After each unit (its beging): the next input acts on the next unit.
     void afterUnit() {
+        if (unitWatcher) unitWatcher->unitMade(frame());
         units++;
         if (recorder) recorder->flush();
     }
 
     void listen(Recorder* r) { recorder = r; }
+    void watchUnits(UnitWatcher* w) { unitWatcher = w; }
 
     long long frame() const { return units * kUnit; }
     // Script events not yet delivered.
@@ -396,6 +408,7 @@ private:
     Controllers* controllers;
     char standInDevice = 0;
     Recorder* recorder = nullptr;
+    UnitWatcher* unitWatcher = nullptr;
     const std::vector<EventScript::Event>* script = nullptr;
     size_t next = 0;
     long long units = 0;

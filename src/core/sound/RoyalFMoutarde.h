@@ -152,6 +152,17 @@ public:
         return out;
     }
 
+    // The level `voice` (0..3) is mixed at once the period's ramp has
+    // reached the latest report: -509..505, 0 while it is silent (in the
+    // dead zone, or not a focus voice while one is held). Negative: the
+    // right channel.
+    int settledLevel(int voice) {
+        if (!barre->isKingPresent()) return deadZone(axis[voice & 3]);
+        bool focus = voice == (barre->getFocius1() & 3) ||
+                     (barre->isQueenPresent() && voice == (barre->getFocius2() & 3));
+        return focus ? deadZone(axisSum) : 0;
+    }
+
     // Key 'q': switches the modulation (and the display and mouse) on or off.
     void charactros() { inhibit = inhibit ? 0 : 1; }
 

@@ -157,6 +157,9 @@ public:
     }
 
     int getStritton() { return stritton; }
+    // The step size without the axis's share: what the situation keeps
+    // when the axis rests (128 at start; the keys x .. . freeze into it).
+    int baseStep() const { return strittle; }
     int getInhibit() { return inhibit; }
     // The prime limit in force (getPrimeLimit() computes the axis's choice).
     Prime* currentPrimeLimit() { return primeLimit; }

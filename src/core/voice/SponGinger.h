@@ -83,6 +83,11 @@ public:
     void ginggong() { gingzgongz = gingzgongz ? 0 : 1; }
     void quixnoquantl() { quiznoquantan = quiznoquantan ? 0 : 1; }
 
+    // The voices' pitch against the square wave's: 1 for the square and
+    // the triangle, 2 for the sawtooth (a cycle takes half the triangle's),
+    // 0 for the constant level the square switch gives with the sawtooth's.
+    int pitchMultiple() const { return !quiznoquantan ? 1 : gingzgongz ? 2 : 0; }
+
     // Keeps report bytes 0..3 for the box colours.
     void gwonszulate(signed char* report) {
         for (int v = 0; v < kVoices; v++) axisLevel[v] = static_cast<unsigned char>(report[v]);

@@ -63,6 +63,20 @@ inline std::string freshBlock(int position) {
     return "chubby " + std::to_string(position) + "\n" + kFreshBlock;
 }
 
+// A fresh situation's block with its four ratios ("n / d"), its step size
+// and its wave switches set.
+inline std::string situationBlock(const char* const (&rats)[4], int strittle = 128, int g = 0, int q = 0) {
+    std::string t = freshBlock(0);
+    auto set = [&](const std::string& from, const std::string& to) { t.replace(t.find(from), from.size(), to); };
+    for (int v = 0; v < 4; v++)
+        set("rat " + std::to_string(v) + " = " + std::to_string(v + 1) + " / " + std::to_string(v + 1),
+            "rat " + std::to_string(v) + " = " + rats[v]);
+    set("strittle 128", "strittle " + std::to_string(strittle));
+    set("gingzgongz 0", "gingzgongz " + std::to_string(g));
+    set("quiznoquantan 0", "quiznoquantan " + std::to_string(q));
+    return t;
+}
+
 // A whole situation block with every field given, distinct per `i`; the
 // text is exactly what a save writes, so load-then-save must return it.
 inline std::string fullBlock(int i) {

@@ -1,0 +1,103 @@
+// The renderer's tuning outputs beside the WAV, which they leave as it is:
+//   --midi-out FILE.mid   the voices that sound as tuned notes (MidiFileOut)
+//   --tuning-out mpe|mts  how they are tuned (default mpe)
+//   --scala FILE.scl      the current bank at the end as a Scala scale, with
+//                         FILE.kbm beside it (ScalaScale)
+// Their names are checked with the others before anything is rendered.
+#pragma once
+
+#include "engine/InputGate.h"
+#include "engine/LaceyBanks.h"
+#include "engine/TunedNotes.h"
+#include "hostkit/SameFile.h"
+#include "render/MidiFileOut.h"
+#include "render/ScalaScale.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+
+class TuningFiles {
+public:
+    // True when `option` is one of these (each takes a value).
+    static bool takes(const std::string& option) {
+        return option == "--midi-out" || option == "--tuning-out" || option == "--scala";
+    }
+
+    void set(const std::string& option, const char* value) {
+        (option == "--midi-out" ? midiPath : option == "--tuning-out" ? wayName : sclPath) = value;
+    }
+
+    // What is wrong with the options, given the render's other files;
+    // empty when nothing is.
+    std::string problem(const char* out, const char* script, const char* patch) {
+        if (wayName && !TunedNotes::wayNamed(wayName, way))
+            return std::string("--tuning-out ") + wayName + ": not mpe or mts";
+        if (wayName && !midiPath) return "--tuning-out needs --midi-out";
+        kbmPath = sclPath ? ScalaScale::kbmPath(sclPath) : "";
+        const char* made[] = {midiPath, sclPath, sclPath ? kbmPath.c_str() : nullptr};
+        const char* names[] = {"--midi-out", "--scala", "the scale's .kbm"};
+        const char* inputs[] = {script, patch, out};
+        const char* what[] = {"the script", "the patch", "the WAV"};
+        for (int m = 0; m < 3; m++) {
+            if (!made[m]) continue;
+            for (int i = 0; i < 3; i++)
+                if (same_file(made[m], inputs[i]) || (i == 2 && !std::strcmp(made[m], out)))
+                    return std::string(names[m]) + " " + made[m] + " is " + what[i] + ": it would be written over";
+            for (int o = 0; o < m; o++)
+                if (made[o] && (!std::strcmp(made[m], made[o]) || same_file(made[m], made[o])))
+                    return std::string(names[m]) + " " + made[m] + " is " + names[o] + "'s file too";
+        }
+        return "";
+    }
+
+    // Watches `gate` for the engine's tuned notes; false when the engine
+    // is not the instrument's (it then has no voices to look at).
+    bool attach(AbstractChubEngine* engine, InputGate& gate) {
+        banks = dynamic_cast<LaceyBanks*>(engine);
+        if (!banks) return !midiPath && !sclPath;
+        if (midiPath) {
+            notes.emplace(banks);
+            notes->notes.setWay(way, 0);
+            notes->notes.setPitch(pitchOfOne);
+            gate.watchUnits(&*notes);
+        }
+        return true;
+    }
+
+    // The frequency of 1/1 in Hz, for the notes and the .kbm.
+    void setPitch(double hz) { pitchOfOne = hz; }
+
+    // Writes the files after a render of `total` frames; false, with a line
+    // on `err`, when one cannot be written.
+    bool write(uint32_t total, FILE* err) {
+        if (notes && !notes->write(midiPath, total)) return failed(err, midiPath);
+        if (sclPath && banks && !ScalaScale::write(sclPath, *banks->getBank(banks->getCurrent()), pitchOfOne))
+            return failed(err, sclPath);
+        return true;
+    }
+
+    static const char* usage() {
+        return "  --midi-out FILE.mid also writes the voices that sound as tuned MIDI notes,\n"
+               "  --tuning-out mpe (a channel and pitch bend per voice, the default) or mts\n"
+               "  (tuned keys on channel 1); --scala FILE.scl writes the current bank's ratios\n"
+               "  at the end as a Scala scale, and FILE.kbm with 1/1 on key 60\n";
+    }
+
+private:
+    static bool failed(FILE* err, const char* path) {
+        std::fprintf(err, "quorvanel-render: cannot write %s: %s\n", path, std::strerror(errno));
+        return false;
+    }
+
+    const char* midiPath = nullptr;
+    const char* wayName = nullptr;
+    const char* sclPath = nullptr;
+    std::string kbmPath;
+    TunedNotes::Way way = TunedNotes::Way::Mpe;
+    double pitchOfOne = TunedNotes::kPitchOfOne;
+    LaceyBanks* banks = nullptr;
+    std::optional<MidiFileOut> notes;
+};

@@ -1,0 +1,116 @@
+// The renderer's tuning files as a user makes them: FluidSynth plays both
+// MIDI files of one performance at the instrument's own pitch; the bank's
+// Scala scale and its keyboard map, byte for byte; and the command lines
+// that are refused before anything is written.
+#include "EngineKit.h"
+#include "plugin/Pitch.h"
+#include "render/RenderTool.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using enginetest::TempDir;
+
+AbstractChubEngine* makeBanks() { return new LaceyBanks(); }
+void releaseBanks(AbstractChubEngine* e) { delete static_cast<LaceyBanks*>(e); }
+
+int render(std::vector<std::string> args) {
+    args.insert(args.begin(), "quorvanel-render");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    FILE* err = std::tmpfile();
+    int rc = RenderTool::run(static_cast<int>(argv.size()), argv.data(), makeBanks, releaseBanks, err);
+    std::fclose(err);
+    return rc;
+}
+
+const char* const kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+// 7/4 at the step size 40: 22050/32 × 40/128 × 7/4 = 376.831 Hz, 31.7
+// cents above key 66, whose piano sample in this soundfont is itself 0.7
+// cents flat. Held for two seconds; measured from 0.1 to 1.5 s.
+TEST(TunedFiles, FluidSynthPlaysBothWaysAtTheInstrumentsPitch) {
+    if (access("/usr/bin/fluidsynth", X_OK) != 0 || access(kSoundFont, R_OK) != 0)
+        GTEST_SKIP() << "fluidsynth or timgm6mb-soundfont is not installed (tools/setup.sh installs them)";
+    TempDir dir;
+    const char* const rats[4] = {"7 / 4", "2 / 2", "3 / 3", "4 / 4"};
+    enginetest::spit(dir / "p.texte", enginetest::situationBlock(rats, 40));
+    enginetest::spit(dir / "s.txt", "0 report 100 0 0 0 0 0 0 0\n44100 report 0 0 0 0 0 0 0 0\n");
+    auto pitch = [](const std::string& wav) {  // of 0.1 s to 1.5 s, within 50 cents
+        FILE* p = popen(("sox '" + wav + "' -t raw -e floating-point -b 32 -c 1 - trim 0.1 1.4").c_str(), "r");
+        std::vector<float> x(30870);
+        x.resize(std::fread(x.data(), sizeof(float), x.size(), p));
+        pclose(p);
+        return hosts::peakHz(x, 22050, 376.831 * std::pow(2, -50 / 1200.0), 376.831 * std::pow(2, 50 / 1200.0));
+    };
+    for (const char* way : {"mpe", "mts"}) {
+        std::string mid = dir / (std::string(way) + ".mid"), heard = dir / (std::string(way) + ".wav");
+        ASSERT_EQ(render({"-p", dir / "p.texte", "-n", "3", "--midi-out", mid, "--tuning-out", way, dir / "s.txt",
+                          dir / "own.wav"}),
+                  0);
+        std::string fluid = std::string("fluidsynth -ni -q -r 22050 -F '") + heard + "' " + kSoundFont + " '" + mid + "'";
+        ASSERT_EQ(std::system(fluid.c_str()), 0) << fluid;
+        double own = pitch(dir / "own.wav"), played = pitch(heard);
+        double cents = 1200 * std::log2(played / own);
+        std::printf("%s: the instrument %.3f Hz, FluidSynth %.3f Hz: %+.2f cents\n", way, own, played, cents);
+        EXPECT_NEAR(own, 376.831, 0.01);
+        EXPECT_NEAR(cents, 0, 3) << way;
+    }
+}
+
+// The current bank at the end (bank 2, after bank 1 was loaded, then a
+// digit) reduced into the octave: 1/255 → 256/255, 240/7 → 15/14, 9/16 →
+// 9/8, 14/8 = 7/4 once, 1/1 the scale's implied start.
+TEST(TunedFiles, TheScaleIsTheCurrentBanksRatiosInOneOctave) {
+    const char* const chord[4] = {"1 / 1", "5 / 4", "3 / 2", "1 / 255"};
+    const char* const more[4] = {"7 / 4", "14 / 8", "9 / 16", "240 / 7"};
+    struct Case {
+        std::string script;
+        std::string degrees;
+    };
+    const Case cases[] = {
+        {"0 report 0 0 0 0 0 0 0 0\n", " 7\n!\n 256/255\n 15/14\n 9/8\n 5/4\n 3/2\n 7/4\n 2/1\n"},
+        {"0 key 2\n", " 1\n!\n 2/1\n"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        enginetest::spit(dir / "p.texte", enginetest::situationBlock(chord) + enginetest::situationBlock(more));
+        enginetest::spit(dir / "s.txt", c.script);
+        ASSERT_EQ(render({"-p", dir / "p.texte", "--scala", dir / "bank.scl", dir / "s.txt", dir / "o.wav"}), 0);
+        EXPECT_EQ(enginetest::slurp(dir / "bank.scl"),
+                  "! bank.scl\n!\nquorvanel: the ratios of the current bank, reduced into one octave\n" + c.degrees);
+        // Its numbers: a linear map of keys 0..127, 1/1 on key 60 at 689.0625 Hz.
+        std::string kbm = enginetest::slurp(dir / "bank.kbm"), numbers;
+        for (size_t at = 0, nl; (nl = kbm.find('\n', at)) != std::string::npos; at = nl + 1)
+            if (kbm[at] != '!') numbers += kbm.substr(at, nl - at) + " ";
+        EXPECT_EQ(numbers, "0 0 127 60 60 689.062500 0 ");
+    }
+}
+
+TEST(TunedFiles, BadTuningOptionsExitTwoWritingNothing) {
+    TempDir dir;
+    enginetest::spit(dir / "s.txt", "0 key a\n");
+    enginetest::spit(dir / "p.kbm", "chubby 0\n");
+    const std::vector<std::vector<std::string>> cases = {
+        {"--midi-out", dir / "n.mid", "--tuning-out", "midi"},
+        {"--tuning-out", "mts"},
+        {"--midi-out", dir / "o.wav"},
+        {"-p", dir / "p.kbm", "--scala", dir / "p.scl"},
+    };
+    for (std::vector<std::string> args : cases) {
+        std::string line;
+        for (const std::string& a : args) line += a + " ";
+        args.insert(args.end(), {dir / "s.txt", dir / "o.wav"});
+        EXPECT_EQ(render(args), 2) << line;
+        EXPECT_NE(access((dir / "o.wav").c_str(), F_OK), 0) << line;
+        EXPECT_NE(access((dir / "n.mid").c_str(), F_OK), 0) << line;
+    }
+}
+
+}  // namespace
