@@ -157,6 +157,7 @@ public:
         ScriptPad pad;
         InputGate gate(engine, window, &pad);
         if (picture) picture->watch(&gate);
+        tuning.setPitch(pitch);
         if (!tuning.attach(engine, gate)) {
             out.close();
             if (release) release(engine);

@@ -8,6 +8,7 @@
 
 #include "engine/InputGate.h"
 #include "engine/LaceyBanks.h"
+#include "engine/PitchOfOne.h"
 #include "engine/TunedNotes.h"
 #include "hostkit/SameFile.h"
 #include "render/MidiFileOut.h"
@@ -62,13 +63,15 @@ public:
             notes.emplace(banks);
             notes->notes.setWay(way, 0);
             notes->notes.setPitch(pitchOfOne);
+            notes->setRate(PitchOfOne::wholeRate(pitchOfOne));
             gate.watchUnits(&*notes);
         }
         return true;
     }
 
-    // The frequency of 1/1 in Hz, for the notes and the .kbm.
-    void setPitch(double hz) { pitchOfOne = hz; }
+    // The frequency of 1/1 in Hz, for the notes, their file's tempo and the
+    // .kbm: the pitch the WAV sounds it at (its rate is a whole number).
+    void setPitch(double hz) { pitchOfOne = PitchOfOne::pitchAt(PitchOfOne::wholeRate(hz)); }
 
     // Writes the files after a render of `total` frames; false, with a line
     // on `err`, when one cannot be written.

@@ -93,6 +93,34 @@ TEST(TunedFiles, TheScaleIsTheCurrentBanksRatiosInOneOctave) {
     }
 }
 
+// At another pitch of 1/1 the WAV plays its frames at 32 × HZ a second
+// (rounded): the MIDI file's tick stays one frame, its tempo follows, and
+// the keyboard map puts 1/1 at the pitch the WAV sounds.
+TEST(TunedFiles, TheFilesFollowThePitchOfOne) {
+    struct Case {
+        const char* pitch;
+        int ticks, microseconds;  // a quarter note: 1000000 / rate µs a tick
+        const char* hz;
+    } cases[] = {{"689.0625", 11025, 500000, "689.062500"},
+                 {"440", 7040, 500000, "440.000000"},           // 14080 frames a second
+                 {"261.63", 4186, 500000, "261.625000"},        // 8372
+                 {"1000.03", 32001, 1000000, "1000.031250"}};  // 32001: no factor shared with a million
+    for (const Case& c : cases) {
+        TempDir dir;
+        enginetest::spit(dir / "s.txt", "0 report 100 0 0 0 0 0 0 0\n");
+        ASSERT_EQ(render({"-n", "1", "--pitch", c.pitch, "--midi-out", dir / "o.mid", "--scala", dir / "o.scl",
+                          dir / "s.txt", dir / "o.wav"}),
+                  0);
+        std::string mid = enginetest::slurp(dir / "o.mid");
+        size_t tempo = mid.find("\xff\x51\x03");
+        ASSERT_NE(tempo, std::string::npos);
+        auto byte = [&](size_t at) { return static_cast<int>(static_cast<unsigned char>(mid[at])); };
+        EXPECT_EQ(byte(12) << 8 | byte(13), c.ticks) << c.pitch;
+        EXPECT_EQ(byte(tempo + 3) << 16 | byte(tempo + 4) << 8 | byte(tempo + 5), c.microseconds) << c.pitch;
+        EXPECT_NE(enginetest::slurp(dir / "o.kbm").find(std::string("\n") + c.hz + "\n"), std::string::npos) << c.pitch;
+    }
+}
+
 TEST(TunedFiles, BadTuningOptionsExitTwoWritingNothing) {
     TempDir dir;
     enginetest::spit(dir / "s.txt", "0 key a\n");
