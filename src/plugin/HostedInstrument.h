@@ -1,6 +1,7 @@
 // The instrument as the CLAP and VST3 plugins hold it, whatever the API:
-// an Instrument made anew when the host's rate changes (the whole
-// instrument carried over), the parameters (Parameters.h), the state, the
+// an Instrument made anew when the host activates it again or at another
+// rate (its banks carried over, not its history), the parameters
+// (Parameters.h), the state, the
 // window in the host's (EmbeddedWindow through a WindowLink), and the
 // hand-over of what must not be made or destroyed on the audio thread.
 // The adapters (clap.cpp, vst3.cpp) only translate their API's calls.
@@ -15,7 +16,7 @@
 //
 // Threads. The audio thread: begin, midi, note, paramEvent, render. The
 // host's main thread: everything else, never while the audio thread is in
-// setRate's way (hosts change the rate only while not processing).
+// activate's way (hosts activate a plugin only while not processing).
 #pragma once
 
 #include "plugin/Instrument.h"
@@ -51,19 +52,20 @@ public:
 
     // --- The main thread --------------------------------------------------
 
-    // The instrument at the host's `rate` (frames a second), made anew only
-    // when the rate is another: what it held comes along (nothing, when it
-    // was never played nor given a state: a fresh one is the same).
-    void setRate(double rate) {
+    // The instrument at the host's `rate` (frames a second), as the host
+    // activates the plugin: made anew when the rate is another, or when it
+    // has played since it was made, without its history but with its
+    // banks (Instrument::anew), as a host that activates a plugin again
+    // expects.
+    void activate(double rate) {
         std::lock_guard<std::mutex> one(mainLock);
-        if (static_cast<uint32_t>(std::lround(rate)) == instrument->sampleRate()) return;
-        std::string text, why;
-        bool whole = touched.load() && instrument->snapshot(text);
-        auto fresh = std::make_unique<Instrument>(rate);
-        if (whole) fresh->restore(text, why);
-        instrument = std::move(fresh);
+        if (static_cast<uint32_t>(std::lround(rate)) == instrument->sampleRate() && !played.load()) return;
+        instrument = instrument->anew(rate);
+        played = false;
         if (window) window->announce();
     }
+    // The same at the rate it has.
+    void activate() { activate(instrument->sampleRate()); }
 
     // The latency as the host is told it: the instrument's once the pitch
     // of 1/1 the parameter holds has reached it.
@@ -135,7 +137,6 @@ public:
             delete offered.exchange(bank);
         }
         if (end < size) bankPath = path, chosen = named;
-        touched = true;
         for (int k = 0; k < params::kCount; k++)
             if (given[k]) setValue(k, got[k]);
         return true;
@@ -158,7 +159,6 @@ public:
         std::lock_guard<std::mutex> one(mainLock);
         if (!instrument->restore(kPresetTexts[k].text, why)) return false;
         chosen = k;
-        touched = true;
         return true;
     }
 
@@ -237,7 +237,7 @@ public:
     // Renders the block; true when something waits for tidy().
     bool render(float* left, float* right, uint32_t n) {
         Instrument& in = *instrument;
-        touched.store(true, std::memory_order_relaxed);
+        played.store(true, std::memory_order_relaxed);
         in.render(left, right, n);
         bool gone = false;
         Instrument::Retired r;
@@ -268,7 +268,7 @@ private:
     uint32_t width = EmbeddedWindow::kStartSize, height = EmbeddedWindow::kStartSize;
     std::string bankPath;
     int chosen = -1;
-    std::atomic<bool> touched{false};  // rendered or given a state since made
+    std::atomic<bool> played{false};  // rendered since made
     std::atomic<uint32_t> told{0};     // the latency the host read last
     std::atomic<uint32_t> asked{0};    // the latency the host was last asked to read
     std::mutex mainLock;

@@ -59,6 +59,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -304,6 +305,37 @@ public:
 
     // --- Other threads ------------------------------------------------
 
+    // The same instrument at the host's `rate`, without its history: its
+    // banks as they stand (with a restore or a bank file that waits to take
+    // over), its pitch of 1/1, the way of its tuned notes and whether its
+    // window is open; but its time, its voices' phases, its controllers and
+    // its queued inputs start afresh, as in a fresh instance given that
+    // state. For a host that activates the plugin again (LV2 asks that an
+    // instance then forget its history; Ardour runs a plugin once to read
+    // its latency, then activates it again) or at another rate. Never
+    // while a block is being made.
+    std::unique_ptr<Instrument> anew(double hostRate) {
+        std::string text;
+        // One that never played and was given nothing is a fresh one: its
+        // banks as made, not as read back from their text.
+        if (runs.load() > 0 || pendingRestore.load() || pendingBank) {
+            std::lock_guard<std::mutex> one(saving);
+            takeOver();
+            writeState();
+            if (!copyState(text)) text.clear();
+        }
+        auto fresh = std::make_unique<Instrument>(hostRate);
+        std::string why;
+        if (!text.empty()) fresh->restore(text, why);
+        fresh->setPitch(pitchHz);
+        fresh->tuningWay(tuned.notes.way());
+        uint32_t w, h;
+        window.size(w, h);
+        if (window.isOpen()) fresh->windowEvent(0, windowio::Event::Opened, static_cast<int32_t>(w), static_cast<int32_t>(h));
+        return fresh;
+    }
+
+
     // The whole instrument as text, as it stood at a unit boundary. While
     // the host runs blocks the next boundary takes it; when no block has
     // run for a tenth of a second the engine is taken for the moment.
@@ -507,14 +539,7 @@ private:
     void makeUnit(long long known) {
         long long u = gate.frame() / kUnit;
         if (u >= known) ahead++;
-        if (InstrumentState::Banks* fresh = pendingRestore.exchange(nullptr, std::memory_order_acquire)) {
-            fresh->swapInto(*engine);
-            retire(Retired{nullptr, fresh});
-        }
-        if (pendingBank) {
-            retire(Retired{engine->replaceBank(engine->getCurrent(), pendingBank), nullptr});
-            pendingBank = nullptr;
-        }
+        takeOver();
         while (queued > 0 && queue[queueHead].unit <= u) {
             const Input& in = queue[queueHead];
             if (in.kind == Input::Midi) gate.midi(in.bytes, in.length);
@@ -538,6 +563,19 @@ private:
         if (w != served.load(std::memory_order_relaxed)) {
             writeState();
             served.store(w, std::memory_order_release);
+        }
+    }
+
+    // The banks a restore built and a bank file read, when they wait: they
+    // take over now.
+    void takeOver() {
+        if (InstrumentState::Banks* fresh = pendingRestore.exchange(nullptr, std::memory_order_acquire)) {
+            fresh->swapInto(*engine);
+            retire(Retired{nullptr, fresh});
+        }
+        if (pendingBank) {
+            retire(Retired{engine->replaceBank(engine->getCurrent(), pendingBank), nullptr});
+            pendingBank = nullptr;
         }
     }
 

@@ -292,7 +292,7 @@ const clap_plugin_t* create(const clap_host_t* host) {
         delete of(plugin);
     };
     p->clap.activate = [](const clap_plugin_t* plugin, double rate, uint32_t, uint32_t) {
-        of(plugin)->core.setRate(rate);
+        of(plugin)->core.activate(rate);
         return true;
     };
     p->clap.deactivate = [](const clap_plugin_t*) {};

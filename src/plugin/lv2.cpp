@@ -24,6 +24,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #ifndef QUORVANEL_LV2_URI
@@ -67,15 +68,19 @@ struct Uris {
 struct Work {
     enum Kind : uint32_t { Load, Loaded, Free };
     Kind kind;
+    uint32_t instrument;  // Loaded: the instrument the bank was made for (Plugin::made)
     MultiplexPotentiator* bank;
     InstrumentState::Banks* banks;
     char path[kPathRoom];
 };
 
 struct Plugin {
-    explicit Plugin(double rate) : instrument(rate) {}
+    explicit Plugin(double rate) : rate(rate), instrument(std::make_unique<Instrument>(rate)) {}
 
-    Instrument instrument;
+    double rate;
+    std::unique_ptr<Instrument> instrument;  // made anew when activated after it ran
+    uint32_t made = 0;                       // instruments made before this one
+    bool ran = false;                        // run since the last activate
     Uris uris{};
     windowio::Uris windowUris{};
     LV2_URID_Map* map = nullptr;
@@ -177,7 +182,7 @@ void tell(Plugin* p) {
         lv2_atom_forge_pop(&p->forge, &object);
         p->tellPath = false;
     }
-    windowio::forgePictures(p->instrument.pictures(), &p->forge, p->windowUris);
+    windowio::forgePictures(p->instrument->pictures(), &p->forge, p->windowUris);
     lv2_atom_forge_pop(&p->forge, &sequence);
 }
 
@@ -191,20 +196,33 @@ void tellTuned(Plugin* p) {
     lv2_atom_forge_sequence_head(&f, &sequence, 0);
     uint32_t frame;
     const TunedNotes::Message* m;
-    while (p->instrument.nextTuned(frame, m)) {
+    while (p->instrument->nextTuned(frame, m)) {
         uint32_t length = static_cast<uint32_t>(m->length);
         if (f.size - f.offset < sizeof(LV2_Atom_Event) + lv2_atom_pad_size(length)) break;
         lv2_atom_forge_frame_time(&f, frame);
         lv2_atom_forge_atom(&f, length, p->uris.midiEvent);
         lv2_atom_forge_write(&f, m->bytes, length);
-        p->instrument.popTuned();
+        p->instrument->popTuned();
     }
     lv2_atom_forge_pop(&f, &sequence);
 }
 
+// Activated again after it ran (Ardour runs a plugin once to read its
+// latency, then activates it again): the instance forgets its history, as
+// LV2 asks, and keeps its banks, so that a session sounds the same whatever
+// ran before it. Not while any other call is in progress.
+void activate(LV2_Handle h) {
+    Plugin* p = static_cast<Plugin*>(h);
+    if (!p->ran) return;
+    p->instrument = p->instrument->anew(p->rate);
+    p->made++;
+    p->ran = false;
+}
+
 void run(LV2_Handle h, uint32_t n) {
     Plugin* p = static_cast<Plugin*>(h);
-    Instrument& in = p->instrument;
+    p->ran = true;
+    Instrument& in = *p->instrument;
     if (p->pitch) in.setPitch(*p->pitch);
     if (p->latency) *p->latency = static_cast<float>(in.latency());
     if (p->tuningOut) in.tuningWay(*p->tuningOut >= 0.5f ? TunedNotes::Way::Mts : TunedNotes::Way::Mpe);
@@ -260,8 +278,10 @@ LV2_Worker_Status work(LV2_Handle h, LV2_Worker_Respond_Function respond, LV2_Wo
         return LV2_WORKER_SUCCESS;
     }
     if (w.kind != Work::Load) return LV2_WORKER_ERR_UNKNOWN;
+    delete w.bank;  // one made for an instrument that is gone (see workResponse)
     std::string why;
-    w.bank = p->instrument.readBank(w.path, why, [p, &w](int line, const std::string& text) {
+    w.instrument = p->made;
+    w.bank = p->instrument->readBank(w.path, why, [p, &w](int line, const std::string& text) {
         lv2_log_warning(&p->logger, "%s:%d: %s\n", w.path, line, text.c_str());
     });
     if (!w.bank) {
@@ -283,7 +303,14 @@ LV2_Worker_Status workResponse(LV2_Handle h, uint32_t size, const void* data) {
     Work* w = &p->reply;
     std::memcpy(w, data, sizeof(Work));
     if (w->kind != Work::Loaded) return LV2_WORKER_ERR_UNKNOWN;
-    p->instrument.offerBank(w->bank);
+    if (w->instrument != p->made) {
+        // Read for the instrument before the host activated the plugin
+        // again: its bank leans on that one's lattice. Read again.
+        w->kind = Work::Load;
+        p->schedule->schedule_work(p->schedule->handle, sizeof(Work), w);
+        return LV2_WORKER_SUCCESS;
+    }
+    p->instrument->offerBank(w->bank);
     std::memcpy(p->bankPath, w->path, kPathRoom);
     p->bankPath[kPathRoom - 1] = '\0';
     p->tellPath = true;
@@ -296,7 +323,7 @@ LV2_State_Status save(LV2_Handle h, LV2_State_Store_Function store, LV2_State_Ha
                       const LV2_Feature* const* features) {
     Plugin* p = static_cast<Plugin*>(h);
     std::string text;
-    if (!p->instrument.snapshot(text)) return LV2_STATE_ERR_UNKNOWN;
+    if (!p->instrument->snapshot(text)) return LV2_STATE_ERR_UNKNOWN;
     const uint32_t flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
     LV2_State_Status status =
         store(handle, p->uris.instrument, text.c_str(), text.size() + 1, p->uris.atomString, flags);
@@ -327,7 +354,7 @@ LV2_State_Status restore(LV2_Handle h, LV2_State_Retrieve_Function retrieve, LV2
     if (!value || type != p->uris.atomString) return LV2_STATE_ERR_NO_PROPERTY;
     std::string text(static_cast<const char*>(value), strnlen(static_cast<const char*>(value), size));
     std::string why;
-    if (!p->instrument.restore(text, why)) {
+    if (!p->instrument->restore(text, why)) {
         lv2_log_error(&p->logger, "quorvanel: cannot restore the instrument: %s\n", why.c_str());
         return LV2_STATE_ERR_BAD_TYPE;
     }
@@ -359,8 +386,8 @@ const void* extensionData(const char* uri) {
     static const LV2_State_Interface state = {save, restore};
     static const LV2_Worker_Interface worker = {work, workResponse, nullptr};
     static const Inspect inspect = {
-        [](LV2_Handle h) { return static_cast<Plugin*>(h)->instrument.lateInputs(); },
-        [](LV2_Handle h) { return static_cast<Plugin*>(h)->instrument.unitsAhead(); },
+        [](LV2_Handle h) { return static_cast<Plugin*>(h)->instrument->lateInputs(); },
+        [](LV2_Handle h) { return static_cast<Plugin*>(h)->instrument->unitsAhead(); },
     };
     if (!std::strcmp(uri, LV2_STATE__interface)) return &state;
     if (!std::strcmp(uri, LV2_WORKER__interface)) return &worker;
@@ -368,7 +395,7 @@ const void* extensionData(const char* uri) {
     return nullptr;
 }
 
-const LV2_Descriptor descriptor = {kUri, instantiate, connect, nullptr, run, nullptr, cleanup, extensionData};
+const LV2_Descriptor descriptor = {kUri, instantiate, connect, activate, run, nullptr, cleanup, extensionData};
 
 }  // namespace
 

@@ -193,7 +193,8 @@ const v3_component_cpp kComponent = {
         },
         [](void*, v3_routing_info*, v3_routing_info*) -> v3_result { return V3_FALSE; },
         [](void*, int32_t, int32_t, int32_t, v3_bool) -> v3_result { return V3_OK; },
-        [](void* self, v3_bool) -> v3_result {
+        [](void* self, v3_bool on) -> v3_result {
+            if (on) coreOf(self).activate();
             coreOf(self).tidy();
             return V3_OK;
         },
@@ -215,7 +216,7 @@ const v3_audio_processor_cpp kProcessor = {
         [](void*, int32_t size) -> v3_result { return size == V3_SAMPLE_32 ? V3_OK : V3_FALSE; },
         [](void* self) -> uint32_t { return coreOf(self).latency(); },
         [](void* self, v3_process_setup* setup) -> v3_result {
-            coreOf(self).setRate(setup->sample_rate);
+            coreOf(self).activate(setup->sample_rate);
             return V3_OK;
         },
         [](void*, v3_bool) -> v3_result { return V3_OK; },

@@ -129,6 +129,13 @@ public:
 
     bool ok() const { return instance != nullptr; }
 
+    // The host deactivates and activates the plugin again (Ardour does so
+    // after a run that reads the latency).
+    void reactivate() {
+        lilv_instance_deactivate(instance);
+        lilv_instance_activate(instance);
+    }
+
     // Runs one block of `n` frames with `inputs` (frames inside the block,
     // not decreasing); appends the block's left and right samples.
     void block(uint32_t n, const std::vector<Input>& inputs, std::vector<float>& outLeft, std::vector<float>& outRight) {

@@ -296,6 +296,25 @@ std::string instrumentText(Instance& inst) {
     return it == s.end() ? "" : std::string(it->second.second.c_str());
 }
 
+// Activated again after it played, the plugin forgets its history (time,
+// phases, controllers) and keeps its banks: it plays on as a fresh instance
+// given its state. Activated again before it played, it is a fresh one.
+TEST(Plugin, ActivatedAgainItPlaysAsAFreshInstanceGivenItsState) {
+    Instance a(48000), fresh(48000), twice(48000), once(48000);
+    Out ignore = playFixed(a, randomPlay(8, 48000, 300), 48000, 256);
+    std::string text = instrumentText(a);
+    a.reactivate();
+    ASSERT_EQ(fresh.restore({{std::string(lv2host::kUri) + "#instrument", {LV2_ATOM__String, text + '\0'}}}),
+              LV2_STATE_SUCCESS);
+    twice.reactivate();
+    std::vector<Input> more = randomPlay(9, 48000, 200);
+    Out oa = playFixed(a, more, 48000, 512), of = playFixed(fresh, more, 48000, 512);
+    EXPECT_TRUE(oa.left == of.left && oa.right == of.right);
+    Out o2 = playFixed(twice, more, 48000, 512), o1 = playFixed(once, more, 48000, 512);
+    EXPECT_TRUE(o2.left == o1.left && o2.right == o1.right);
+    EXPECT_FALSE(oa.left == o1.left);  // the banks it had played into stayed
+}
+
 TEST(Plugin, StateKeepsTheInstrumentAndItsContinuation) {
     const double rate = 48000;
     Instance a(rate);
