@@ -30,7 +30,7 @@
 // the unit that begins at engine frame F, so the notes keep time with the
 // delayed sound. A port that fills up keeps the rest for the next block.
 //
-// Threads. make a block: beginBlock/portValue/setPitch/midi/tuningWay then
+// Threads. A block: portValue/setPitch/midi/windowEvent/tuningWay, then
 // render, then nextTuned/popTuned, on the audio thread, allocating, locking
 // and printing nothing. snapshot, restore and
 // readBank run on other threads; the banks they build take over at a unit

@@ -90,9 +90,19 @@ LiveRun playLive(Display* d, long long until, bool readout = false) {
     prog.start("", {"--play", "play.txt", "--record", "take.txt", kSource + "/patches/demo.texte"});
     Window w = hosttest::findWindow(d, 0, 10000);
     if (!w || !prog.waitStarted(10000)) return run;
-    hosttest::sleepMs(1500);  // the performance is over and nothing repaints any more
+    // The performance is over and nothing repaints any more: at least 1.5 s,
+    // then until two grabs 300 ms apart agree (a loaded machine plays later).
+    hosttest::sleepMs(1500);
     XSync(d, False);
     run.window = grab(d, w);
+    for (int tries = 0; tries < 40; tries++) {
+        hosttest::sleepMs(300);
+        XSync(d, False);
+        Picture now = grab(d, w);
+        bool same = now.pixels == run.window.pixels;
+        run.window = now;
+        if (same) break;
+    }
     prog.stop();
     std::string rec = prog.home + "/take.txt";
     run.recording = hosttest::slurp(rec);
