@@ -212,9 +212,9 @@ TEST(Ardour, SessionKeepsTheInstrumentAndExportsWhatTheInstrumentMakesAsLv2AndVs
     }
     // Both exports are the same instrument's output. Ardour nearly always
     // runs both formats as many frames before it exports, and the exports
-    // are then the same bytes; on a loaded machine it has run one of them
-    // a few frames less (16 once in about ten runs), which only moves where
-    // the same output begins.
+    // are then the same bytes; once in about twenty runs it ran one of them
+    // a few frames less (16, during a whole test run), which only moves
+    // where the same output begins.
     if (texts.size() == 2) {
         EXPECT_TRUE(texts[0] == texts[1]) << "the VST3 session keeps another instrument than the LV2's";
         EXPECT_LE(std::llabs(ats[0] - ats[1]), 1024) << "the exports begin more than a block apart";
