@@ -47,15 +47,22 @@ void unplug(SDL_Joystick* j) {
     SDL_JoystickClose(j);
 }
 
+// Each test starts with the pads looked for, on a machine with none of its own.
+class PlugPad : public ::testing::Test {
+protected:
+    void SetUp() override {
+        open_pad();
+        if (SDL_NumJoysticks() > 0) {
+            pad_close();
+            GTEST_SKIP() << "a pad is plugged into this machine";
+        }
+    }
+};
+
 // Looks cost a driver poll, so they come every kPadScanUnits units: a pad
 // plugged in right after start is found by the 43rd unit's look, not by an
 // earlier one and not one later.
-TEST(PlugPad, APadPluggedAfterStartIsFoundAtExactlyThe43rdUnit) {
-    open_pad();
-    if (SDL_NumJoysticks() > 0) {
-        pad_close();
-        GTEST_SKIP() << "a pad is plugged into this machine";
-    }
+TEST_F(PlugPad, APadPluggedAfterStartIsFoundAtExactlyThe43rdUnit) {
     testing::internal::CaptureStderr();
     SDL_Joystick* pad = plug("late pad", 0);
     int units = 1;
@@ -68,12 +75,7 @@ TEST(PlugPad, APadPluggedAfterStartIsFoundAtExactlyThe43rdUnit) {
     pad_close();
 }
 
-TEST(PlugPad, FirstPadPlaysTheNextTakesOverAndEachChangeIsOneLine) {
-    open_pad();
-    if (SDL_NumJoysticks() > 0) {
-        pad_close();
-        GTEST_SKIP() << "a pad is plugged into this machine";
-    }
+TEST_F(PlugPad, FirstPadPlaysTheNextTakesOverAndEachChangeIsOneLine) {
     testing::internal::CaptureStderr();
     signed char out[8];
     EXPECT_EQ(allocationsOf([&] {
@@ -101,12 +103,7 @@ TEST(PlugPad, FirstPadPlaysTheNextTakesOverAndEachChangeIsOneLine) {
 
 // In the program a played script's pad plays ahead of the machine's pad
 // from its first line on.
-TEST(PlugPad, AScriptsPadPlaysAheadOfARealOne) {
-    open_pad();
-    if (SDL_NumJoysticks() > 0) {
-        pad_close();
-        GTEST_SKIP() << "a pad is plugged into this machine";
-    }
+TEST_F(PlugPad, AScriptsPadPlaysAheadOfARealOne) {
     testing::internal::CaptureStderr();
     SDL_Joystick* real = plug("real pad", 32767);
     PlayerControllers controllers;
