@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "LiveProgram.h"
+#include "standalone/grax.h"
 
 #include <png.h>
 
@@ -88,7 +89,7 @@ LiveRun playLive(Display* d, long long until, bool readout = false) {
     }
     out.close();
     prog.start("", {"--play", "play.txt", "--record", "take.txt", kSource + "/patches/demo.texte"});
-    Window w = hosttest::findWindow(d, 0, 10000);
+    Window w = hosttest::findWindow(d, dis ? win : 0, 10000);  // not this test program's own
     if (!w || !prog.waitStarted(10000)) return run;
     // The performance is over and nothing repaints any more: at least 1.5 s,
     // then until two grabs 300 ms apart agree (a loaded machine plays later).

@@ -8,6 +8,7 @@
 // wrote after the silence it starts with.
 #include "LiveProgram.h"
 #include "PulseServer.h"
+#include "standalone/grax.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -101,7 +102,7 @@ TEST(RecordProof, TheRecordingRendersToEveryByteTheProgramWrote) {
     prog.start("", {"--play", "played.txt", "--record", "take.txt", "output.texte"});
     Display* d = XOpenDisplay(nullptr);
     ASSERT_NE(d, nullptr);
-    Window w = hosttest::findWindow(d, 0, 5000);
+    Window w = hosttest::findWindow(d, dis ? win : 0, 5000);  // not this test program's own
     XCloseDisplay(d);
     ASSERT_NE(w, 0u) << prog.err();
     hosttest::sleepMs(500);
