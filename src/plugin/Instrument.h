@@ -45,11 +45,11 @@
 #include "engine/PitchOfOne.h"
 #include "engine/Samples.h"
 #include "engine/TunedOut.h"
+#include "hostkit/RateConverter.h"
 #include "plugin/PluginWindow.h"
 #include "plugin/PortControllers.h"
 #include "plugin/WindowMessages.h"
 
-#include <samplerate.h>
 #include <stdio_ext.h>
 
 #include <atomic>
@@ -72,14 +72,6 @@ public:
     // Engine rates are kept in 1/65536 frames a second, so that the frames
     // inputs act on are worked out exactly, whatever the pitch.
     static constexpr int kRateShift = 16;
-    // The fastest converter's filter reaches this many input frames to each
-    // side of an output frame (its 2462 + 2 coefficients at 128 per frame),
-    // more when it lowers the rate; see latencyFor.
-    static constexpr double kConverterReach = (2462 + 2) / 128.0;
-    // Chosen by measurement (README, "In a DAW"): the fastest band-limited
-    // converter keeps about 97 dB from the aliases, costs half of the next
-    // one and adds 21 engine frames of lookahead instead of 48.
-    static constexpr int kConverter = SRC_SINC_FASTEST;
     static constexpr uint32_t kChunk = 4096;           // host frames made per pull
     static constexpr int kQueue = 8192;                 // inputs waiting for their unit
     static constexpr size_t kStateRoom = 1u << 20;      // bytes: the whole instrument as text
@@ -110,8 +102,6 @@ public:
             setvbuf(stateFile, stateBuffer.data(), _IOFBF, stateBuffer.size());
             __fsetlocking(stateFile, FSETLOCKING_BYCALLER);
         }
-        int error = 0;
-        converter = src_new(kConverter, 2, &error);  // made now: a pitch change may need it on the audio thread
         engineRate = static_cast<uint64_t>(kEngineRate) << kRateShift;
         startStretch();
         latencyFrames = latencyFor(ratio, converting);
@@ -125,7 +115,6 @@ public:
     Instrument& operator=(const Instrument&) = delete;
 
     ~Instrument() {
-        if (converter) src_delete(converter);
         if (stateFile) std::fclose(stateFile);
         delete pendingRestore.exchange(nullptr);
         delete pendingBank;
@@ -196,14 +185,9 @@ public:
     }
 
     // The host frames an input takes to be heard at a converter ratio
-    // (host frames per engine frame), converting or not: the smallest L
-    // with L ≥ (256 + h) × ratio − 1 (see the top of the file), where the
-    // lookahead h is the frames the converter keeps to each side: its reach
-    // rounded, plus one, widened by the ratio when it lowers the rate.
-    static uint32_t latencyFor(double ratio, bool converting) {
-        long reach = converting ? std::lrint(kConverterReach / (ratio < 1 ? ratio : 1.0)) + 1 : 0;
-        return static_cast<uint32_t>(std::ceil((kUnit + reach) * ratio) - 1);
-    }
+    // (host frames per engine frame), converting or not (see the top of
+    // the file).
+    static uint32_t latencyFor(double ratio, bool converting) { return RateConverter::latencyFor(ratio, converting); }
 
     // One MIDI message at `frame` of the block about to be rendered
     // (frames not decreasing). Messages longer than three bytes (system
@@ -476,9 +460,7 @@ private:
     void startStretch() {
         converting = engineRate != static_cast<uint64_t>(rate) << kRateShift;
         ratio = static_cast<double>(static_cast<uint64_t>(rate) << kRateShift) / static_cast<double>(engineRate);
-        if (!converter) return;
-        src_reset(converter);
-        src_set_ratio(converter, ratio);
+        converter.restart(ratio);
     }
 
     void push(uint32_t frame, Input in) {
@@ -507,7 +489,7 @@ private:
         while (outEnd - outStart < n) {
             if (unitLeft == 0) makeUnit(known);
             uint32_t room = fifoFrames - outEnd;
-            if (!converting || !converter) {
+            if (!converting || !converter.ok()) {
                 uint32_t k = unitLeft < room ? unitLeft : room;
                 std::memcpy(fifo.data() + 2 * outEnd, unit + 2 * unitPos, k * 2 * sizeof(float));
                 unitPos += k;
@@ -515,21 +497,16 @@ private:
                 outEnd += k;
                 continue;
             }
-            SRC_DATA d{};
-            d.data_in = unit + 2 * unitPos;
-            d.input_frames = unitLeft;
-            d.data_out = fifo.data() + 2 * outEnd;
-            d.output_frames = room;
-            d.src_ratio = ratio;
-            if (src_process(converter, &d) != 0 || (d.input_frames_used == 0 && d.output_frames_gen == 0)) {
+            uint32_t used, made;
+            if (!converter.process(unit + 2 * unitPos, unitLeft, fifo.data() + 2 * outEnd, room, used, made)) {
                 // Never expected: fill the rest with silence rather than spin.
                 std::memset(fifo.data() + 2 * outEnd, 0, (n - (outEnd - outStart)) * 2 * sizeof(float));
                 outEnd = outStart + n;
                 return;
             }
-            unitPos += static_cast<uint32_t>(d.input_frames_used);
-            unitLeft -= static_cast<uint32_t>(d.input_frames_used);
-            outEnd += static_cast<uint32_t>(d.output_frames_gen);
+            unitPos += used;
+            unitLeft -= used;
+            outEnd += made;
         }
     }
 
@@ -630,7 +607,7 @@ private:
     PluginWindow window;
     PortControllers ports;
     InputGate gate;
-    SRC_STATE* converter = nullptr;
+    RateConverter converter;  // made now: a pitch change may need it on the audio thread
     uint32_t latencyFrames = 0;
     double pitchHz = PitchOfOne::kDefault;
     uint64_t engineRate = 0;      // E, in 1/65536 frames a second

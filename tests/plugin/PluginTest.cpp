@@ -222,17 +222,16 @@ TEST(Plugin, AOneToOneVoiceAt48kHzSoundsAtThePitchControl) {
 // host frame T lies past the frames it gave from the units every input
 // before T may act on.
 long simulatedLatency(double ratio) {
-    SRC_STATE* probe = src_new(Instrument::kConverter, 2, nullptr);
+    RateConverter probe;
+    probe.restart(ratio);
     std::vector<float> silence(2 * 256, 0.0f), out(2 * 65536);
     long long made = 0, most = 0;
     for (long long k = 0; k < 64; k++) {
         most = std::max(most, static_cast<long long>(std::ceil(256 * (k + 1) * ratio)) - 1 - made);
-        SRC_DATA d{silence.data(), out.data(), 256, 65536, 0, 0, 0, ratio};
-        for (; d.input_frames > 0 && src_process(probe, &d) == 0 && d.input_frames_used > 0;
-             d.data_in += 2 * d.input_frames_used, d.input_frames -= d.input_frames_used)
-            made += d.output_frames_gen;
+        uint32_t used = 0, gave = 0;
+        for (uint32_t at = 0; at < 256 && probe.process(silence.data() + 2 * at, 256 - at, out.data(), 65536, used, gave) && used > 0; at += used)
+            made += gave;
     }
-    src_delete(probe);
     return static_cast<long>(most);
 }
 
