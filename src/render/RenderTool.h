@@ -22,6 +22,7 @@
 #include "engine/OfflineRenderer.h"
 #include "engine/InputGate.h"
 #include "engine/MultiplexPotentiator.h"
+#include "engine/PatchFile.h"
 #include "engine/PitchOfOne.h"
 #include "engine/ScriptPad.h"
 #include "engine/WavWriter.h"
@@ -199,8 +200,8 @@ private:
             std::fprintf(err, "quorvanel-render: %s\n", problem.c_str());
             return kBadInput;
         }
-        std::string text;
-        EventScript::readFile(path, text);
+        std::string text, why;
+        PatchFile::read(path, text, why);
         PerspexStabile stabile;
         MultiplexPotentiator bank(&stabile);
         int warnings = 0;

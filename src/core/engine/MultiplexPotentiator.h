@@ -12,6 +12,7 @@
 #pragma once
 
 #include "engine/ChubberySituation.h"
+#include "engine/PatchFile.h"
 #include "engine/PatchWords.h"
 #include "engine/Canvas.h"
 #include "engine/ChubReport.h"
@@ -216,9 +217,9 @@ public:
     // first word that is not a block header ends the load. What the loader
     // changes or cannot read goes to standard error as "PATH:LINE: what".
     void textorium_script(char* path) {
-        std::vector<char> bytes;
-        if (!readWhole(path, bytes)) return;
-        load(std::move(bytes), kMaxAdded, warnOn(stderr, path));
+        std::string bytes, why;
+        if (!PatchFile::read(path, bytes, why)) return;
+        load(std::vector<char>(bytes.begin(), bytes.end()), kMaxAdded, warnOn(stderr, path));
     }
 
     // A sink that writes a load's warnings on `f` as "NAME:LINE: what",
@@ -334,25 +335,6 @@ private:
     static void fill(_CHDC chdc, Colour c, int x, int y, unsigned w, unsigned h) {
         grax_colour(chdc, c);
         grax_fill(chdc, x, y, w, h);
-    }
-
-    // Reads the whole file; false (and nothing kept) when it cannot be
-    // opened or read, or the memory cannot be had.
-    static bool readWhole(const char* path, std::vector<char>& out) {
-        FILE* f = fopen(path, "rb");
-        if (!f) return false;
-        bool ok = true;
-        try {
-            char chunk[65536];
-            size_t n;
-            while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) out.insert(out.end(), chunk, chunk + n);
-            ok = !ferror(f);
-        } catch (const std::bad_alloc&) {
-            ok = false;
-        }
-        fclose(f);
-        if (!ok) std::vector<char>().swap(out);
-        return ok;
     }
 
     // Writes the bank to a temporary file beside the target, flushes it to
