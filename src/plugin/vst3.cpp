@@ -329,8 +329,9 @@ v3_result V3_API setNormalValue(void* self, v3_param_id id, double x) {
 v3_result V3_API valueText(void*, v3_param_id id, double x, v3_str_128 out) {
     int place = 0;
     char shown[64];
-    if (!normal(x)) return V3_INVALID_ARG;
-    if (kindOf(id, place) == -1) text(shown, HostedInstrument::presetName(static_cast<int>(toPlain(id, x))));
+    int kind = kindOf(id, place);
+    if (kind == -3 || !normal(x)) return V3_INVALID_ARG;
+    if (kind == -1) text(shown, HostedInstrument::presetName(static_cast<int>(toPlain(id, x))));
     else std::snprintf(shown, sizeof shown, "%g", toPlain(id, x));
     text(out, shown);
     return V3_OK;
