@@ -1,7 +1,8 @@
 # Two entry points: `make run` and `make test`. Each installs first what
 # the machine lacks for it (tools/setup.sh): `make run` and `make demo` what
-# building and running the program needs, and build the program alone;
-# `make test` everything the tests need, and builds everything.
+# building and running the program needs, and build the program and the
+# renderer (which links libpng alone besides); `make test` everything the
+# tests need, and builds everything.
 JOBS ?= 2
 CMAKE_FLAGS ?=
 CONFIGURE = cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
@@ -17,12 +18,12 @@ setup-all:
 setup-test:
 	@sh tools/setup.sh test
 
-# The program and what it links, nothing else. Configured once (or again
-# when CMAKE_FLAGS are given); the build configures again by itself when a
-# CMakeLists.txt changed.
+# The program, the renderer and what they link, nothing else. Configured
+# once (or again when CMAKE_FLAGS are given); the build configures again by
+# itself when a CMakeLists.txt changed.
 program: setup
 	@if [ ! -f build/CMakeCache.txt ] || [ -n "$(CMAKE_FLAGS)" ]; then $(CONFIGURE); fi
-	cmake --build build -j$(JOBS) --target quorvanel
+	cmake --build build -j$(JOBS) --target quorvanel quorvanel-render
 
 # Everything: the program, the renderer, the plugin, and the tests and
 # benchmarks where their libraries are installed.
@@ -38,7 +39,7 @@ build-asan: setup-test
 run: program
 	build/quorvanel $(if $(PATCH),-- '$(subst ','\'',$(PATCH))')
 
-.PHONY: demo install uninstall deb
+.PHONY: demo install uninstall install-plugins uninstall-plugins deb
 
 # About 30 seconds played live through the sound device while the window
 # shows it; join in with a pad or the keys. The instrument goes on after
@@ -55,6 +56,14 @@ install: build
 
 uninstall:
 	DESTDIR="$(DESTDIR)" cmake -P build/uninstall.cmake
+
+# The plugins alone where hosts look for a user's own, ~/.lv2, ~/.clap and
+# ~/.vst3, without root (tools/install-plugins.sh).
+install-plugins: build
+	sh tools/install-plugins.sh build
+
+uninstall-plugins:
+	sh tools/install-plugins.sh --remove
 
 # build/quorvanel_VERSION_ARCH.deb from the same install rules, prefix /usr:
 # `sudo apt install ./build/quorvanel_*.deb` installs it, `sudo apt remove
