@@ -168,6 +168,8 @@ TEST(TunedNotes, EveryUnitSoundsTheVoicesAtTheirRatios) {
     const double one = 22050.0 / 32;
     std::string returns;
     for (int k = 0; k < 14; k++) returns += "0 key 013\n";
+    std::string king = situation(kUnison);
+    king.replace(king.find("atrest"), 6, "kingal 0");
     const Performance cases[] = {
         {"a chord held; a sawtooth an octave up; 1/255 and the constant level left out",
          "bank chord\n" + situation({"1 / 1", "5 / 4", "3 / 2", "1 / 255"}) +
@@ -204,6 +206,9 @@ TEST(TunedNotes, EveryUnitSoundsTheVoicesAtTheirRatios) {
         {"a sawtooth at the top key, one past it",
          "bank top\n" + situation({"47 / 5", "9 / 1", "3 / 3", "4 / 4"}, 128, 1, 1) + "0 report 40 40 0 0 0 0 0 0\n", 3,
          {one * 9 * 2}, 1, 1},
+        // A held king sounds at the sum of the axes, 197 here: its note
+        // starts at velocity 127.
+        {"a held king, louder than a velocity", "bank king\n" + king + "0 report 100 100 0 0 0 0 0 0\n", 3, {one}, 1, 1},
         // Solo, then the next situation: 1/1 at the step sizes 128 and 130
         // (26.8 cents apart), both nearest key 77. The first's key rings
         // on, tuned to it, so the second takes a key of its own.
