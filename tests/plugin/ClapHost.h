@@ -15,6 +15,7 @@
 #include <clap/ext/timer-support.h>
 #include <clap/plugin-factory.h>
 
+#include "fuzz/ClapBlock.h"
 #include "plugin/Host.h"
 
 #include <dlfcn.h>
@@ -112,20 +113,7 @@ public:
         }
     }
 
-    void run(uint32_t n) {
-        float* channels[2] = {left.data(), right.data()};
-        clap_audio_buffer_t out{};
-        out.data32 = channels;
-        out.channel_count = 2;
-        clap_process_t p{};
-        p.steady_time = -1;
-        p.frames_count = n;
-        p.audio_outputs = &out;
-        p.audio_outputs_count = 1;
-        p.in_events = &inEvents;
-        p.out_events = &outEvents;
-        plugin->process(plugin, &p);
-    }
+    void run(uint32_t n) { processBlock(plugin, left.data(), right.data(), n, &inEvents, &outEvents); }
 
     // Events as a host may hand them in, each in an allocation exactly as
     // long as it is: to process() in a block of `n` frames, or (`n` 0) to

@@ -15,6 +15,7 @@
 #include <clap/ext/state.h>
 #include <clap/plugin-factory.h>
 
+#include "ClapBlock.h"
 #include "FuzzInput.h"
 
 #include <cmath>
@@ -47,22 +48,8 @@ const clap_input_events_t input{nullptr,
 const clap_output_events_t output{nullptr, [](const clap_output_events_t*, const clap_event_header_t*) { return true; }};
 
 void run(bool flush) {
-    if (flush) {
-        params->flush(plugin, &input, &output);
-    } else {
-        float* channels[2] = {left, right};
-        clap_audio_buffer_t out{};
-        out.data32 = channels;
-        out.channel_count = 2;
-        clap_process_t p{};
-        p.steady_time = -1;
-        p.frames_count = kBlock;
-        p.audio_outputs = &out;
-        p.audio_outputs_count = 1;
-        p.in_events = &input;
-        p.out_events = &output;
-        plugin->process(plugin, &p);
-    }
+    if (flush) params->flush(plugin, &input, &output);
+    else processBlock(plugin, left, right, kBlock, &input, &output);
     events.clear();
 }
 
