@@ -116,7 +116,6 @@ TEST(HostMessages, AStatesBankFileIsReadOnlyWhenARegularFile) {
         EXPECT_FALSE(vst3.load(state)) << bank;
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_LT(seconds, 5) << bank;
-        std::printf("%s refused by both plugins in %.3f s\n", bank.c_str(), seconds);
         std::string saved = vst3.save();
         EXPECT_EQ(saved.find("bank ", std::strlen(saved.c_str())), std::string::npos) << bank;
     }
