@@ -174,9 +174,8 @@ public:
         for (int i = 0; i < n; i++) value();
     }
 
-    // The keyword's line, and whether the keyword was its first word.
+    // The keyword's line.
     int line() const { return key.line; }
-    bool keywordStartsLine() const { return key.first; }
     // The line of the last word of the stream (0 when there is none).
     int lastLine() const { return words.empty() ? 0 : words.back().line; }
 
