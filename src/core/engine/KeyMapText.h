@@ -32,13 +32,11 @@ public:
     int octave = 0;
     std::vector<int> entries;  // degree numbers, kSilent for x
     int frequencyLine = 0;     // where the frequency stands, for what it gives
-    int errorLine = 0;         // where the first problem is, 0 when none
-    std::string error;
+    ScaleText::Problem problem;
 
     bool parse(const std::string& text) {
         entries.clear();
-        errorLine = 0;
-        error.clear();
+        problem = ScaleText::Problem{};
         ScaleText::Lines lines(text);
         static const char* const kFields[] = {"the map's size", "the first key", "the last key", "the middle key",
                                               "the reference key", "the reference frequency", "the formal octave"};
@@ -46,42 +44,35 @@ public:
         const int most[] = {kMostSize, 127, 127, 127, 127, 0, kMostDegree};
         std::string line;
         for (int f = 0; f < 7; f++) {
-            if (!lines.next(line)) return fail(lines.number(), std::string("the file ends before ") + kFields[f]);
+            if (!lines.next(line)) return problem.at(lines.number(), std::string("the file ends before ") + kFields[f]);
             std::string w = ScaleText::firstWord(line);
             if (f == 5) {
                 frequencyLine = lines.number();
                 if (!ScaleText::decimal(w, false, frequency) || !(frequency > 0))
-                    return fail(frequencyLine, "'" + w + "' is not a frequency in Hz for the reference key");
+                    return problem.at(frequencyLine, "'" + w + "' is not a frequency in Hz for the reference key");
                 continue;
             }
             long long v;
             if (!ScaleText::whole(w, most[f], v))
-                return fail(lines.number(), "'" + w + "' is not " + kFields[f] + " (0.." + std::to_string(most[f]) + ")");
+                return problem.at(lines.number(), "'" + w + "' is not " + kFields[f] + " (0.." + std::to_string(most[f]) + ")");
             *wholes[f] = static_cast<int>(v);
             if (f == 2 && last < first)
-                return fail(lines.number(), "the last key " + std::to_string(last) + " is below the first, " +
-                                                std::to_string(first));
+                return problem.at(lines.number(), "the last key " + std::to_string(last) + " is below the first, " +
+                                                      std::to_string(first));
         }
         while (lines.next(line)) {
             std::string w = ScaleText::firstWord(line);
             if (w.empty()) continue;  // blank lines carry no entry
             if (static_cast<int>(entries.size()) == size)
-                return fail(lines.number(), size ? "an entry more than the map's size, " + std::to_string(size)
-                                                 : std::string("a linear map (size 0) takes no entries"));
+                return problem.at(lines.number(), size ? "an entry more than the map's size, " + std::to_string(size)
+                                                       : std::string("a linear map (size 0) takes no entries"));
             long long v;
             if (w == "x" || w == "X") v = kSilent;
             else if (!ScaleText::whole(w, kMostDegree, v))
-                return fail(lines.number(), "'" + w + "' is neither a degree number 0.." + std::to_string(kMostDegree) +
-                                                " nor x");
+                return problem.at(lines.number(), "'" + w + "' is neither a degree number 0.." + std::to_string(kMostDegree) +
+                                                      " nor x");
             entries.push_back(static_cast<int>(v));
         }
         return true;
-    }
-
-private:
-    bool fail(int line, const std::string& what) {
-        errorLine = line;
-        error = what;
-        return false;
     }
 };

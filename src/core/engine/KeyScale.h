@@ -80,8 +80,8 @@ public:
         KeyMapText m;
         bool mapped = map.given();
         if (!s.parse(scale.given() ? scale.text : kDefaultScale))
-            return failed(problem, Problem{false, s.errorLine, s.error});
-        if (mapped && !m.parse(map.text)) return failed(problem, Problem{true, m.errorLine, m.error});
+            return failed(problem, Problem{false, s.problem.line, s.problem.what});
+        if (mapped && !m.parse(map.text)) return failed(problem, Problem{true, m.problem.line, m.problem.what});
         Ratio made[kKeys];
         double exact[kKeys];
         for (int k = 0; k < kKeys; k++) {

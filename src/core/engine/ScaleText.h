@@ -30,43 +30,52 @@ public:
         int line = 0;
     };
 
+    // The first thing wrong with a text: its line (0 when none) and what.
+    struct Problem {
+        int line = 0;
+        std::string what;
+        bool at(int l, const std::string& w) {
+            line = l;
+            what = w;
+            return false;
+        }
+    };
+
     std::string description;
     std::vector<Degree> degrees;  // after 1/1, the period last
-    int errorLine = 0;            // where the first problem is, 0 when none
-    std::string error;            // what it is
+    Problem problem;
 
     // Reads a whole scale; false at the first problem.
     bool parse(const std::string& text) {
         degrees.clear();
         description.clear();
-        errorLine = 0;
-        error.clear();
+        problem = Problem{};
         Lines lines(text);
         std::string line;
-        if (!lines.next(line)) return fail(lines.number(), "the file ends before the scale's description");
+        if (!lines.next(line)) return problem.at(lines.number(), "the file ends before the scale's description");
         description = line;
-        if (!lines.next(line)) return fail(lines.number(), "the file ends before the number of degrees");
+        if (!lines.next(line)) return problem.at(lines.number(), "the file ends before the number of degrees");
         long long count;
         std::string word = firstWord(line);
         if (!whole(word, kMostDegrees, count))
-            return fail(lines.number(), "'" + word + "' is not a number of degrees 1.." + std::to_string(kMostDegrees));
-        if (count == 0) return fail(lines.number(), "a scale of no degrees has no period for the keys to climb by");
+            return problem.at(lines.number(), "'" + word + "' is not a number of degrees 1.." + std::to_string(kMostDegrees));
+        if (count == 0) return problem.at(lines.number(), "a scale of no degrees has no period for the keys to climb by");
         int countLine = lines.number();
         while (static_cast<long long>(degrees.size()) < count) {
             if (!lines.next(line))
-                return fail(lines.number(), "the file ends after " + std::to_string(degrees.size()) + " of the " +
-                                                std::to_string(count) + " degrees line " + std::to_string(countLine) +
-                                                " counts");
+                return problem.at(lines.number(), "the file ends after " + std::to_string(degrees.size()) + " of the " +
+                                                      std::to_string(count) + " degrees line " + std::to_string(countLine) +
+                                                      " counts");
             Degree d;
             d.line = lines.number();
-            std::string problem = value(line, d);
-            if (!problem.empty()) return fail(d.line, problem);
+            std::string wrong = value(line, d);
+            if (!wrong.empty()) return problem.at(d.line, wrong);
             degrees.push_back(d);
         }
         while (lines.next(line))
             if (!firstWord(line).empty())
-                return fail(lines.number(), "a degree more than the " + std::to_string(count) + " line " +
-                                                std::to_string(countLine) + " counts");
+                return problem.at(lines.number(), "a degree more than the " + std::to_string(count) + " line " +
+                                                      std::to_string(countLine) + " counts");
         return true;
     }
 
@@ -131,12 +140,6 @@ public:
     }
 
 private:
-    bool fail(int line, const std::string& what) {
-        errorLine = line;
-        error = what;
-        return false;
-    }
-
     // One degree's line into d; what is wrong with it, or "".
     static std::string value(const std::string& line, Degree& d) {
         std::string w = firstWord(line);

@@ -163,30 +163,20 @@ public:
         if (frames <= 0) frame = frames = 1;
         storeLanes(voiceOut, samples);
         Lanes level = ramp(loadLanes(axis), loadLanes(axisLast), frame, frames);
-        // Without keys the frame is the axes' alone (the branch keeps it
-        // exactly as it was, and as cheap).
-        Lanes keys{};
-        Lanes driven = level;
-        if (keyed) {
-            keys = ramp(loadLanes(keyLevel), loadLanes(keyLevelLast), frame, frames);
-            driven = level + keys;
+        // Without keys the frame is the axes' alone: a path of its own, as
+        // short as it was before keys.
+        if (!keyed) {
+            modulate(samples, level);
+            mix(samples, level, frame, frames);
+            return out;
         }
-        Lanes product = samples * driven;
-        Lanes negative = driven >> 31;  // all ones where the level is below 0
-        Lanes positivePart = product & ~negative, negativePart = product & negative;
-        for (int v = 0; v < 4; v++) mods[v] = ModPair{positivePart[v], negativePart[v]};
-        // The step has taken up the offsets; the next frame's are this
-        // frame's modulation, or none while it is off.
-        Lanes nume{}, deno{};
-        if (!inhibit) modulation(driven, product, nume, deno);
-        ginger->setOffsets(nume, deno);
+        Lanes keys = ramp(loadLanes(keyLevel), loadLanes(keyLevelLast), frame, frames);
+        modulate(samples, level + keys);
         mix(samples, level, frame, frames);
-        if (keyed) {
-            Lanes heard = keys * samples;
-            int both = heard[0] + heard[1] + heard[2] + heard[3];
-            out[0] += both;
-            out[1] += both;
-        }
+        Lanes heard = keys * samples;
+        int both = heard[0] + heard[1] + heard[2] + heard[3];
+        out[0] += both;
+        out[1] += both;
         return out;
     }
 
@@ -332,6 +322,20 @@ private:
                     routeMasks[signs][s][i] = (below ? numals[i][c] < 0 : numals[i][c] > 0) ? -1 : 0;
                     routeMasks[signs][s][4 + i] = (below ? denals[i][c] < 0 : denals[i][c] > 0) ? -1 : 0;
                 }
+    }
+
+    // The frame's products and the modulation they make, at the levels
+    // `driven` (the axes', with the keys' added while they play).
+    [[gnu::always_inline]] void modulate(Lanes samples, Lanes driven) {
+        Lanes product = samples * driven;
+        Lanes negative = driven >> 31;  // all ones where the level is below 0
+        Lanes positivePart = product & ~negative, negativePart = product & negative;
+        for (int v = 0; v < 4; v++) mods[v] = ModPair{positivePart[v], negativePart[v]};
+        // The step has taken up the offsets; the next frame's are this
+        // frame's modulation, or none while it is off.
+        Lanes nume{}, deno{};
+        if (!inhibit) modulation(driven, product, nume, deno);
+        ginger->setOffsets(nume, deno);
     }
 
     // Each voice's share of the sources' products, shifted by the depth

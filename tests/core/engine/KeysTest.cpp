@@ -20,25 +20,7 @@ namespace {
 
 using enginetest::TempDir;
 
-AbstractChubEngine* makeBanks() { return new LaceyBanks(); }
-void releaseBanks(AbstractChubEngine* e) { delete static_cast<LaceyBanks*>(e); }
-
-// Runs the renderer's command line in this process; its status, and what it
-// said on standard error in `said`.
-int renderTool(std::vector<std::string> args, std::string* said = nullptr) {
-    args.insert(args.begin(), "quorvanel-render");
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    FILE* err = std::tmpfile();
-    int status = RenderTool::run(static_cast<int>(argv.size()), argv.data(), makeBanks, releaseBanks, err);
-    std::rewind(err);
-    char buf[4096];
-    std::string text;
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, err)) > 0;) text.append(buf, n);
-    std::fclose(err);
-    if (said) *said = text;
-    return status;
-}
+using enginetest::renderTool;
 
 // Each voice's key in the bank's situations, "60 62 - -|- - - -".
 std::string keysOf(MultiplexPotentiator& bank) {
