@@ -122,47 +122,41 @@ TEST(Keys, KeysAndScalesSoundTheirPitches) {
     const double one = PitchOfOne::kDefault;
     const struct {
         const char* what;
-        const std::string* scl;
-        const std::string* kbm;
-        std::vector<int> keys;    // played together
+        const char* scl;             // the files given, "" for none
+        const char* kbm;
+        std::vector<int> keys;       // played together
         int velocity;
-        double hz1;               // the pitch of 1/1
+        double hz1;                  // the pitch of 1/1
         std::vector<double> ratios;  // the pitch of each key against 1/1; none: silent
-        int peak;                 // the largest sample, 0: not checked
-        long offAt;               // the frame its note off comes, 0: none
+        int peak;                    // the largest sample, 0: not checked
+        long offAt;                  // the frame its note off comes, 0: none
     } cases[] = {
-        {"key 60: 1/1", nullptr, nullptr, {60}, 127, one, {1.0}, 8128, 0},
-        {"key 61: 16/15", nullptr, nullptr, {61}, 127, one, {16.0 / 15}, 8128, 0},
-        {"key 64: 5/4", nullptr, nullptr, {64}, 127, one, {5.0 / 4}, 8128, 0},
-        {"key 67: 3/2", nullptr, nullptr, {67}, 127, one, {3.0 / 2}, 8128, 0},
-        {"key 70: 9/5", nullptr, nullptr, {70}, 127, one, {9.0 / 5}, 8128, 0},
-        {"key 72: 2/1", nullptr, nullptr, {72}, 127, one, {2.0}, 8128, 0},
-        {"key 55: 3/4", nullptr, nullptr, {55}, 127, one, {3.0 / 4}, 8128, 0},
-        {"key 48: 1/2", nullptr, nullptr, {48}, 127, one, {0.5}, 8128, 0},
-        {"velocity 30 is quieter", nullptr, nullptr, {60}, 30, one, {1.0}, 1920, 0},
-        {"a chord sounds each pitch", nullptr, nullptr, {60, 64, 67}, 100, one, {1.0, 5.0 / 4, 3.0 / 2}, 0, 0},
-        {"a note off silences its voice", nullptr, nullptr, {64}, 127, one, {5.0 / 4}, 8128, 11025},
-        {"a .kbm's middle key 62 at 293.66 Hz", &justScale, &justMap, {62}, 127, 293.66, {1.0}, 8128, 0},
-        {"the scale's third above it", &justScale, &justMap, {64}, 127, 293.66, {5.0 / 4}, 8128, 0},
-        {"its period above", &justScale, &justMap, {69}, 127, 293.66, {2.0}, 8128, 0},
-        {"its degree below", &justScale, &justMap, {61}, 127, 293.66, {15.0 / 16}, 8128, 0},
-        {"19 steps in cents: step 5", &edo19, nullptr, {65}, 127, one, {std::exp2(5 / 19.0)}, 8128, 0},
-        {"step 11", &edo19, nullptr, {71}, 127, one, {std::exp2(11 / 19.0)}, 8128, 0},
-        {"step 19, the period", &edo19, nullptr, {79}, 127, one, {2.0}, 8128, 0},
-        {"3 steps below", &edo19, nullptr, {57}, 127, one, {std::exp2(-3 / 19.0)}, 8128, 0},
-        {"white keys: D plays the second degree", &justScale, &whiteKeys, {62}, 127, one, {9.0 / 8}, 8128, 0},
-        {"white keys: the x of C sharp is silent", &justScale, &whiteKeys, {61}, 127, one, {}, 0, 0},
+        {"key 60: 1/1", "", "", {60}, 127, one, {1.0}, 8128, 0},
+        {"key 61: 16/15", "", "", {61}, 127, one, {16.0 / 15}, 8128, 0},
+        {"key 64: 5/4", "", "", {64}, 127, one, {5.0 / 4}, 8128, 0},
+        {"key 67: 3/2", "", "", {67}, 127, one, {3.0 / 2}, 8128, 0},
+        {"key 70: 9/5", "", "", {70}, 127, one, {9.0 / 5}, 8128, 0},
+        {"key 72: 2/1", "", "", {72}, 127, one, {2.0}, 8128, 0},
+        {"key 55: 3/4", "", "", {55}, 127, one, {3.0 / 4}, 8128, 0},
+        {"key 48: 1/2", "", "", {48}, 127, one, {0.5}, 8128, 0},
+        {"velocity 30 is quieter", "", "", {60}, 30, one, {1.0}, 1920, 0},
+        {"a chord sounds each pitch", "", "", {60, 64, 67}, 100, one, {1.0, 5.0 / 4, 3.0 / 2}, 0, 0},
+        {"a note off silences its voice", "", "", {64}, 127, one, {5.0 / 4}, 8128, 11025},
+        {"a .kbm's middle key 62 at 293.66 Hz", "just.scl", "just.kbm", {62}, 127, 293.66, {1.0}, 8128, 0},
+        {"the scale's third above it", "just.scl", "just.kbm", {64}, 127, 293.66, {5.0 / 4}, 8128, 0},
+        {"its period above", "just.scl", "just.kbm", {69}, 127, 293.66, {2.0}, 8128, 0},
+        {"its degree below", "just.scl", "just.kbm", {61}, 127, 293.66, {15.0 / 16}, 8128, 0},
+        {"19 steps in cents: step 5", "19.scl", "", {65}, 127, one, {std::exp2(5 / 19.0)}, 8128, 0},
+        {"step 11", "19.scl", "", {71}, 127, one, {std::exp2(11 / 19.0)}, 8128, 0},
+        {"step 19, the period", "19.scl", "", {79}, 127, one, {2.0}, 8128, 0},
+        {"3 steps below", "19.scl", "", {57}, 127, one, {std::exp2(-3 / 19.0)}, 8128, 0},
+        {"white keys: D plays the second degree", "just.scl", "white.kbm", {62}, 127, one, {9.0 / 8}, 8128, 0},
+        {"white keys: the x of C sharp is silent", "just.scl", "white.kbm", {61}, 127, one, {}, 0, 0},
     };
     TempDir dir;
-    enginetest::spit(dir / "just.scl", justScale);
-    enginetest::spit(dir / "just.kbm", justMap);
-    enginetest::spit(dir / "19.scl", edo19);
-    enginetest::spit(dir / "white.kbm", whiteKeys);
-    auto fileOf = [&](const std::string* text) {
-        return text == &justScale ? dir / "just.scl" : text == &justMap ? dir / "just.kbm"
-                                                     : text == &edo19   ? dir / "19.scl"
-                                                                        : dir / "white.kbm";
-    };
+    for (const auto& [name, text] : {std::pair{"just.scl", justScale}, std::pair{"just.kbm", justMap},
+                                     std::pair{"19.scl", edo19}, std::pair{"white.kbm", whiteKeys}})
+        enginetest::spit(dir / name, text);
     for (const auto& c : cases) {
         std::string script;
         char line[64];
@@ -176,8 +170,8 @@ TEST(Keys, KeysAndScalesSoundTheirPitches) {
         }
         enginetest::spit(dir / "notes.txt", script);
         std::vector<std::string> args = {"--keys", "-n", "1"};
-        if (c.scl) args.insert(args.end(), {"--keys-scale", fileOf(c.scl)});
-        if (c.kbm) args.insert(args.end(), {"--keys-map", fileOf(c.kbm)});
+        if (*c.scl) args.insert(args.end(), {"--keys-scale", dir / c.scl});
+        if (*c.kbm) args.insert(args.end(), {"--keys-map", dir / c.kbm});
         args.insert(args.end(), {dir / "notes.txt", dir / "out.wav"});
         ASSERT_EQ(renderTool(args), 0) << c.what;
         Wav w = readWav(dir / "out.wav");
@@ -197,7 +191,8 @@ TEST(Keys, KeysAndScalesSoundTheirPitches) {
         std::vector<float> sound(w.left.begin() + 512, w.left.end());
         for (double ratio : c.ratios) {
             double want = c.hz1 * ratio;
-            double hz = c.ratios.size() == 1 ? hosts::crossingHz(sound, w.rate) : hosts::peakHz(sound, w.rate, want - 3, want + 3);
+            double hz = c.ratios.size() == 1 ? hosts::crossingHz(sound, w.rate)
+                                             : hosts::peakHz(sound, w.rate, want - 3, want + 3);
             EXPECT_LT(std::fabs(centsOff(hz, want)), 0.5) << c.what << ": " << hz << " Hz against " << want;
         }
     }
