@@ -460,7 +460,7 @@ private:
     void startStretch() {
         converting = engineRate != static_cast<uint64_t>(rate) << kRateShift;
         ratio = static_cast<double>(static_cast<uint64_t>(rate) << kRateShift) / static_cast<double>(engineRate);
-        converter.restart(ratio);
+        converter.restart(static_cast<uint64_t>(rate) << kRateShift, engineRate);
     }
 
     void push(uint32_t frame, Input in) {
@@ -498,7 +498,9 @@ private:
                 continue;
             }
             uint32_t used, made;
-            if (!converter.process(unit + 2 * unitPos, unitLeft, fifo.data() + 2 * outEnd, room, used, made)) {
+            if (unitQuiet && converter.settled()) {
+                converter.skipZeros(unitLeft, fifo.data() + 2 * outEnd, room, used, made);
+            } else if (!converter.process(unit + 2 * unitPos, unitLeft, fifo.data() + 2 * outEnd, room, used, made)) {
                 // Never expected: fill the rest with silence rather than spin.
                 std::memset(fifo.data() + 2 * outEnd, 0, (n - (outEnd - outStart)) * 2 * sizeof(float));
                 outEnd = outStart + n;
@@ -526,11 +528,21 @@ private:
             queued--;
         }
         gate.beforeUnit();
-        unsigned char bytes[4];
-        for (int f = 0; f < kUnit; f++) {
-            pcm_convert_frame(engine->gingness(f, kUnit), bytes);
-            unit[2 * f] = static_cast<int16_t>(bytes[0] | bytes[1] << 8) / 32768.0f;
-            unit[2 * f + 1] = static_cast<int16_t>(bytes[2] | bytes[3] << 8) / 32768.0f;
+        unitQuiet = engine->quiet();
+        if (unitQuiet) {
+            // No voice sounds: the engine moves on in closed form, and the
+            // converter may pass the unit over once its tail has gone.
+            engine->passQuietly(kUnit);
+            std::memset(unit, 0, sizeof unit);
+        } else {
+            int pairs[2 * kUnit];
+            engine->gingPeriod(kUnit, pairs);
+            unsigned char bytes[4];
+            for (int f = 0; f < kUnit; f++) {
+                pcm_convert_frame(pairs + 2 * f, bytes);
+                unit[2 * f] = static_cast<int16_t>(bytes[0] | bytes[1] << 8) / 32768.0f;
+                unit[2 * f + 1] = static_cast<int16_t>(bytes[2] | bytes[3] << 8) / 32768.0f;
+            }
         }
         engine->beging();
         gate.afterUnit();
@@ -627,6 +639,7 @@ private:
 
     float unit[2 * kUnit] = {};  // the last unit, as the converter takes it
     uint32_t unitPos = 0, unitLeft = 0;
+    bool unitQuiet = false;      // the last unit is silence, made in closed form
     std::vector<float> fifo;     // converted frames, interleaved
     uint32_t fifoFrames = 0;     // what it holds
     uint32_t outStart = 0, outEnd = 0;

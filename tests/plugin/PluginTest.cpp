@@ -109,13 +109,13 @@ Out render(const std::vector<EventScript::Event>& events, uint32_t frames) {
 }
 
 TEST(Plugin, LatencyIsOneUnitAndTheConverterAtEachRate) {
-    // (1 + L) × 22050 ≥ R × (h + e + 255), h = 21 engine frames for the
-    // converter (1 unconverted), e = 1 − gcd(R, 22050) / R:
-    // at 48000, (1 + L) × 22050 ≥ 48000 × (21 + 319/320 + 255) gives 602.
+    // One unit less a frame plus the converter's 18 engine frames of
+    // lookahead, at the host's rate (none unconverted): at 48000,
+    // ceil((256 + 18) × 48000 / 22050) − 1 = ceil(596.46) − 1 = 596.
     struct Case {
         double rate;
         float latency;
-    } cases[] = {{22050, 255}, {44100, 551}, {48000, 600}, {88200, 1103}, {96000, 1201}};
+    } cases[] = {{22050, 255}, {44100, 547}, {48000, 596}, {88200, 1095}, {96000, 1192}};
     for (const Case& c : cases) {
         Instance inst(c.rate);
         ASSERT_TRUE(inst.ok());
@@ -472,9 +472,9 @@ TEST(Plugin, RunAllocatesNothing) {
 
 // The tuned notes leave the MIDI output at the host frame where their
 // unit's sound comes out, L + ceil(256 u × R / 22050): axis 0 moves in the
-// first block (unit 0: 255 at 22050, 600 at 48000) and rests again from
+// first block (unit 0: 255 at 22050, 596 at 48000) and rests again from
 // host frame R (engine frame 22050, unit 86: 255 + 22016 = 22271, and
-// 600 + ceil(22016 × 48000 / 22050) = 48526 at 48000). The messages are
+// 596 + ceil(22016 × 48000 / 22050) = 48522 at 48000). The messages are
 // the notes' own for those two units; a port too small for them all
 // passes the rest on in the next blocks, in order, losing none.
 TEST(Plugin, TunedNotesComeOutWithTheDelayedSound) {
@@ -487,8 +487,8 @@ TEST(Plugin, TunedNotesComeOutWithTheDelayedSound) {
     const Case cases[] = {
         {22050, 0, Instance::kAtomRoom - 8, 255, 22271},
         {22050, 1, Instance::kAtomRoom - 8, 255, 22271},
-        {48000, 0, 200, 600, 48526},
-        {48000, 1, Instance::kAtomRoom - 8, 600, 48526},
+        {48000, 0, 200, 596, 48522},
+        {48000, 1, Instance::kAtomRoom - 8, 596, 48522},
     };
     for (const Case& c : cases) {
         Instance inst(c.rate);

@@ -77,6 +77,23 @@ public:
     void gingVoices() { ginger.stepFrame(); }
     int* gingMix(int frame, int frames) { return rfm.modulateAndMix(ginger.frameSamples(), frame, frames); }
 
+    // For a run of frames with no input between them (a period's): what
+    // the voices' steps keep fixed, taken once (takeFrames gives the step
+    // size), then gingVoicesTaken(stepSize) and gingMix for each frame,
+    // exactly as gingVoices and gingMix.
+    int takeFrames() { return ginger.takeSteps(); }
+    void gingVoicesTaken(int stepSize) { ginger.stepTaken(stepSize); }
+
+    // Whether no voice of this situation sounds or modulates in the period
+    // now starting, and its oscillators start it without FM offsets: its
+    // frames are then (0, 0) and only its phases move (passQuietly).
+    bool quiet() const { return rfm.quietPeriod() && ginger.offsetsClear(); }
+
+    // `frames` frames of a quiet period at once: the oscillators' steps,
+    // in closed form. What a frame leaves besides (the voices' last
+    // samples, the mix) is the last frame's, which the caller makes.
+    void passQuietly(long long frames) { ginger.passSteps(frames); }
+
     // End of one audio period.
     void beging() { rfm.beging(); }
 

@@ -163,6 +163,27 @@ public:
         return focus ? deadZone(axisSum) : 0;
     }
 
+    // Whether every frame of the period now starting mixes to (0, 0) and
+    // leaves no FM offsets for the next: the levels the mix uses stay in
+    // the dead zone all through the ramp (the summed axes for the focus
+    // voices while a king is held, else each voice's axis), and no voice
+    // modulates another (the generator is off, or each source's level is 0
+    // at both ends of the ramp, or no cell routes from it). A level inside
+    // the dead zone still modulates: it is silent, but not still.
+    bool quietPeriod() const {
+        auto silent = [](int now, int last) { return deadZone(now) == 0 && deadZone(last) == 0; };
+        if (barre->isKingPresent()) {
+            if (!silent(axisSum, axisSumLast)) return false;
+        } else {
+            for (int v = 0; v < 4; v++)
+                if (!silent(axis[v], axisLast[v])) return false;
+        }
+        if (inhibit) return true;
+        for (int s = 0; s < 4; s++)
+            if ((axis[s] != 0 || axisLast[s] != 0) && routesFrom(s)) return false;
+        return true;
+    }
+
     // Key 'q': switches the modulation (and the display and mouse) on or off.
     void charactros() { inhibit = inhibit ? 0 : 1; }
 
@@ -276,6 +297,13 @@ private:
     // a call per cell (the offsets only add, so the sum is the same number
     // the cell-by-cell calls would leave).
     WideLanes routeMasks[16][4];
+
+    // Whether any cell of either matrix takes voice `s` as its source.
+    bool routesFrom(int s) const {
+        for (int i = 0; i < 4; i++)
+            if (numals[i][(s - i) & 3] != 0 || denals[i][(s - i) & 3] != 0) return true;
+        return false;
+    }
 
     // Brings the state derived from the matrices and bitshift up to date;
     // called wherever they change (setters, mouse, loading, copying).

@@ -20,6 +20,7 @@
 #include "voice/Chinkwonkanater.h"
 #include "voice/Lanes.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -202,8 +203,65 @@ public:
     // were: the caller replaces them (setOffsets) before the next frame.
     [[gnu::always_inline]] void stepFrame() {
         int stepSize = chink->getStrittle();
+        refreshLanes();
+        stepTaken(stepSize);
+    }
+
+    // A run of frames in which nothing reaches the voices from outside
+    // (the frames of one period): what stays fixed through it is taken
+    // once, the step size (returned) and the ratios, and each frame's
+    // step is then stepTaken(stepSize), the same as stepFrame.
+    int takeSteps() {
+        refreshLanes();
+        return chink->getStrittle();
+    }
+    [[gnu::always_inline]] void stepTaken(int stepSize) {
         if (!stepLanes(stepSize))
             for (int v = 0; v < kVoices; v++) step(v, stepSize);
+    }
+
+    // Whether the next step takes up no FM offsets: what a pass of steps
+    // in closed form (passSteps) starts from.
+    bool offsetsClear() const {
+        for (int v = 0; v < kVoices; v++)
+            if (numeOffset[v] != 0 || denoOffset[v] != 0) return false;
+        return true;
+    }
+
+    // `steps` steps of every voice with no FM offsets, as that many
+    // stepFrame calls would leave the phases and directions, worked out at
+    // once. Folding over spans is a walk round a circle: a triangle's phase
+    // and direction are one position u on a loop of 2E (rising from -A at
+    // 0, falling from +A at E) that each step moves S along; a sawtooth's
+    // phase is a position on a loop of E. A voice outside what that covers
+    // (its phase beyond its span, or a step so large that phase + S would
+    // wrap) takes its steps one by one instead.
+    void passSteps(long long steps) {
+        if (steps <= 0) return;
+        int stepSize = chink->getStrittle();
+        for (int v = 0; v < kVoices; v++) {
+            int A = rat[v]->getDeno() * kUnit;
+            if (A < kUnit) A = kUnit;
+            int S = rat[v]->getNume() * stepSize;
+            if (S <= 0) S = 1;
+            int p = phase[v];
+            if (p < -A || p > A || S > INT_MAX - A) {
+                for (long long k = 0; k < steps; k++) step(v, stepSize);
+                continue;
+            }
+            long long a = A, loop = quiznoquantan ? 2 * a : 4 * a;
+            long long moved = (steps % loop) * S % loop;
+            if (quiznoquantan) {
+                phase[v] = static_cast<int>((p + a + moved) % loop - a);
+                direction[v] = 1;
+                continue;
+            }
+            long long u = (direction[v] == 1 ? p + a : 3 * a - p) + moved;
+            u %= loop;
+            bool rising = u < 2 * a;
+            phase[v] = static_cast<int>(rising ? u - a : 3 * a - u);
+            direction[v] = rising ? 1 : -1;
+        }
     }
 
     // The samples the last stepFrame left, lane v for voice v: what ging
@@ -390,7 +448,6 @@ private:
     // past both edges at once (only possible when wrapped arithmetic meets
     // a span of over 2^30).
     [[gnu::always_inline]] bool stepLanes(int stepSize) {
-        refreshLanes();
         Lanes A = (loadLanes(denoOffset) + laneDeno) * kUnit;
         A = largerOf(A, everyLane(kUnit));
         Lanes E = A + A;
@@ -407,8 +464,14 @@ private:
         if (anyLane((E <= 0) | (top & bottom))) return false;
         Lanes crossed = top | bottom;
         Lanes over = pick(top, up, down);
-        Lanes spans = spansOf(over, E);
-        Lanes rest = over - spans * E;
+        // A step rarely passes a whole span: then no lane needs the
+        // division, whose latency would lie on the path from one frame's
+        // phase to the next.
+        Lanes spans{}, rest = over;
+        if (anyLane(crossed & (over >= E))) {
+            spans = spansOf(over, E);
+            rest = over - spans * E;
+        }
         if (quiznoquantan) {
             p = pick(top, rest - A, p);
             dir = everyLane(1);
