@@ -233,24 +233,30 @@ public:
     // once. Folding over spans is a walk round a circle: a triangle's phase
     // and direction are one position u on a loop of 2E (rising from -A at
     // 0, falling from +A at E) that each step moves S along; a sawtooth's
-    // phase is a position on a loop of E. A voice outside what that covers
-    // (its phase beyond its span, or a step so large that phase + S would
-    // wrap) takes its steps one by one instead.
+    // phase is a position on a loop of E. A sawtooth that still falls (it
+    // was a triangle) takes its first step as ever; a voice outside what
+    // the loops cover (its phase beyond its span, or a step so large that
+    // phase + S would wrap) takes all its steps one by one.
     void passSteps(long long steps) {
         if (steps <= 0) return;
         int stepSize = chink->getStrittle();
         for (int v = 0; v < kVoices; v++) {
+            long long n = steps;
+            if (quiznoquantan && direction[v] != 1) {
+                step(v, stepSize);
+                if (--n == 0) continue;
+            }
             int A = rat[v]->getDeno() * kUnit;
             if (A < kUnit) A = kUnit;
             int S = rat[v]->getNume() * stepSize;
             if (S <= 0) S = 1;
             int p = phase[v];
             if (p < -A || p > A || S > INT_MAX - A) {
-                for (long long k = 0; k < steps; k++) step(v, stepSize);
+                for (long long k = 0; k < n; k++) step(v, stepSize);
                 continue;
             }
             long long a = A, loop = quiznoquantan ? 2 * a : 4 * a;
-            long long moved = (steps % loop) * S % loop;
+            long long moved = (n % loop) * S % loop;
             if (quiznoquantan) {
                 phase[v] = static_cast<int>((p + a + moved) % loop - a);
                 direction[v] = 1;
