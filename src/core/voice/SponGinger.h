@@ -470,14 +470,8 @@ private:
         if (anyLane((E <= 0) | (top & bottom))) return false;
         Lanes crossed = top | bottom;
         Lanes over = pick(top, up, down);
-        // A step rarely passes a whole span: then no lane needs the
-        // division, whose latency would lie on the path from one frame's
-        // phase to the next.
-        Lanes spans{}, rest = over;
-        if (anyLane(crossed & (over >= E))) {
-            spans = spansOf(over, E);
-            rest = over - spans * E;
-        }
+        Lanes spans = spansOf(over, E);
+        Lanes rest = over - spans * E;
         if (quiznoquantan) {
             p = pick(top, rest - A, p);
             dir = everyLane(1);
