@@ -77,12 +77,25 @@ public:
     void gingVoices() { ginger.stepFrame(); }
     int* gingMix(int frame, int frames) { return rfm.modulateAndMix(ginger.frameSamples(), frame, frames); }
 
-    // For a run of frames with no input between them (a period's): what
-    // the voices' steps keep fixed, taken once (takeFrames gives the step
-    // size), then gingVoicesTaken(stepSize) and gingMix for each frame,
-    // exactly as gingVoices and gingMix.
-    int takeFrames() { return ginger.takeSteps(); }
-    void gingVoicesTaken(int stepSize) { ginger.stepTaken(stepSize); }
+    // What the frames of a period of RoyalFMoutarde::kPeriod keep fixed
+    // while no input comes between them, taken once for the run: the
+    // voices' step size, ratios and wave, the levels' ramp. gingVoicesIn
+    // and gingMixIn (the frame also given in every lane) are then exactly
+    // gingVoices and gingMix.
+    struct Run {
+        int stepSize;
+        Lanes triangle, rampFrom, rampRise;
+    };
+    Run takeRun() {
+        Run r;
+        r.stepSize = ginger.takeSteps(r.triangle);
+        rfm.takeRamp(r.rampFrom, r.rampRise);
+        return r;
+    }
+    void gingVoicesIn(const Run& r) { ginger.stepTaken(r.stepSize, r.triangle); }
+    int* gingMixIn(const Run& r, Lanes frameLanes, int frame) {
+        return rfm.modulateAndMixIn(ginger.frameSamples(), r.rampFrom, r.rampRise, frameLanes, frame);
+    }
 
     // Whether no voice of this situation sounds or modulates in the period
     // now starting, and its oscillators start it without FM offsets: its

@@ -173,13 +173,13 @@ public:
         for (int k = 0; k < count; k++) situations[k]->passQuietly(frames);
     }
 
-    // Frames first, first + stride, ... (`count` of them) of a period of
+    // Frames first, first + stride, ... (`many` of them) of a period of
     // `frames`, exactly as gingness called for each in turn: frame f's
     // pair goes to pairs[2f], pairs[2f + 1]. Nothing reaches the
-    // situations between the frames, so what their steps keep fixed is
-    // taken once for the run.
+    // situations between the frames, so what their frames keep fixed in a
+    // period of the usual length is taken once for the run.
     LANES_FRAME void gingFrames(int first, int stride, int many, int frames, int* pairs) {
-        if (solo) {
+        if (solo || frames != RoyalFMoutarde::kPeriod) {
             for (int k = 0, f = first; k < many; k++, f += stride) {
                 int* pair = gingness(f, frames);
                 pairs[2 * f] = pair[0];
@@ -189,12 +189,13 @@ public:
         }
         int n = count;
         ChubberySituation* const* all = situations;
-        int steps[kSlots];
-        for (int s = 0; s < n; s++) steps[s] = all[s]->takeFrames();
+        ChubberySituation::Run runs[kSlots];
+        for (int s = 0; s < n; s++) runs[s] = all[s]->takeRun();
         for (int k = 0, f = first; k < many; k++, f += stride) {
-            for (int s = 0; s < n; s++) all[s]->gingVoicesTaken(steps[s]);
+            for (int s = 0; s < n; s++) all[s]->gingVoicesIn(runs[s]);
+            Lanes frameLanes = everyLane(f);
             int left = 0, right = 0;
-            for (int s = 0; s < n; s++) addPair(all[s]->gingMix(f, frames), left, right);
+            for (int s = 0; s < n; s++) addPair(all[s]->gingMixIn(runs[s], frameLanes, f), left, right);
             pairs[2 * f] = mixed[0] = left;
             pairs[2 * f + 1] = mixed[1] = right;
         }

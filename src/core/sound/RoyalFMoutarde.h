@@ -137,8 +137,23 @@ public:
         // A period must have frames; a non-positive count would divide by
         // zero (or INT_MIN by -1), so it is taken as settled at the axes.
         if (frames <= 0) frame = frames = 1;
+        return modulateAndMixAt(samples, ramp(loadLanes(axis), loadLanes(axisLast), frame, frames), frame, frames);
+    }
+
+    // The same for a frame of a period of kPeriod frames with no report
+    // in it, the ramp's start and rise taken once for the period
+    // (takeRamp) and the frame given in every lane.
+    void takeRamp(Lanes& from, Lanes& rise) const {
+        from = loadLanes(axisLast);
+        rise = loadLanes(axis) - from;
+    }
+    int* modulateAndMixIn(Lanes samples, Lanes from, Lanes rise, Lanes frameLanes, int frame) {
+        return modulateAndMixAt(samples, from + rise * frameLanes / kPeriod, frame, kPeriod);
+    }
+
+private:
+    [[gnu::always_inline]] int* modulateAndMixAt(Lanes samples, Lanes level, int frame, int frames) {
         storeLanes(voiceOut, samples);
-        Lanes level = ramp(loadLanes(axis), loadLanes(axisLast), frame, frames);
         Lanes product = samples * level;
         Lanes negative = level >> 31;  // all ones where the level is below 0
         Lanes positivePart = product & ~negative, negativePart = product & negative;
@@ -151,6 +166,8 @@ public:
         mix(samples, level, frame, frames);
         return out;
     }
+
+public:
 
     // The level `voice` (0..3) is mixed at once the period's ramp has
     // reached the latest report: -509..505, 0 while it is silent (in the

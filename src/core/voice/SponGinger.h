@@ -204,19 +204,21 @@ public:
     [[gnu::always_inline]] void stepFrame() {
         int stepSize = chink->getStrittle();
         refreshLanes();
-        stepTaken(stepSize);
+        stepTaken(stepSize, everyLane(quiznoquantan) == 0);
     }
 
     // A run of frames in which nothing reaches the voices from outside
     // (the frames of one period): what stays fixed through it is taken
-    // once, the step size (returned) and the ratios, and each frame's
-    // step is then stepTaken(stepSize), the same as stepFrame.
-    int takeSteps() {
+    // once, the step size (returned), the ratios and whether the voices
+    // are triangles (all ones in `triangle`), and each frame's step is then
+    // stepTaken(stepSize, triangle), the same as stepFrame.
+    int takeSteps(Lanes& triangle) {
         refreshLanes();
+        triangle = everyLane(quiznoquantan) == 0;
         return chink->getStrittle();
     }
-    [[gnu::always_inline]] void stepTaken(int stepSize) {
-        if (!stepLanes(stepSize))
+    [[gnu::always_inline]] void stepTaken(int stepSize, Lanes triangle) {
+        if (!stepLanes(stepSize, triangle))
             for (int v = 0; v < kVoices; v++) step(v, stepSize);
     }
 
@@ -453,7 +455,7 @@ private:
     // left to step: a span too large for an int (E wraps), and a triangle
     // past both edges at once (only possible when wrapped arithmetic meets
     // a span of over 2^30).
-    [[gnu::always_inline]] bool stepLanes(int stepSize) {
+    [[gnu::always_inline]] bool stepLanes(int stepSize, Lanes triangle) {
         Lanes A = (loadLanes(denoOffset) + laneDeno) * kUnit;
         A = largerOf(A, everyLane(kUnit));
         Lanes E = A + A;
@@ -466,7 +468,7 @@ private:
         Lanes down = -A - p;
         Lanes top = up >= 0;
         // A sawtooth only ever folds at the top.
-        Lanes bottom = (down >= 0) & (everyLane(quiznoquantan) == 0);
+        Lanes bottom = (down >= 0) & triangle;
         if (anyLane((E <= 0) | (top & bottom))) return false;
         Lanes crossed = top | bottom;
         Lanes over = pick(top, up, down);
