@@ -183,62 +183,76 @@ TEST(Plugin, At22050TheRenderersSamplesLateByTheLatency) {
 }
 
 // Sound and silence in turn, the silences seconds long: while sounding
-// the axes move at random block starts; a silence puts every axis at rest;
-// MIDI keys and bank changes (which move no axis) come in both. The plugin
-// passes the silences over in closed form; what it plays must be the
-// renderer's samples, which are made frame by frame, through the
-// converter fed every frame, late by the latency (at 22050 the renderer's
-// samples themselves).
+// the axes move at random, on a grid of 64 frames; a silence puts every
+// axis at rest; MIDI keys and bank changes (which move no axis) come in
+// both. The plugin passes the silences over in closed form; what it plays,
+// in blocks of 1, of 64 and of random sizes (ending where a port moves),
+// must be the renderer's samples, which are made frame by frame, through
+// the converter fed every frame, late by the latency (at 22050 the
+// renderer's samples themselves).
 TEST(Plugin, AfterLongSilencesTheRenderersSamplesThroughTheConverter) {
     for (uint32_t rate : {22050u, 44100u, 48000u, 96000u}) {
         SCOPED_TRACE(rate);
-        const uint32_t frames = rate * 8, engineFrames = 22050 * 8;
+        const uint32_t frames = rate * 6, engineFrames = 22050 * 6;
         std::mt19937 rng(rate);
         std::vector<Input> play;
+        std::vector<uint32_t> moves;  // the frames where a port moves
         signed char axes[4] = {};
         bool sounding = false;
-        std::vector<uint32_t> cuts;
-        for (uint32_t t = 0, change = 0; t < frames;) {
+        for (uint32_t t = 0, change = 0; t < frames; t += 64) {
             if (t >= change) {
                 sounding = !sounding;
                 change = t + rate * (sounding ? 3 + rng() % 7 : 10 + rng() % 20) / 10;
             }
             for (int a = 0; a < 4; a++) {
-                signed char v = sounding ? (rng() % 3 ? axes[a] : static_cast<signed char>(20 + rng() % 100)) : 0;
-                if (v != axes[a]) play.push_back(Input{t, {}, a, static_cast<float>(axes[a] = v)});
+                signed char v = sounding ? (rng() % 30 ? axes[a] : static_cast<signed char>(20 + rng() % 100)) : 0;
+                if (v == axes[a]) continue;
+                play.push_back(Input{t, {}, a, static_cast<float>(axes[a] = v)});
+                if (moves.empty() || moves.back() != t) moves.push_back(t);
             }
-            if (rng() % 4 == 0) {
+            if (rng() % 40 == 0) {
                 std::vector<uint8_t> m = randomMidi(rng, true);
                 if ((m[0] & 0xf0) == 0xc0 || ((m[0] & 0xf0) == 0x90 && m[1] >= 48)) play.push_back(Input{t + static_cast<uint32_t>(rng() % 64), m});
             }
-            uint32_t n = 1 + rng() % 2000;
-            cuts.push_back(n);
-            t += n;
         }
         std::stable_sort(play.begin(), play.end(), [](const Input& a, const Input& b) { return a.frame < b.frame; });
-        Instance inst(rate);
-        size_t c = 0;
-        Out got = playIn(inst, play, frames, [&] { return cuts[c++]; });
         Out rendered = render(scriptOf(play, engineFrames, rate), engineFrames);
         std::vector<float> want;
-        if (rate == 22050) {
-            for (uint32_t t = 0; t < engineFrames; t++) want.insert(want.end(), {rendered.left[t], rendered.right[t]});
-        } else {
+        for (uint32_t t = 0; t < engineFrames; t++) want.insert(want.end(), {rendered.left[t], rendered.right[t]});
+        if (rate != 22050) {
             std::vector<float> in;
-            for (uint32_t t = 0; t < engineFrames; t++) in.insert(in.end(), {rendered.left[t], rendered.right[t]});
+            in.swap(want);
             converterquality::Convert convert = converterquality::ours(static_cast<uint64_t>(rate) << 16, 22050ull << 16);
             for (uint32_t at = 0; at < engineFrames; at += 256) convert(in.data() + 2 * at, 256, want);
         }
-        uint32_t latency = static_cast<uint32_t>(inst.latency);
-        double silent = 0;
-        for (uint32_t t = 0; t < frames; t++) {
-            float l = t < latency ? 0 : want[2 * (t - latency)], r = t < latency ? 0 : want[2 * (t - latency) + 1];
-            ASSERT_EQ(got.left[t], l) << t;
-            ASSERT_EQ(got.right[t], r) << t;
-            silent += l == 0 && r == 0;
+        size_t move = 0;
+        uint32_t at = 0;
+        struct Cut {
+            const char* name;
+            std::function<uint32_t()> next;
+        } cuts[] = {{"1", [] { return 1u; }},
+                    {"64", [] { return 64u; }},
+                    {"random", [&] {
+                         while (move < moves.size() && moves[move] <= at) move++;
+                         uint32_t n = 1 + static_cast<uint32_t>(rng() % 3000);
+                         if (move < moves.size()) n = std::min(n, moves[move] - at);
+                         at += n;
+                         return n;
+                     }}};
+        for (Cut& c : cuts) {
+            Instance inst(rate);
+            Out got = playIn(inst, play, frames, c.next);
+            uint32_t latency = static_cast<uint32_t>(inst.latency);
+            double silent = 0;
+            for (uint32_t t = 0; t < frames; t++) {
+                float l = t < latency ? 0 : want[2 * (t - latency)], r = t < latency ? 0 : want[2 * (t - latency) + 1];
+                ASSERT_EQ(got.left[t], l) << "blocks " << c.name << ", frame " << t;
+                ASSERT_EQ(got.right[t], r) << "blocks " << c.name << ", frame " << t;
+                silent += l == 0 && r == 0;
+            }
+            EXPECT_GT(silent, frames / 3.0) << "blocks " << c.name;
+            EXPECT_EQ(inst.late(), 0u) << "blocks " << c.name;
         }
-        EXPECT_GT(silent, frames / 3.0);
-        EXPECT_EQ(inst.late(), 0u);
     }
 }
 
