@@ -32,6 +32,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -113,21 +114,13 @@ public:
         features[2] = {LV2_OPTIONS__options, options.data()};
         features[3] = {LV2_BUF_SIZE__boundedBlockLength, nullptr};
         const LV2_Feature* list[] = {&features[0], &features[1], &features[2], &features[3], nullptr};
-        instance = lilv_plugin_instantiate(plugin, rate, list);
+        instance.reset(lilv_plugin_instantiate(plugin, rate, list));
         if (!instance) return;
         connect(world, plugin);
-        lilv_instance_activate(instance);
-        worker = static_cast<const LV2_Worker_Interface*>(lilv_instance_get_extension_data(instance, LV2_WORKER__interface));
+        lilv_instance_activate(instance.get());
+        worker = static_cast<const LV2_Worker_Interface*>(
+            lilv_instance_get_extension_data(instance.get(), LV2_WORKER__interface));
     }
-
-    ~Run() {
-        if (!instance) return;
-        lilv_instance_deactivate(instance);
-        lilv_instance_free(instance);
-    }
-
-    Run(const Run&) = delete;
-    Run& operator=(const Run&) = delete;
 
     bool ok() const { return instance != nullptr; }
 
@@ -178,20 +171,21 @@ public:
         events.clear();
         for (std::vector<uint8_t>& out : atomOuts)
             *reinterpret_cast<LV2_Atom*>(out.data()) = {static_cast<uint32_t>(kAtomRoom - sizeof(LV2_Atom)), chunk};
-        lilv_instance_run(instance, block);
+        lilv_instance_run(instance.get(), block);
     }
 
     // The work the last blocks scheduled, then its responses.
     void work() {
         if (!worker) return;
         for (Job& j : jobs)
-            worker->work(lilv_instance_get_handle(instance),
+            worker->work(lilv_instance_get_handle(instance.get()),
                          [](LV2_Worker_Respond_Handle h, uint32_t size, const void* data) {
                              return static_cast<Run*>(h)->queue(size, data, true);
                          },
                          this, static_cast<uint32_t>(j.size()), j.data());
         jobs.clear();
-        for (Job& j : replies) worker->work_response(lilv_instance_get_handle(instance), static_cast<uint32_t>(j.size()), j.data());
+        for (Job& j : replies)
+            worker->work_response(lilv_instance_get_handle(instance.get()), static_cast<uint32_t>(j.size()), j.data());
         replies.clear();
     }
 
@@ -242,14 +236,22 @@ private:
                 list.emplace_back(kAtomRoom, 0);
                 where = list.back().data();
             }
-            lilv_instance_connect_port(instance, p, where);
+            lilv_instance_connect_port(instance.get(), p, where);
         }
         for (LilvNode* node : {audio, cv, controlPort, atom, input}) lilv_node_free(node);
     }
 
+    // Deactivated and freed with the run.
+    struct Release {
+        void operator()(LilvInstance* i) const {
+            lilv_instance_deactivate(i);
+            lilv_instance_free(i);
+        }
+    };
+
     Uris& uris;
     uint32_t block;
-    LilvInstance* instance = nullptr;
+    std::unique_ptr<LilvInstance, Release> instance;
     const LV2_Worker_Interface* worker = nullptr;
     LV2_Worker_Schedule schedule{};
     LV2_Feature features[4];
