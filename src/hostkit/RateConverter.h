@@ -31,14 +31,14 @@
 // skipZeros allocate nothing, lock nothing and print nothing.
 #pragma once
 
+#include "voice/Lanes.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 #include <numeric>
 #include <vector>
-
-#include "voice/Lanes.h"
 
 class RateConverter {
 public:
@@ -90,7 +90,8 @@ public:
         scale = ratio < 1 ? ratio : 1.0;
         rowed = ratio >= 1 && outPerCycle <= kMostRows;
         if (rowed)
-            for (uint64_t k = 0; k < outPerCycle; k++) weigh(static_cast<double>(k) / static_cast<double>(outPerCycle), &rows[k * kRowTaps]);
+            for (uint64_t k = 0; k < outPerCycle; k++)
+                weigh(static_cast<double>(k) / static_cast<double>(outPerCycle), &rows[k * kRowTaps]);
         whole = 0;
         part = 0;
         // The frames before the first are silence: the window of output 0
@@ -136,7 +137,11 @@ public:
         if (count > room) {
             // Only the input the last frame that fits reads is taken.
             count = room;
-            long long last = count ? whole + static_cast<long long>((part + (count - 1) * static_cast<unsigned __int128>(inPerCycle)) / outPerCycle) : whole - reach;
+            long long last = whole - reach;
+            if (count > 0) {
+                unsigned __int128 p = part + static_cast<unsigned __int128>(count - 1) * inPerCycle;
+                last = whole + static_cast<long long>(p / outPerCycle);
+            }
             took = std::min<long long>(inFrames, std::max(0LL, last + reach + 1 - given));
         }
         advance(count);

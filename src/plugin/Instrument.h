@@ -24,6 +24,12 @@
 // and 22050 output frame t is the renderer's sample t − 255 divided by
 // 32768.
 //
+// Silence. A unit in which no voice sounds (LaceyBanks::quiet) is made in
+// closed form, and once the converter's tail has played out its zero
+// frames are passed over there too (RateConverter::skipZeros): the same
+// output, bit for bit, for almost no work. Every other unit is made as one
+// period (LaceyBanks::gingPeriod).
+//
 // Tuned notes. After each unit the voices that sound become tuned MIDI
 // (TunedNotes); each message goes out in the block that holds the host
 // frame where its unit's sound comes out, S + ceil((F − P) × R / E) for

@@ -151,24 +151,6 @@ public:
         return modulateAndMixAt(samples, from + rise * frameLanes / kPeriod, frame, kPeriod);
     }
 
-private:
-    [[gnu::always_inline]] int* modulateAndMixAt(Lanes samples, Lanes level, int frame, int frames) {
-        storeLanes(voiceOut, samples);
-        Lanes product = samples * level;
-        Lanes negative = level >> 31;  // all ones where the level is below 0
-        Lanes positivePart = product & ~negative, negativePart = product & negative;
-        for (int v = 0; v < 4; v++) mods[v] = ModPair{positivePart[v], negativePart[v]};
-        // The step has taken up the offsets; the next frame's are this
-        // frame's modulation, or none while it is off.
-        Lanes nume{}, deno{};
-        if (!inhibit) modulation(level, product, nume, deno);
-        ginger->setOffsets(nume, deno);
-        mix(samples, level, frame, frames);
-        return out;
-    }
-
-public:
-
     // The level `voice` (0..3) is mixed at once the period's ramp has
     // reached the latest report: -509..505, 0 while it is silent (in the
     // dead zone, or not a focus voice while one is held). Negative: the
@@ -314,6 +296,23 @@ private:
     // a call per cell (the offsets only add, so the sum is the same number
     // the cell-by-cell calls would leave).
     WideLanes routeMasks[16][4];
+
+    // The frame from the voices' samples and the levels: voiceOut, the
+    // products, the modulation for the next frame and the mix.
+    [[gnu::always_inline]] int* modulateAndMixAt(Lanes samples, Lanes level, int frame, int frames) {
+        storeLanes(voiceOut, samples);
+        Lanes product = samples * level;
+        Lanes negative = level >> 31;  // all ones where the level is below 0
+        Lanes positivePart = product & ~negative, negativePart = product & negative;
+        for (int v = 0; v < 4; v++) mods[v] = ModPair{positivePart[v], negativePart[v]};
+        // The step has taken up the offsets; the next frame's are this
+        // frame's modulation, or none while it is off.
+        Lanes nume{}, deno{};
+        if (!inhibit) modulation(level, product, nume, deno);
+        ginger->setOffsets(nume, deno);
+        mix(samples, level, frame, frames);
+        return out;
+    }
 
     // Whether any cell of either matrix takes voice `s` as its source.
     bool routesFrom(int s) const {
