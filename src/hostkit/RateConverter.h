@@ -274,8 +274,11 @@ private:
 
     using Wide = float __attribute__((vector_size(32)));
 
+    // Inline always, as the callers' own code: a vector of 8 passed
+    // between code built for AVX2 and code built without it would be
+    // passed two different ways.
     template <class V>
-    static V load(const float* p) {
+    [[gnu::always_inline]] static V load(const float* p) {
         V v;
         std::memcpy(&v, p, sizeof v);
         return v;
@@ -285,7 +288,7 @@ private:
 
     // The eight lanes of l and of r summed, into out[0] and out[1]: halves
     // first, then the pairs, both channels in the same vectors.
-    static void sums(Wide l, Wide r, float* out) {
+    [[gnu::always_inline]] static void sums(Wide l, Wide r, float* out) {
         Quad a = __builtin_shufflevector(l, l, 0, 1, 2, 3) + __builtin_shufflevector(l, l, 4, 5, 6, 7);
         Quad b = __builtin_shufflevector(r, r, 0, 1, 2, 3) + __builtin_shufflevector(r, r, 4, 5, 6, 7);
         Quad c = __builtin_shufflevector(a, b, 0, 4, 1, 5) + __builtin_shufflevector(a, b, 2, 6, 3, 7);
