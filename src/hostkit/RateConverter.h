@@ -129,30 +129,22 @@ public:
 
     // What process would do with `inFrames` zero frames once settled: the
     // zero output frames they complete, up to `outRoom`, go into `out`;
-    // the same frames, in the same order, whatever the cutting.
+    // the same frames, in the same order, whatever the cutting. All the
+    // zero frames given (up to kRoom) are taken: outputs they complete
+    // beyond the room come from the next call, zero as well.
     void skipZeros(uint32_t inFrames, float* out, uint32_t outRoom, uint32_t& used, uint32_t& made) {
+        if (inFrames > static_cast<uint32_t>(kRoom)) inFrames = kRoom;
         long long given = first + held;  // the next input frame to come
-        uint64_t count = outputsBefore(given + inFrames), room = outRoom;
-        long long took = inFrames;
-        if (count > room) {
-            // Only the input the last frame that fits reads is taken.
-            count = room;
-            long long last = whole - reach;
-            if (count > 0) {
-                unsigned __int128 p = part + static_cast<unsigned __int128>(count - 1) * inPerCycle;
-                last = whole + static_cast<long long>(p / outPerCycle);
-            }
-            took = std::min<long long>(inFrames, std::max(0LL, last + reach + 1 - given));
-        }
+        uint64_t count = std::min<uint64_t>(outputsBefore(given + inFrames), outRoom);
         advance(count);
-        // The window holds zeros alone: it starts again at the first frame
-        // the next output reads.
+        // The window holds zeros alone: from the first frame the next
+        // output reads to the last one taken.
         first = whole - reach + 1;
-        held = given + took - first;
+        held = given + inFrames - first;
         std::memset(left.data(), 0, held * sizeof(float));
         std::memset(right.data(), 0, held * sizeof(float));
         std::memset(out, 0, count * 2 * sizeof(float));
-        used = static_cast<uint32_t>(took);
+        used = inFrames;
         made = static_cast<uint32_t>(count);
     }
 

@@ -353,6 +353,47 @@ TEST(Plugin, TheConverterKeepsTheBandFlatAndImagesAndAliasesDown) {
     }
 }
 
+// The converter alone, at the ratios of the usual rates, at ratios that
+// are no short fraction, below 1 and with more positions than it keeps
+// rows for: sound with silences in it, fed in pieces of 256 with room to
+// spare, and again in random pieces into random room, the silent pieces
+// passed over (skipZeros) once settled. Both must give the same frames.
+TEST(Plugin, TheConverterGivesTheSameFramesHoweverFedAndOverSilence) {
+    const struct {
+        uint64_t host, engine;
+    } ratios[] = {{48000, 22050}, {44100, 22050}, {96000, 22050}, {192000, 22050},
+                  {48000ull << 16, 922746880}, {48000, 384000}, {22050, 384000}};
+    std::mt19937 rng(17);
+    std::vector<float> in(2 * 60000);
+    for (size_t k = 0; k < in.size() / 2; k++)
+        in[2 * k] = in[2 * k + 1] = (k / 7000) % 3 == 1 ? 0.0f : static_cast<float>(static_cast<int>(rng() % 2001) - 1000) / 1000;
+    for (const auto& r : ratios) {
+        std::vector<float> want, got;
+        converterquality::Convert whole = converterquality::ours(r.host, r.engine);
+        for (size_t at = 0; at < in.size() / 2; at += 256) whole(in.data() + 2 * at, 256, want);
+        RateConverter c;
+        c.restart(r.host, r.engine);
+        std::vector<float> room(2 * 3000);
+        long skipped = 0;
+        for (uint32_t at = 0, frames = static_cast<uint32_t>(in.size() / 2); at < frames;) {
+            uint32_t n = std::min<uint32_t>(1 + rng() % 700, frames - at), space = 1 + rng() % 3000, used = 0, made = 0;
+            bool silent = std::all_of(in.begin() + 2 * at, in.begin() + 2 * (at + n), [](float v) { return v == 0; });
+            if (silent && c.settled()) {
+                c.skipZeros(n, room.data(), space, used, made);
+                skipped += used;
+            } else {
+                c.process(in.data() + 2 * at, n, room.data(), space, used, made);
+            }
+            got.insert(got.end(), room.begin(), room.begin() + 2 * made);
+            at += used;
+        }
+        got.resize(std::min(got.size(), want.size()));
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), want.begin())) << r.host << " / " << r.engine;
+        EXPECT_GT(got.size(), want.size() * 9 / 10) << r.host << " / " << r.engine;
+        EXPECT_GT(skipped, 10000) << r.host << " / " << r.engine;
+    }
+}
+
 TEST(Plugin, PitchChangesLeaveNoInputLateWhateverTheBlocks) {
     // The pitch moves every 16384 frames, a block boundary of every cutting.
     const uint32_t frames = 48000 * 2;
