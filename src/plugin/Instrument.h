@@ -453,16 +453,23 @@ private:
         return stretchFrame + static_cast<long long>(scaled / (static_cast<unsigned __int128>(rate) << kRateShift));
     }
 
-    // A stretch of the converter's output at the pitch now set: conversion
-    // or none, its ratio, and a converter that starts afresh.
+    // Held to PitchOfOne's range and taken to a ten-thousandth of a hertz:
+    // a host that keeps the value as a float (Ardour keeps a VST3
+    // parameter so) gives back 689.0625 as 689.0625026, and the converter,
+    // which keeps its ratio exactly, would then play a hair off the pitch
+    // and unlike the same session's LV2.
     static double heldPitch(double hz) {
-        return hz < PitchOfOne::kLowest ? PitchOfOne::kLowest : hz > PitchOfOne::kHighest ? PitchOfOne::kHighest : hz;
+        hz = hz < PitchOfOne::kLowest ? PitchOfOne::kLowest : hz > PitchOfOne::kHighest ? PitchOfOne::kHighest : hz;
+        return std::round(hz * kPitchSteps) / kPitchSteps;
     }
+    static constexpr double kPitchSteps = 10000;  // steps of the pitch in a hertz
     // The engine's frames a second at pitch `hz`, << kRateShift.
     static uint64_t engineRateAt(double hz) {
         return static_cast<uint64_t>(std::llround(PitchOfOne::rate(hz) * (1 << kRateShift)));
     }
 
+    // A stretch of the converter's output at the pitch now set: conversion
+    // or none, its ratio, and a converter that starts afresh.
     void startStretch() {
         converting = engineRate != static_cast<uint64_t>(rate) << kRateShift;
         ratio = static_cast<double>(static_cast<uint64_t>(rate) << kRateShift) / static_cast<double>(engineRate);
