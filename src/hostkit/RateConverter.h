@@ -48,7 +48,7 @@ public:
     static constexpr int kGrid = 2048;       // points of the shared kernel per frame of the lower rate
     static constexpr uint64_t kMostRows = 1024;  // positions between input frames given rows of their own
     static constexpr int kMostReach = 2048;  // input frames to a side at most, however far the rate falls
-    static constexpr int kRoom = 8192;       // input frames held beyond the widest kernel
+    static constexpr int kRoom = 1024;       // input frames held beyond the widest kernel
     static constexpr int kRowTaps = (2 * kHalf + 7) / 8 * 8;  // a row's weights, whole vectors of 8
     static constexpr long long kWindow = 2 * kMostReach + kRoom;  // input frames held at most
 
