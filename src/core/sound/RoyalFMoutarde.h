@@ -137,19 +137,18 @@ public:
         // A period must have frames; a non-positive count would divide by
         // zero (or INT_MIN by -1), so it is taken as settled at the axes.
         if (frames <= 0) frame = frames = 1;
-        storeLanes(voiceOut, samples);
-        Lanes level = ramp(loadLanes(axis), loadLanes(axisLast), frame, frames);
-        Lanes product = samples * level;
-        Lanes negative = level >> 31;  // all ones where the level is below 0
-        Lanes positivePart = product & ~negative, negativePart = product & negative;
-        for (int v = 0; v < 4; v++) mods[v] = ModPair{positivePart[v], negativePart[v]};
-        // The step has taken up the offsets; the next frame's are this
-        // frame's modulation, or none while it is off.
-        Lanes nume{}, deno{};
-        if (!inhibit) modulation(level, product, nume, deno);
-        ginger->setOffsets(nume, deno);
-        mix(samples, level, frame, frames);
-        return out;
+        return modulateAndMixAt(samples, ramp(loadLanes(axis), loadLanes(axisLast), frame, frames), frame, frames);
+    }
+
+    // The same for a frame of a period of kPeriod frames with no report
+    // in it, the ramp's start and rise taken once for the period
+    // (takeRamp) and the frame given in every lane.
+    void takeRamp(Lanes& from, Lanes& rise) const {
+        from = loadLanes(axisLast);
+        rise = loadLanes(axis) - from;
+    }
+    int* modulateAndMixIn(Lanes samples, Lanes from, Lanes rise, Lanes frameLanes, int frame) {
+        return modulateAndMixAt(samples, from + rise * frameLanes / kPeriod, frame, kPeriod);
     }
 
     // The level `voice` (0..3) is mixed at once the period's ramp has
@@ -161,6 +160,27 @@ public:
         bool focus = voice == (barre->getFocius1() & 3) ||
                      (barre->isQueenPresent() && voice == (barre->getFocius2() & 3));
         return focus ? deadZone(axisSum) : 0;
+    }
+
+    // Whether every frame of the period now starting mixes to (0, 0) and
+    // leaves no FM offsets for the next: the levels the mix uses stay in
+    // the dead zone all through the ramp (the summed axes for the focus
+    // voices while a king is held, else each voice's axis), and no voice
+    // modulates another (the generator is off, or each source's level is 0
+    // at both ends of the ramp, or no cell routes from it). A level inside
+    // the dead zone still modulates: it is silent, but not still.
+    bool quietPeriod() const {
+        auto silent = [](int now, int last) { return deadZone(now) == 0 && deadZone(last) == 0; };
+        if (barre->isKingPresent()) {
+            if (!silent(axisSum, axisSumLast)) return false;
+        } else {
+            for (int v = 0; v < 4; v++)
+                if (!silent(axis[v], axisLast[v])) return false;
+        }
+        if (inhibit) return true;
+        for (int s = 0; s < 4; s++)
+            if ((axis[s] != 0 || axisLast[s] != 0) && routesFrom(s)) return false;
+        return true;
     }
 
     // Key 'q': switches the modulation (and the display and mouse) on or off.
@@ -276,6 +296,30 @@ private:
     // a call per cell (the offsets only add, so the sum is the same number
     // the cell-by-cell calls would leave).
     WideLanes routeMasks[16][4];
+
+    // The frame from the voices' samples and the levels: voiceOut, the
+    // products, the modulation for the next frame and the mix.
+    [[gnu::always_inline]] int* modulateAndMixAt(Lanes samples, Lanes level, int frame, int frames) {
+        storeLanes(voiceOut, samples);
+        Lanes product = samples * level;
+        Lanes negative = level >> 31;  // all ones where the level is below 0
+        Lanes positivePart = product & ~negative, negativePart = product & negative;
+        for (int v = 0; v < 4; v++) mods[v] = ModPair{positivePart[v], negativePart[v]};
+        // The step has taken up the offsets; the next frame's are this
+        // frame's modulation, or none while it is off.
+        Lanes nume{}, deno{};
+        if (!inhibit) modulation(level, product, nume, deno);
+        ginger->setOffsets(nume, deno);
+        mix(samples, level, frame, frames);
+        return out;
+    }
+
+    // Whether any cell of either matrix takes voice `s` as its source.
+    bool routesFrom(int s) const {
+        for (int i = 0; i < 4; i++)
+            if (numals[i][(s - i) & 3] != 0 || denals[i][(s - i) & 3] != 0) return true;
+        return false;
+    }
 
     // Brings the state derived from the matrices and bitshift up to date;
     // called wherever they change (setters, mouse, loading, copying).
