@@ -103,6 +103,36 @@ public:
     void gingVoices() { ginger.stepFrame(); }
     int* gingMix(int frame, int frames) { return rfm.modulateAndMix(ginger.frameSamples(), frame, frames); }
 
+    // What the frames of a period of RoyalFMoutarde::kPeriod keep fixed
+    // while no input comes between them, taken once for the run: the
+    // voices' step size, ratios and wave, the levels' ramp. gingVoicesIn
+    // and gingMixIn (the frame also given in every lane) are then exactly
+    // gingVoices and gingMix.
+    struct Run {
+        int stepSize;
+        Lanes triangle, rampFrom, rampRise;
+    };
+    Run takeRun() {
+        Run r;
+        r.stepSize = ginger.takeSteps(r.triangle);
+        rfm.takeRamp(r.rampFrom, r.rampRise);
+        return r;
+    }
+    void gingVoicesIn(const Run& r) { ginger.stepTaken(r.stepSize, r.triangle); }
+    int* gingMixIn(const Run& r, Lanes frameLanes, int frame) {
+        return rfm.modulateAndMixIn(ginger.frameSamples(), r.rampFrom, r.rampRise, frameLanes, frame);
+    }
+
+    // Whether no voice of this situation sounds or modulates in the period
+    // now starting, and its oscillators start it without FM offsets: its
+    // frames are then (0, 0) and only its phases move (passQuietly).
+    bool quiet() const { return rfm.quietPeriod() && ginger.offsetsClear(); }
+
+    // `frames` frames of a quiet period at once: the oscillators' steps,
+    // in closed form. What a frame leaves besides (the voices' last
+    // samples, the mix) is the last frame's, which the caller makes.
+    void passQuietly(long long frames) { ginger.passSteps(frames); }
+
     // End of one audio period.
     void beging() { rfm.beging(); }
 

@@ -15,6 +15,7 @@
 #include "engine/PatchWords.h"
 #include "engine/Canvas.h"
 #include "engine/ChubReport.h"
+#include "engine/KeyNote.h"
 #include "lattice/PerspexStabile.h"
 
 #include <fcntl.h>
@@ -150,6 +151,55 @@ public:
         mixed[0] = left;
         mixed[1] = right;
         return mixed;
+    }
+
+    // Whether the situations that sound (only the selected one in solo
+    // mode) are all quiet in the period now starting (see the situation's
+    // quiet): every frame of it is then (0, 0).
+    bool quiet() const {
+        if (solo) return count == 0 || situations[selected]->quiet();
+        for (int k = 0; k < count; k++)
+            if (!situations[k]->quiet()) return false;
+        return true;
+    }
+
+    // `frames` frames of a quiet period at once, but for what the last
+    // frame leaves (see the situation's passQuietly): the situations that
+    // would step, step.
+    void passQuietly(long long frames) {
+        if (solo) {
+            if (count > 0) situations[selected]->passQuietly(frames);
+            return;
+        }
+        for (int k = 0; k < count; k++) situations[k]->passQuietly(frames);
+    }
+
+    // Frames first, first + stride, ... (`many` of them) of a period of
+    // `frames`, exactly as gingness called for each in turn: frame f's
+    // pair goes to pairs[2f], pairs[2f + 1]. Nothing reaches the
+    // situations between the frames, so what their frames keep fixed in a
+    // period of the usual length is taken once for the run.
+    LANES_FRAME void gingFrames(int first, int stride, int many, int frames, int* pairs) {
+        if (solo || frames != RoyalFMoutarde::kPeriod) {
+            for (int k = 0, f = first; k < many; k++, f += stride) {
+                int* pair = gingness(f, frames);
+                pairs[2 * f] = pair[0];
+                pairs[2 * f + 1] = pair[1];
+            }
+            return;
+        }
+        int n = count;
+        ChubberySituation* const* all = situations;
+        ChubberySituation::Run runs[kSlots];
+        for (int s = 0; s < n; s++) runs[s] = all[s]->takeRun();
+        for (int k = 0, f = first; k < many; k++, f += stride) {
+            for (int s = 0; s < n; s++) all[s]->gingVoicesIn(runs[s]);
+            Lanes frameLanes = everyLane(f);
+            int left = 0, right = 0;
+            for (int s = 0; s < n; s++) addPair(all[s]->gingMixIn(runs[s], frameLanes, f), left, right);
+            pairs[2 * f] = mixed[0] = left;
+            pairs[2 * f + 1] = mixed[1] = right;
+        }
     }
 
     // End of a period reaches every situation, solo or not.

@@ -161,23 +161,18 @@ public:
         // A period must have frames; a non-positive count would divide by
         // zero (or INT_MIN by -1), so it is taken as settled at the axes.
         if (frames <= 0) frame = frames = 1;
-        storeLanes(voiceOut, samples);
-        Lanes level = ramp(loadLanes(axis), loadLanes(axisLast), frame, frames);
-        // Without keys the frame is the axes' alone: a path of its own, as
-        // short as it was before keys.
-        if (!keyed) {
-            modulate(samples, level);
-            mix(samples, level, frame, frames);
-            return out;
-        }
-        Lanes keys = ramp(loadLanes(keyLevel), loadLanes(keyLevelLast), frame, frames);
-        modulate(samples, level + keys);
-        mix(samples, level, frame, frames);
-        Lanes heard = keys * samples;
-        int both = heard[0] + heard[1] + heard[2] + heard[3];
-        out[0] += both;
-        out[1] += both;
-        return out;
+        return modulateAndMixAt(samples, ramp(loadLanes(axis), loadLanes(axisLast), frame, frames), frame, frames);
+    }
+
+    // The same for a frame of a period of kPeriod frames with no report
+    // in it, the ramp's start and rise taken once for the period
+    // (takeRamp) and the frame given in every lane.
+    void takeRamp(Lanes& from, Lanes& rise) const {
+        from = loadLanes(axisLast);
+        rise = loadLanes(axis) - from;
+    }
+    int* modulateAndMixIn(Lanes samples, Lanes from, Lanes rise, Lanes frameLanes, int frame) {
+        return modulateAndMixAt(samples, from + rise * frameLanes / kPeriod, frame, kPeriod);
     }
 
     // The level `voice` (0..3) is mixed at once the period's ramp has
@@ -189,6 +184,28 @@ public:
         int key = keyLevel[voice & 3];
         int axisLevel = settledAxisLevel(voice);
         return key ? key + std::abs(axisLevel) : axisLevel;
+    }
+
+    // Whether every frame of the period now starting mixes to (0, 0) and
+    // leaves no FM offsets for the next: the levels the mix uses stay in
+    // the dead zone all through the ramp (the summed axes for the focus
+    // voices while a king is held, else each voice's axis), and no voice
+    // modulates another (the generator is off, or each source's level is 0
+    // at both ends of the ramp, or no cell routes from it). A level inside
+    // the dead zone still modulates: it is silent, but not still.
+    bool quietPeriod() const {
+        if (keyed) return false;  // a note, or the ramp down of one just ended
+        auto silent = [](int now, int last) { return deadZone(now) == 0 && deadZone(last) == 0; };
+        if (barre->isKingPresent()) {
+            if (!silent(axisSum, axisSumLast)) return false;
+        } else {
+            for (int v = 0; v < 4; v++)
+                if (!silent(axis[v], axisLast[v])) return false;
+        }
+        if (inhibit) return true;
+        for (int s = 0; s < 4; s++)
+            if ((axis[s] != 0 || axisLast[s] != 0) && routesFrom(s)) return false;
+        return true;
     }
 
     // Key 'q': switches the modulation (and the display and mouse) on or off.
@@ -309,6 +326,34 @@ private:
     // a call per cell (the offsets only add, so the sum is the same number
     // the cell-by-cell calls would leave).
     WideLanes routeMasks[16][4];
+
+    // The frame from the voices' samples and the levels: voiceOut, the
+    // products, the modulation for the next frame and the mix.
+    [[gnu::always_inline]] int* modulateAndMixAt(Lanes samples, Lanes level, int frame, int frames) {
+        storeLanes(voiceOut, samples);
+        // Without keys the frame is the axes' alone: a path of its own, as
+        // short as it was before keys.
+        if (!keyed) {
+            modulate(samples, level);
+            mix(samples, level, frame, frames);
+            return out;
+        }
+        Lanes keys = ramp(loadLanes(keyLevel), loadLanes(keyLevelLast), frame, frames);
+        modulate(samples, level + keys);
+        mix(samples, level, frame, frames);
+        Lanes heard = keys * samples;
+        int both = heard[0] + heard[1] + heard[2] + heard[3];
+        out[0] += both;
+        out[1] += both;
+        return out;
+    }
+
+    // Whether any cell of either matrix takes voice `s` as its source.
+    bool routesFrom(int s) const {
+        for (int i = 0; i < 4; i++)
+            if (numals[i][(s - i) & 3] != 0 || denals[i][(s - i) & 3] != 0) return true;
+        return false;
+    }
 
     // Brings the state derived from the matrices and bitshift up to date;
     // called wherever they change (setters, mouse, loading, copying).
