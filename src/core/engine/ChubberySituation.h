@@ -2,8 +2,8 @@
 // reports and keys into ratios, modulation and sound, wired to each other
 // and to the shared lattice store. Built fresh or as a deep copy of another
 // situation; it holds its five components in itself (nothing on the heap,
-// so a bank can make one in storage it keeps, while sound plays) and no
-// other state.
+// so a bank can make one in storage it keeps, while sound plays) and, while
+// keys play notes, which key each voice plays. A copy plays none.
 // Report bytes: 0..3 axes (-128..127), 4 the prime-limit axis, 7 the
 // voice buttons. `ging` returns (left, right) in engine units (16 per
 // 16-bit sample step).
@@ -65,6 +65,32 @@ public:
         chink.chink(report[4]);
         rfm.bbarr(report);
         rm.modulate(report);
+    }
+
+    // Keys played as notes: the key voice `voice` (0..3) plays, -1 for
+    // none, and the bank's count of notes when it began (the oldest note
+    // has the lowest).
+    int keyOf(int voice) const { return keys[voice & 3]; }
+    long long keyAge(int voice) const { return keyAges[voice & 3]; }
+
+    // Voice `voice` plays `key` on the ratio nume/deno (1..255 each) at
+    // `velocity` (1..127), as note number `age` of its bank. It stays an
+    // ordinary voice: its chain walk starts from the key's ratio, and
+    // sticks, the matrices and the FM move it on from there.
+    void playKey(int voice, int key, int velocity, int nume, int deno, long long age) {
+        voice &= 3;
+        ginger.oscirate(voice, nume, deno);
+        ginger.durszen(voice);
+        rfm.setKeyLevel(voice, velocity);
+        keys[voice] = key;
+        keyAges[voice] = age;
+    }
+
+    // The voice's note ends: its level ramps to 0 over the period; the
+    // ratio stays.
+    void endKey(int voice) {
+        rfm.setKeyLevel(voice & 3, 0);
+        keys[voice & 3] = -1;
     }
 
     // One frame: (left, right), valid until the generator's next frame.
@@ -193,4 +219,6 @@ private:
     SponGinger ginger;
     RoyalMinister rm;
     RoyalFMoutarde rfm;
+    int keys[4] = {-1, -1, -1, -1};  // the key each voice plays, -1: none
+    long long keyAges[4] = {0, 0, 0, 0};
 };

@@ -160,6 +160,17 @@ public:
     // next one's own storage.
     void dupe_multiplex() override { banks[(current + 1) % kBanks]->copyFrom(banks[current]); }
 
+    // A note starts in the banks in play, like every input; its end
+    // reaches all ten, since the bank that took it may have left play.
+    void keynote(KeyNote note) override {
+        if (note.kind == KeyNote::Kind::Down) {
+            banks[current]->keynote(note);
+            if (previous != current) banks[previous]->keynote(note);
+            return;
+        }
+        for (MultiplexPotentiator* bank : banks) bank->keynote(note);
+    }
+
 private:
     int current = 1;
     int previous = 1;

@@ -15,6 +15,7 @@
 #include "engine/PatchWords.h"
 #include "engine/Canvas.h"
 #include "engine/ChubReport.h"
+#include "engine/KeyNote.h"
 #include "lattice/PerspexStabile.h"
 
 #include <fcntl.h>
@@ -225,6 +226,40 @@ public:
             return;
         }
         for (int s = 0; s < count; s++) situations[s]->charactros(k);
+    }
+
+    // A key played as a note. Down takes a voice: the one that already
+    // plays the key (struck again), else the first free voice of the
+    // selected situation, then of the others in bank order, else the voice
+    // of the oldest note, which gives it up. In solo mode only the selected
+    // situation sounds, so only it plays notes. Up ends the key's note
+    // wherever it sounds, AllUp every note.
+    void keynote(const KeyNote& note) {
+        if (note.kind != KeyNote::Kind::Down) {
+            for (int k = 0; k < count; k++)
+                for (int v = 0; v < 4; v++) {
+                    int key = situations[k]->keyOf(v);
+                    if (key >= 0 && (note.kind == KeyNote::Kind::AllUp || key == note.key)) situations[k]->endKey(v);
+                }
+            return;
+        }
+        if (count <= 0) return;
+        ChubberySituation *same = nullptr, *free = nullptr, *oldest = nullptr;
+        int sameVoice = 0, freeVoice = 0, oldestVoice = 0;
+        int looked = solo ? 1 : count;
+        for (int n = 0; n < looked && !same; n++) {
+            // The selected situation first, then the others in bank order.
+            ChubberySituation* s = situations[n == 0 ? selected : n <= selected ? n - 1 : n];
+            for (int v = 0; v < 4 && !same; v++) {
+                int key = s->keyOf(v);
+                if (key == note.key) same = s, sameVoice = v;
+                else if (key < 0 && !free) free = s, freeVoice = v;
+                else if (key >= 0 && (!oldest || s->keyAge(v) < oldest->keyAge(oldestVoice))) oldest = s, oldestVoice = v;
+            }
+        }
+        ChubberySituation* s = same ? same : free ? free : oldest;
+        int v = same ? sameVoice : free ? freeVoice : oldestVoice;
+        s->playKey(v, note.key, note.velocity, note.nume, note.deno, ++notes);
     }
 
     // Paints four stripes over the whole window and one row per situation.
@@ -448,6 +483,7 @@ private:
     }
 
     int count = 0;
+    long long notes = 0;    // keys' notes begun: their ages
     int mixed[2] = {0, 0};  // left, right of the last gingness
     int solo = 0;
     int selected = 0;

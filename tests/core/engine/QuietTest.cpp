@@ -24,6 +24,7 @@ struct Case {
     int rest;           // the largest axis value in a silence
     bool still;         // whether silences are quiet
     bool buttons;       // voice buttons pressed while playing
+    bool notes = false; // keys' notes while playing, ended as a silence starts; one note amid a long silence
 };
 
 std::string bankOf(int situations) {
@@ -62,6 +63,7 @@ TEST(Quiet, PassingSilenceOverEqualsMakingItFrameByFrame) {
         {"solo", bankOf(15), "/", 0, true, true},
         {"the square switch on a sawtooth: a constant level", enginetest::situationBlock(saw, 128, 0, 1), "", 0, true, false},
         {"steps too large to fold in closed form", enginetest::situationBlock(saw, 2000000000, 1, 1), "", 0, true, false},
+        {"keys' notes, at rest too", bankOf(15), "", 0, true, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -77,6 +79,10 @@ TEST(Quiet, PassingSilenceOverEqualsMakingItFrameByFrame) {
             bool playing = stretch % 2 == 0;
             int units = playing ? 1 + static_cast<int>(rng() % 12) : 3 + static_cast<int>(rng() % 150);
             if (!playing) covered += units - 2;
+            // A note amid the silence: it sounds for three units, and its
+            // ramp down and last FM offsets keep two more from being quiet.
+            int noteAt = c.notes && !playing && units >= 12 ? units / 2 : -1;
+            if (noteAt >= 0) covered -= 5;
             for (int u = 0; u < units; u++) {
                 auto axis = [&] {
                     int span = playing ? 255 : 2 * c.rest + 1;
@@ -85,6 +91,13 @@ TEST(Quiet, PassingSilenceOverEqualsMakingItFrameByFrame) {
                 int buttons = c.buttons && playing && rng() % 4 == 0 ? static_cast<int>(rng() % 256) & 0x55 : 0;
                 Report r(axis(), axis(), axis(), axis(), static_cast<int>(rng() % 256) - 128, buttons);
                 for (LaceyBanks* e : {&plain, &quick}) e->chubness(Report::handle(), r.chub());
+                bool down = playing ? rng() % 3 == 0 : u == noteAt;
+                if (c.notes && (down || (!playing && (u == 0 || u == noteAt + 2)))) {
+                    int key = 40 + static_cast<int>(rng() % 40);
+                    KeyNote n = down ? KeyNote{KeyNote::Kind::Down, key, 1 + static_cast<int>(rng() % 127), 1 + key % 7, 1 + key % 5}
+                                     : KeyNote{};  // every note ends
+                    for (LaceyBanks* e : {&plain, &quick}) e->keynote(n);
+                }
                 if (!playing && rng() % 40 == 0) {
                     unsigned char key = static_cast<unsigned char>("qw'"[rng() % 3]);
                     for (LaceyBanks* e : {&plain, &quick}) e->charactros(key);
