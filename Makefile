@@ -112,7 +112,7 @@ fuzz: setup-test
 		fuzz-build/clap-corpus fuzz-build/formats fuzz-build/generated
 	clang++ $(FUZZ_FLAGS) tools/fuzz/patch_fuzz.cpp -o fuzz-build/patch_fuzz
 	clang++ $(FUZZ_FLAGS) tools/fuzz/script_fuzz.cpp -o fuzz-build/script_fuzz
-	clang++ $(FUZZ_FLAGS) -Wno-duplicate-decl-specifier tools/fuzz/atom_fuzz.cpp src/plugin/lv2.cpp $$(pkg-config --cflags --libs lv2 samplerate) \
+	clang++ $(FUZZ_FLAGS) -Wno-duplicate-decl-specifier tools/fuzz/atom_fuzz.cpp src/plugin/lv2.cpp $$(pkg-config --cflags --libs lv2) \
 		-o fuzz-build/atom_fuzz
 	ln -sfn $(FORMAT_HEADERS)/clap fuzz-build/formats/clap
 	ln -sfn $(FORMAT_HEADERS)/travesty fuzz-build/formats/travesty

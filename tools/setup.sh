@@ -20,7 +20,7 @@
 set -e
 run="g++ cmake make pkg-config libx11-dev libasound2-dev libusb-1.0-0-dev libsdl2-dev libpng-dev
 libasound2-plugins"
-all="$run lv2-dev libsamplerate0-dev dpf-source dpkg-dev file"
+all="$run lv2-dev dpf-source dpkg-dev file"
 test="$all libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth xdotool x11-apps libxtst-dev
 imagemagick sox alsa-utils pulseaudio pulseaudio-utils clang libclang-rt-dev desktop-file-utils man-db
 groff-base lintian liblilv-dev lilv-utils sordi jalv jackd2 libjack-jackd2-dev ardour libqt5x11extras5

@@ -1,12 +1,14 @@
 // The program's command line:
 //   quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS] [--midi SOURCE]
-//             [--pitch HZ] [--tuning-out mpe|mts] [PATCH]
+//             [--pitch HZ] [--tuning-out mpe|mts] [--keys] [--keys-scale FILE.scl]
+//             [--keys-map FILE.kbm] [PATCH]
 // With no options it is the instrument as always, with at most one patch
 // file: a second is a usage error, not silently ignored. `--` ends the
 // options, so a patch whose name starts with '-' can still be named. Read
 // with getopt_long.
 #pragma once
 
+#include "engine/KeyOptions.h"
 #include "engine/PitchOfOne.h"
 #include "engine/TunedNotes.h"
 
@@ -24,6 +26,8 @@ public:
     const char* midi = nullptr;     // --midi: a MIDI source connected at start
     const char* saves = nullptr;    // --saves: the folder the played script's saves go to
     double pitch = PitchOfOne::kDefault;  // --pitch: Hz of 1/1; the sound device runs at its rate
+    bool pitchGiven = false;              // --pitch was given (a keyboard map's frequency then does not count)
+    KeyOptions keys;                      // --keys, --keys-scale, --keys-map: MIDI's notes play notes
     TunedNotes::Way tuningOut = TunedNotes::Way::Mpe;  // --tuning-out: how the port "tuned out" tunes
 
     static constexpr int kGoOn = -1;
@@ -40,6 +44,9 @@ public:
             {"saves", required_argument, nullptr, 's'},
             {"pitch", required_argument, nullptr, 'f'},
             {"tuning-out", required_argument, nullptr, 't'},
+            {"keys", no_argument, nullptr, 'k'},
+            {"keys-scale", required_argument, nullptr, 'S'},
+            {"keys-map", required_argument, nullptr, 'M'},
             {"help", no_argument, nullptr, 'h'},
             {"version", no_argument, nullptr, 'V'},
             {nullptr, 0, nullptr, 0},
@@ -62,7 +69,11 @@ public:
                     usage(err);
                     return 2;
                 }
+                pitchGiven = true;
                 break;
+            case 'k': keys.keys = true; break;
+            case 'S': keys.scalePath = optarg; break;
+            case 'M': keys.mapPath = optarg; break;
             case 't':
                 if (TunedNotes::wayNamed(optarg, tuningOut)) break;
                 std::fprintf(err, "quorvanel: --tuning-out %s: not mpe or mts\n", optarg);
@@ -113,7 +124,8 @@ public:
     static void usage(FILE* f) {
         std::fputs(
             "usage: quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS]\n"
-            "                 [--midi SOURCE] [--pitch HZ] [--tuning-out mpe|mts] [PATCH]\n"
+            "                 [--midi SOURCE] [--pitch HZ] [--tuning-out mpe|mts] [--keys]\n"
+            "                 [--keys-scale FILE.scl] [--keys-map FILE.kbm] [PATCH]\n"
             "  PATCH           a patch file loaded into the current bank at start\n"
             "  --record FILE   write every input of the performance to FILE as an event\n"
             "                  script; quorvanel-render FILE OUT.wav makes the very sound\n"
@@ -135,6 +147,12 @@ public:
             "                  sound as MIDI notes for other synths: mpe (a channel and\n"
             "                  pitch bend per voice, the default) or mts (tuned keys on\n"
             "                  channel 1)\n"
+            "  --keys          MIDI's notes play notes: each key takes a voice and sounds\n"
+            "                  its ratio, of the 12-note 5-limit scale with 1/1 on key 60\n"
+            "  --keys-scale FILE.scl  the keys' ratios from a Scala scale instead\n"
+            "  --keys-map FILE.kbm    and their keys from a Scala keyboard mapping, whose\n"
+            "                  reference frequency sets the pitch of 1/1 unless --pitch\n"
+            "                  does (either file implies --keys)\n"
             "  -h, --help      this text\n"
             "  --version       the version\n"
             "  --              ends the options (for a patch whose name starts with '-')\n",

@@ -65,6 +65,18 @@ int main(int argc, char** argv) {
     EventScript script;
     if (options.play && !script.load(options.play))
         return refuse("", options.play, script.message().c_str());
+    // Keys as notes: their scale and mapping are read, and the pitch a
+    // mapping gives is known, before the sound device is asked for a rate.
+    KeyScale keyScale;
+    bool keys = options.keys.on(script);
+    if (keys) {
+        std::string problem;
+        if (!options.keys.build(script, options.play, keyScale, problem, "quorvanel", stderr) ||
+            (!options.pitchGiven && !options.keys.pitchFrom(keyScale, options.pitch, problem))) {
+            fprintf(stderr, "quorvanel: %s\n", problem.c_str());
+            return 2;
+        }
+    }
     struct stat folder;
     if (options.saves && (stat(options.saves, &folder) != 0 || !S_ISDIR(folder.st_mode)))
         return refuse("--saves ", options.saves, "not a folder");
@@ -110,6 +122,7 @@ int main(int argc, char** argv) {
         printf("inputfile %s\n", patch);
         fflush(stdout);  // the program never exits, so its lines must not wait in a buffer
     }
+    if (keys) host_input.playKeys(&keyScale);  // before the bank, as a recording lists them
     host_input.loadAtStart(patch, script, options.play, "quorvanel", stderr);
     host_input.play(&script.events);
     pcm_before_unit = [] { host_input.beforeUnit(); };

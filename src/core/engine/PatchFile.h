@@ -1,8 +1,9 @@
 // A patch or bank file read whole, the one way every reader of them
 // (the program at start, the renderer, --check, the plugins' bank files
-// and state, the presets) takes its bytes: only from a regular file, and
-// only up to kMostBytes. A device, a FIFO or a socket is refused before
-// it is opened, so a name such as /dev/zero or a pipe can neither fill the
+// and state, the presets) takes its bytes, and the keys' scale and
+// mapping files too: only from a regular file, and only up to
+// kMostBytes. A device, a FIFO or a socket is refused before it is
+// opened, so a name such as /dev/zero or a pipe can neither fill the
 // memory nor keep the caller waiting.
 #pragma once
 
@@ -17,7 +18,7 @@
 class PatchFile {
 public:
     // Bytes: 1 MiB. A bank of 16 situations, every line written, is about
-    // 10 KB as a save writes it.
+    // 10 KB as a save writes it; a scale of a thousand degrees about 15 KB.
     static constexpr size_t kMostBytes = 1u << 20;
 
     // The whole file at `path` into `out`; false, with the reason in `why`
@@ -54,7 +55,7 @@ private:
         return true;
     }
 
-    static std::string tooLarge() { return "larger than 1 MiB, far more than a patch holds"; }
+    static std::string tooLarge() { return "larger than 1 MiB, far more than a patch or a scale holds"; }
 
     static bool failed(std::string& why, const std::string& reason) {
         why = reason;

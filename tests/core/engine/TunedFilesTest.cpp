@@ -17,23 +17,7 @@ namespace {
 
 using enginetest::TempDir;
 
-AbstractChubEngine* makeBanks() { return new LaceyBanks(); }
-void releaseBanks(AbstractChubEngine* e) { delete static_cast<LaceyBanks*>(e); }
-
-int render(std::vector<std::string> args, std::string* said = nullptr) {
-    args.insert(args.begin(), "quorvanel-render");
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    FILE* err = std::tmpfile();
-    int rc = RenderTool::run(static_cast<int>(argv.size()), argv.data(), makeBanks, releaseBanks, err);
-    if (said) {
-        said->assign(static_cast<size_t>(std::ftell(err)), '\0');
-        std::rewind(err);
-        said->resize(std::fread(said->data(), 1, said->size(), err));
-    }
-    std::fclose(err);
-    return rc;
-}
+using enginetest::renderTool;
 
 const char* const kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
@@ -56,7 +40,7 @@ TEST(TunedFiles, FluidSynthPlaysBothWaysAtTheInstrumentsPitch) {
     };
     for (const char* way : {"mpe", "mts"}) {
         std::string mid = dir / (std::string(way) + ".mid"), heard = dir / (std::string(way) + ".wav");
-        ASSERT_EQ(render({"-p", dir / "p.texte", "-n", "3", "--midi-out", mid, "--tuning-out", way, dir / "s.txt",
+        ASSERT_EQ(renderTool({"-p", dir / "p.texte", "-n", "3", "--midi-out", mid, "--tuning-out", way, dir / "s.txt",
                           dir / "own.wav"}),
                   0);
         std::string fluid = std::string("fluidsynth -ni -q -r 22050 -F '") + heard + "' " + kSoundFont + " '" + mid + "'";
@@ -90,7 +74,7 @@ TEST(TunedFiles, TheScaleIsTheCurrentBanksRatiosInOneOctave) {
         enginetest::spit(dir / "p.texte", enginetest::situationBlock(chord) + enginetest::situationBlock(more) +
                                               enginetest::situationBlock(octaves));
         enginetest::spit(dir / "s.txt", c.script);
-        ASSERT_EQ(render({"-p", dir / "p.texte", "--scala", dir / "bank.scl", dir / "s.txt", dir / "o.wav"}), 0);
+        ASSERT_EQ(renderTool({"-p", dir / "p.texte", "--scala", dir / "bank.scl", dir / "s.txt", dir / "o.wav"}), 0);
         EXPECT_EQ(enginetest::slurp(dir / "bank.scl"),
                   "! bank.scl\n!\nquorvanel: the ratios of the current bank, reduced into one octave\n" + c.degrees);
         // Its numbers: a linear map of keys 0..127, 1/1 on key 60 at 689.0625 Hz.
@@ -118,7 +102,7 @@ TEST(TunedFiles, TheFilesFollowThePitchOfOne) {
     for (const Case& c : cases) {
         TempDir dir;
         enginetest::spit(dir / "s.txt", "0 report 100 0 0 0 0 0 0 0\n");
-        ASSERT_EQ(render({"-n", "1", "--pitch", c.pitch, "--midi-out", dir / "o.mid", "--scala", dir / "o.scl",
+        ASSERT_EQ(renderTool({"-n", "1", "--pitch", c.pitch, "--midi-out", dir / "o.mid", "--scala", dir / "o.scl",
                           dir / "s.txt", dir / "o.wav"}),
                   0);
         std::string mid = enginetest::slurp(dir / "o.mid");
@@ -167,13 +151,13 @@ TEST(TunedFiles, OutputsAreCheckedBeforeAnythingIsWritten) {
         for (const std::string& a : c.args) line += a + " ";
         std::vector<std::string> args = c.args;
         args.insert(args.end(), {dir / "s.txt", dir / c.out});
-        EXPECT_EQ(render(args, &said), c.status) << line << said;
+        EXPECT_EQ(renderTool(args, &said), c.status) << line << said;
         EXPECT_EQ(enginetest::slurp(dir / "o.wav"), "untouched") << line;
         for (const char* made : {"new.wav", "n.mid", "p.scl", "missing"})
             EXPECT_NE(access((dir / made).c_str(), F_OK), 0) << line << made;
     }
     std::string said;
-    EXPECT_EQ(render({"--midi-out", "/dev/full", dir / "s.txt", dir / "new.wav"}, &said), 1);
+    EXPECT_EQ(renderTool({"--midi-out", "/dev/full", dir / "s.txt", dir / "new.wav"}, &said), 1);
     EXPECT_NE(said.find("cannot write /dev/full: No space left on device"), std::string::npos) << said;
     EXPECT_EQ(said.find("writing"), std::string::npos) << said;
 }
