@@ -1,6 +1,6 @@
 // The program's command line:
 //   quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS] [--midi SOURCE]
-//             [--pitch HZ] [--tuning-out mpe|mts] [PATCH]
+//             [--pitch HZ] [--tuning-out mpe|mts] [--device PCM | --jack [--no-connect]] [PATCH]
 // With no options it is the instrument as always, with at most one patch
 // file: a second is a usage error, not silently ignored. `--` ends the
 // options, so a patch whose name starts with '-' can still be named. Read
@@ -25,6 +25,9 @@ public:
     const char* saves = nullptr;    // --saves: the folder the played script's saves go to
     double pitch = PitchOfOne::kDefault;  // --pitch: Hz of 1/1; the sound device runs at its rate
     TunedNotes::Way tuningOut = TunedNotes::Way::Mpe;  // --tuning-out: how the port "tuned out" tunes
+    const char* device = nullptr;   // --device: the ALSA PCM played to instead of "default"
+    bool jack = false;              // --jack: a JACK client instead of an ALSA device
+    bool connect = true;            // false with --no-connect: the JACK outputs are left unconnected
 
     static constexpr int kGoOn = -1;
 
@@ -40,6 +43,9 @@ public:
             {"saves", required_argument, nullptr, 's'},
             {"pitch", required_argument, nullptr, 'f'},
             {"tuning-out", required_argument, nullptr, 't'},
+            {"device", required_argument, nullptr, 'd'},
+            {"jack", no_argument, nullptr, 'j'},
+            {"no-connect", no_argument, nullptr, 'n'},
             {"help", no_argument, nullptr, 'h'},
             {"version", no_argument, nullptr, 'V'},
             {nullptr, 0, nullptr, 0},
@@ -68,6 +74,9 @@ public:
                 std::fprintf(err, "quorvanel: --tuning-out %s: not mpe or mts\n", optarg);
                 usage(err);
                 return 2;
+            case 'd': device = optarg; break;
+            case 'j': jack = true; break;
+            case 'n': connect = false; break;
             case 'h':
                 usage(out);
                 return 0;
@@ -84,6 +93,16 @@ public:
                 usage(err);
                 return 2;
             }
+        }
+        if (jack && device) {
+            std::fprintf(err, "quorvanel: --device names an ALSA device; with --jack the JACK server plays\n");
+            usage(err);
+            return 2;
+        }
+        if (!connect && !jack) {
+            std::fprintf(err, "quorvanel: --no-connect goes with --jack\n");
+            usage(err);
+            return 2;
         }
         // Options stop at the first operand or at "--": an option word after
         // the patch is a mistake, not a second patch to ignore.
@@ -113,7 +132,8 @@ public:
     static void usage(FILE* f) {
         std::fputs(
             "usage: quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS]\n"
-            "                 [--midi SOURCE] [--pitch HZ] [--tuning-out mpe|mts] [PATCH]\n"
+            "                 [--midi SOURCE] [--pitch HZ] [--tuning-out mpe|mts]\n"
+            "                 [--device PCM | --jack [--no-connect]] [PATCH]\n"
             "  PATCH           a patch file loaded into the current bank at start\n"
             "  --record FILE   write every input of the performance to FILE as an event\n"
             "                  script; quorvanel-render FILE OUT.wav makes the very sound\n"
@@ -135,6 +155,14 @@ public:
             "                  sound as MIDI notes for other synths: mpe (a channel and\n"
             "                  pitch bend per voice, the default) or mts (tuned keys on\n"
             "                  channel 1)\n"
+            "  --device PCM    play to the ALSA device PCM (hw:1, plughw:1,0, a name from\n"
+            "                  ~/.asoundrc) instead of \"default\"\n"
+            "  --jack          play as the JACK client \"quorvanel\": outputs left and\n"
+            "                  right, connected to the first two playback ports, and\n"
+            "                  the MIDI ports \"midi in\" and \"tuned out\"; --midi then\n"
+            "                  names a JACK MIDI port, and --latency is the time the\n"
+            "                  program may be late by, on top of a server's period\n"
+            "  --no-connect    with --jack: leave the outputs unconnected\n"
             "  -h, --help      this text\n"
             "  --version       the version\n"
             "  --              ends the options (for a patch whose name starts with '-')\n",

@@ -15,6 +15,7 @@ unsigned long frames = 256;
 unsigned char* data = nullptr;
 snd_pcm_t* playback_handle = nullptr;
 char* pcm_name = nullptr;
+const char* pcm_device = "default";
 long pcmreturn = 0;
 snd_pcm_sw_params_t* sw_params = nullptr;
 int l2 = 0;
@@ -106,7 +107,7 @@ void (*pcm_after_unit)() = nullptr;
 void open_pcm() {
     printf("  %s\n", snd_pcm_stream_name(SND_PCM_STREAM_PLAYBACK));
     printf("  %s\n", snd_pcm_stream_name(SND_PCM_STREAM_CAPTURE));
-    pcm_name = strdup("default");
+    pcm_name = strdup(pcm_device);
     if (snd_pcm_open(&playback_handle, pcm_name, SND_PCM_STREAM_PLAYBACK, 0) < 0) {
         printf("cannot open audio device %s\n", pcm_name);
         exit(1);

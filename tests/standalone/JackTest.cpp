@@ -1,0 +1,333 @@
+// The program as a JACK client (--jack) on a private JACK server with the
+// dummy backend, 48000 frames a second in cycles of 256: its ports, the
+// pitch of 1/1 in a capture of its output, MIDI from another client, the
+// tuned notes beside the sound, a take that renders to the samples played,
+// and the one line when the server is absent or goes away. The test is the
+// other clients: one sends MIDI to "midi in", one records "left" and
+// "tuned out" with the server's frame times.
+#include "LiveProgram.h"
+
+#if QUORVANEL_JACK
+
+#include "plugin/Pitch.h"
+#include "plugin/Spawn.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+using hosttest::LiveProgram;
+using hosttest::waitFor;
+
+constexpr double kRate = 48000;
+
+// The test's end of the graph: records "quorvanel:left" from the moment
+// asked and every message of "quorvanel:tuned out"; sends one MIDI message
+// to "quorvanel:midi in" when asked. Frames are the server's (jack_last_frame_time).
+class Peer {
+public:
+    static constexpr size_t kTake = 3 * 48000;
+    std::vector<float> take = std::vector<float>(kTake);
+    std::atomic<uint64_t> takeStart{0}, sentAt{0};
+    std::atomic<size_t> filled{0};
+    std::atomic<bool> recording{false}, sending{false};
+    unsigned char message[3] = {};
+    struct Tuned {
+        uint64_t frame;
+        unsigned char bytes[3];
+    };
+    Tuned tuned[1024];
+    std::atomic<int> tunedCount{0};
+
+    bool open() {
+        rec = jack_client_open("qv-rec", JackNoStartServer, nullptr);
+        send = jack_client_open("qv-send", JackNoStartServer, nullptr);
+        if (!rec || !send) return false;
+        left = jack_port_register(rec, "left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        notes = jack_port_register(rec, "notes", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        out = jack_port_register(send, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(rec, record, this);
+        jack_set_process_callback(send, sendOne, this);
+        return jack_activate(rec) == 0 && jack_activate(send) == 0;
+    }
+    // Connects to the program once its ports are there.
+    bool connect() {
+        return waitFor([&] { return jack_port_by_name(rec, "quorvanel:tuned out") != nullptr; }, 10000) &&
+               jack_connect(rec, "quorvanel:left", "qv-rec:left") == 0 &&
+               jack_connect(rec, "quorvanel:tuned out", "qv-rec:notes") == 0 &&
+               jack_connect(send, "qv-send:out", "quorvanel:midi in") == 0;
+    }
+    ~Peer() {
+        for (jack_client_t* c : {rec, send})
+            if (c) jack_client_close(c);
+    }
+    void sendMidi(unsigned char a, unsigned char b, unsigned char c) {
+        message[0] = a, message[1] = b, message[2] = c;
+        sending = true;
+    }
+    // The first frame of the take louder than `above`; SIZE_MAX for none.
+    size_t firstAbove(double above) const {
+        for (size_t t = 0; t < filled; t++)
+            if (std::fabs(take[t]) > above) return t;
+        return SIZE_MAX;
+    }
+
+private:
+    jack_client_t *rec = nullptr, *send = nullptr;
+    jack_port_t *left = nullptr, *notes = nullptr, *out = nullptr;
+
+    static int record(jack_nframes_t n, void* arg) {
+        Peer* p = static_cast<Peer*>(arg);
+        uint64_t now = jack_last_frame_time(p->rec);
+        void* in = jack_port_get_buffer(p->notes, n);
+        for (uint32_t k = 0; k < jack_midi_get_event_count(in) && p->tunedCount < 1024; k++) {
+            jack_midi_event_t e;
+            if (jack_midi_event_get(&e, in, k) != 0) continue;
+            Tuned& t = p->tuned[p->tunedCount];
+            t.frame = now + e.time;
+            for (size_t b = 0; b < 3; b++) t.bytes[b] = b < e.size ? e.buffer[b] : 0;
+            p->tunedCount++;
+        }
+        if (!p->recording) return 0;
+        const float* s = static_cast<const float*>(jack_port_get_buffer(p->left, n));
+        size_t f = p->filled;
+        if (f == 0) p->takeStart = now;
+        for (jack_nframes_t k = 0; k < n && f < kTake; k++) p->take[f++] = s[k];
+        p->filled = f;
+        return 0;
+    }
+    static int sendOne(jack_nframes_t n, void* arg) {
+        Peer* p = static_cast<Peer*>(arg);
+        void* buffer = jack_port_get_buffer(p->out, n);
+        jack_midi_clear_buffer(buffer);
+        if (p->sending.exchange(false)) {
+            jack_midi_event_write(buffer, 0, p->message, 3);
+            p->sentAt = jack_last_frame_time(p->send);
+        }
+        return 0;
+    }
+};
+
+class JackProgram : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        jackd = hosts::which("jackd");
+        if (jackd.empty()) return;
+        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+        setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+        startServer();
+    }
+    static void TearDownTestSuite() { server.stop(); }
+    void SetUp() override {
+        if (jackd.empty()) GTEST_SKIP() << "jackd is not installed (tools/setup.sh test installs it)";
+    }
+
+    static void startServer() {
+        server.start({jackd, "--no-realtime", "-n", name, "-d", "dummy", "-r", "48000", "-p", "256"}, {},
+                     std::string(QUORVANEL_BINARY_DIR) + "/jack-program-jackd.log");
+        waitFor([] {
+            jack_client_t* c = jack_client_open("qv-probe", JackNoStartServer, nullptr);
+            if (c) jack_client_close(c);
+            return c != nullptr;
+        }, 10000);
+    }
+
+    // The latency the program said it reports: "... N frames of latency".
+    static long saidLatency(const LiveProgram& p) {
+        std::string err = p.err();
+        size_t at = err.find(" frames of latency");
+        if (at == std::string::npos) return -1;
+        size_t from = err.rfind(' ', at - 1);
+        return std::atol(err.c_str() + from + 1);
+    }
+
+    static bool started(LiveProgram& p) {
+        return waitFor([&] { return saidLatency(p) > 0 || !p.running(); }, 10000) && saidLatency(p) > 0;
+    }
+
+    static std::string name;
+    static std::string jackd;
+    static hosts::Child server;
+};
+
+std::string JackProgram::name = "quorvanel-jack-" + std::to_string(getpid());
+std::string JackProgram::jackd;
+hosts::Child JackProgram::server;
+
+// The four ports with their types and directions, the outputs on the first
+// two playback ports unless --no-connect, and the latency said on standard
+// error is the outputs' capture latency.
+TEST_F(JackProgram, ShowsItsPortsConnectedAsAsked) {
+    struct Row {
+        std::vector<std::string> args;
+        bool connected;
+    };
+    for (const Row& r : {Row{{"--jack"}, true}, Row{{"--jack", "--no-connect"}, false}}) {
+        SCOPED_TRACE(r.args.back());
+        LiveProgram prog("");
+        prog.start("", r.args);
+        ASSERT_TRUE(started(prog)) << prog.err();
+        jack_client_t* c = jack_client_open("qv-look", JackNoStartServer, nullptr);
+        ASSERT_NE(c, nullptr);
+        const char** ports = jack_get_ports(c, "^quorvanel:", nullptr, 0);
+        std::vector<std::string> seen;
+        for (int k = 0; ports && ports[k]; k++) {
+            jack_port_t* p = jack_port_by_name(c, ports[k]);
+            seen.push_back(std::string(ports[k]) + " " + jack_port_type(p) +
+                           (jack_port_flags(p) & JackPortIsOutput ? " out" : " in"));
+        }
+        if (ports) jack_free(ports);
+        EXPECT_EQ(seen, (std::vector<std::string>{"quorvanel:left 32 bit float mono audio out",
+                                                  "quorvanel:right 32 bit float mono audio out",
+                                                  "quorvanel:midi in 8 bit raw midi in",
+                                                  "quorvanel:tuned out 8 bit raw midi out"}));
+        for (const char* out : {"quorvanel:left", "quorvanel:right"}) {
+            jack_port_t* p = jack_port_by_name(c, out);
+            EXPECT_EQ(jack_port_connected_to(p, out[10] == 'l' ? "system:playback_1" : "system:playback_2") != 0,
+                      r.connected) << out;
+            jack_latency_range_t range;
+            jack_port_get_latency_range(p, JackCaptureLatency, &range);
+            EXPECT_EQ(range.max, static_cast<jack_nframes_t>(saidLatency(prog))) << out;
+        }
+        jack_client_close(c);
+        prog.stop();
+    }
+}
+
+// A script pushes voice 0, 1/1, and holds it: a second of the left output,
+// from half a second after it sounds, peaks at the pitch of 1/1.
+TEST_F(JackProgram, SoundsOneOneAtThePitchAsked) {
+    struct Row {
+        const char* pitch;
+        double hz;
+    };
+    for (const Row& r : {Row{"689.0625", 689.0625}, Row{"440", 440}, Row{"261.63", 261.63}}) {
+        SCOPED_TRACE(r.pitch);
+        std::string why;
+        for (int attempt = 0; attempt < 3; attempt++) {
+            LiveProgram prog("");
+            std::ofstream(prog.home + "/hold.txt") << "0 report 100 0 0 0 0 0 0 0\n";
+            Peer peer;
+            ASSERT_TRUE(peer.open());
+            prog.start("", {"--jack", "--no-connect", "--pitch", r.pitch, "--play", prog.home + "/hold.txt"});
+            ASSERT_TRUE(started(prog) && peer.connect()) << prog.err();
+            hosttest::sleepMs(500);
+            peer.recording = true;
+            ASSERT_TRUE(waitFor([&] { return peer.filled == Peer::kTake; }, 10000));
+            std::string err = prog.err();
+            prog.stop();
+            if (err.find("underrun") != std::string::npos) {  // a loaded machine: the take has a gap
+                why = err;
+                continue;
+            }
+            size_t from = peer.firstAbove(0.05);
+            ASSERT_LT(from, Peer::kTake / 3) << "no sound";
+            std::vector<float> second(peer.take.begin() + from + 24000, peer.take.begin() + from + 72000);
+            double hz = hosts::peakHz(second, kRate, r.hz * 0.97, r.hz * 1.03);
+            EXPECT_NEAR(1200 * std::log2(hz / r.hz), 0, 0.1) << hz << " Hz";
+            why.clear();
+            break;
+        }
+        EXPECT_EQ(why, "");
+    }
+}
+
+// A mod wheel from another client sounds voice 0 one latency after it was
+// sent (less at most a unit and the converter's reach, its unit's start),
+// and the note on of "tuned out" leaves with the sound.
+TEST_F(JackProgram, MidiFromAClientSoundsAndItsNoteLeavesWithTheSound) {
+    LiveProgram prog("");
+    Peer peer;
+    ASSERT_TRUE(peer.open());
+    prog.start("", {"--jack", "--no-connect"});
+    ASSERT_TRUE(started(prog) && peer.connect()) << prog.err();
+    peer.recording = true;
+    ASSERT_TRUE(waitFor([&] { return peer.filled > 4800; }, 5000));
+    peer.sendMidi(0xb0, 0x01, 100);
+    ASSERT_TRUE(waitFor([&] { return peer.filled == Peer::kTake; }, 10000));
+    prog.stop();
+    size_t onset = peer.firstAbove(1e-3);
+    ASSERT_NE(onset, SIZE_MAX) << "no sound";
+    long long heard = static_cast<long long>(peer.takeStart + onset), sent = static_cast<long long>(peer.sentAt);
+    long latency = saidLatency(prog);
+    // The unit that holds the input's frame starts up to a unit (557 frames
+    // here) before the frame that leaves a latency later.
+    EXPECT_LE(heard - sent, latency + 8);
+    EXPECT_GE(heard - sent, latency - 557 - 64);
+    int on = -1;
+    for (int k = 0; k < peer.tunedCount && on < 0; k++)
+        if ((peer.tuned[k].bytes[0] & 0xf0) == 0x90 && peer.tuned[k].bytes[2] > 0) on = k;
+    ASSERT_GE(on, 0) << "no note on on tuned out";
+    EXPECT_NEAR(static_cast<double>(peer.tuned[on].frame), static_cast<double>(heard), 64);
+}
+
+// At --pitch 1500 the engine runs at the server's rate and nothing is
+// converted: every sample that leaves is the engine's, and the take renders
+// to exactly those samples from the first that sounds.
+TEST_F(JackProgram, ATakeRendersToTheSamplesPlayed) {
+    LiveProgram prog("");
+    Peer peer;
+    ASSERT_TRUE(peer.open());
+    std::string take = prog.home + "/take.txt", wav = prog.home + "/take.wav";
+    prog.start("", {"--jack", "--no-connect", "--pitch", "1500", "--record", take});
+    ASSERT_TRUE(started(prog) && peer.connect()) << prog.err();
+    peer.recording = true;
+    hosttest::sleepMs(200);
+    peer.sendMidi(0xb0, 0x01, 100);
+    hosttest::sleepMs(500);
+    peer.sendMidi(0xb0, 0x10, 20);  // axis 0 moves: voice 0 follows
+    ASSERT_TRUE(waitFor([&] { return peer.filled == Peer::kTake; }, 10000));
+    kill(prog.pid, SIGTERM);
+    ASSERT_TRUE(prog.waitExit(5000));
+    EXPECT_EQ(prog.exitCode(), 0);
+    ASSERT_EQ(prog.err().find("underrun"), std::string::npos) << prog.err();
+    std::string script = hosttest::slurp(take);
+    EXPECT_NE(script.find(" midi b0 01 64\n"), std::string::npos) << script;
+    std::string cmd = std::string(QUORVANEL_BINARY_DIR) + "/quorvanel-render --pitch 1500 -n 12 " + take + " " + wav;
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::string bytes = hosttest::slurp(wav);
+    ASSERT_GT(bytes.size(), 44u);
+    std::vector<int16_t> left;
+    for (size_t at = 44; at + 4 <= bytes.size(); at += 4)
+        left.push_back(static_cast<int16_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8));
+    size_t rendered = 0, played = peer.firstAbove(0);
+    while (rendered < left.size() && left[rendered] == 0) rendered++;
+    ASSERT_NE(played, SIZE_MAX);
+    size_t same = 0;
+    while (played + same < peer.filled && rendered + same < left.size() &&
+           std::lrint(peer.take[played + same] * 32768) == left[rendered + same])
+        same++;
+    EXPECT_EQ(played + same, static_cast<size_t>(peer.filled)) << "the samples part after " << same;
+}
+
+// No server: one line and status 1. A server that stops under it: one line
+// and status 1 too, at once.
+TEST_F(JackProgram, AServerAbsentOrStoppingEndsWithOneLine) {
+    {
+        LiveProgram prog("");
+        setenv("JACK_DEFAULT_SERVER", "quorvanel-no-such-server", 1);
+        prog.start("", {"--jack"});
+        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+        ASSERT_TRUE(prog.waitExit(5000));
+        EXPECT_EQ(prog.exitCode(), 1);
+        EXPECT_EQ(prog.err(), "quorvanel: cannot connect to a JACK server (is one running?)\n");
+    }
+    LiveProgram prog("");
+    prog.start("", {"--jack"});
+    ASSERT_TRUE(started(prog)) << prog.err();
+    server.stop();
+    EXPECT_TRUE(prog.waitExit(3000));
+    EXPECT_EQ(prog.exitCode(), 1);
+    std::string err = prog.err();
+    EXPECT_EQ(err.substr(err.find('\n') + 1).rfind("quorvanel: the JACK server stopped: ", 0), 0u) << err;
+    startServer();
+}
+
+}  // namespace
+
+#endif
