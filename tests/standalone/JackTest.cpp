@@ -2,15 +2,23 @@
 // dummy backend, 48000 frames a second in cycles of 256: its ports, the
 // pitch of 1/1 in a capture of its output, MIDI from another client, the
 // tuned notes beside the sound, a take that renders to the samples played,
-// and the one line when the server is absent or goes away. The test is the
-// other clients: one sends MIDI to "midi in", one records "left" and
-// "tuned out" with the server's frame times.
+// the one line when the server is absent or goes away, and a session
+// manager's session. The test is the other clients: one sends MIDI to "midi
+// in", one records "left" and "tuned out" with the server's frame times;
+// and it is the session manager, on a UDP socket of its own.
 #include "LiveProgram.h"
 
 #if QUORVANEL_JACK
 
+#include "SendEvents.h"
 #include "plugin/Pitch.h"
 #include "plugin/Spawn.h"
+#include "standalone/grax.h"
+
+#include <X11/keysym.h>
+#if QUORVANEL_NSM
+#include <lo/lo.h>
+#endif
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -18,6 +26,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 
 namespace {
 
@@ -120,6 +129,9 @@ protected:
         if (jackd.empty()) return;
         setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+        // libjack's lines while the server starts and stops are no finding.
+        jack_set_error_function([](const char*) {});
+        jack_set_info_function([](const char*) {});
         startServer();
     }
     static void TearDownTestSuite() { server.stop(); }
@@ -327,6 +339,121 @@ TEST_F(JackProgram, AServerAbsentOrStoppingEndsWithOneLine) {
     EXPECT_EQ(err.substr(err.find('\n') + 1).rfind("quorvanel: the JACK server stopped: ", 0), 0u) << err;
     startServer();
 }
+
+#if QUORVANEL_NSM
+
+// The session manager's side: every message the program sends, as one line
+// "PATH ARG ARG ...", and the address its answers come from.
+class SessionServer {
+public:
+    SessionServer() {
+        server = lo_server_new(nullptr, nullptr);
+        lo_server_add_method(server, nullptr, nullptr, take, this);
+    }
+    ~SessionServer() {
+        if (program) lo_address_free(program);
+        lo_server_free(server);
+    }
+    std::string url() const {
+        char* u = lo_server_get_url(server);
+        std::string s = u;
+        std::free(u);
+        return s;
+    }
+    // The next message within `ms`, or "".
+    std::string next(int ms) {
+        waitFor([&] { return lo_server_recv_noblock(server, 0) > 0 || !heard.empty(); }, ms);
+        if (heard.empty()) return "";
+        std::string m = heard.front();
+        heard.erase(heard.begin());
+        return m;
+    }
+    void send(const std::string& path, const std::vector<std::string>& args) {
+        lo_message m = lo_message_new();
+        for (const std::string& a : args) lo_message_add_string(m, a.c_str());
+        lo_send_message_from(program, server, path.c_str(), m);
+        lo_message_free(m);
+    }
+
+private:
+    static int take(const char* path, const char* types, lo_arg** argv, int argc, lo_message m, void* self) {
+        SessionServer* s = static_cast<SessionServer*>(self);
+        std::string line = path;
+        for (int k = 0; k < argc; k++)
+            line += " " + (types[k] == 's' ? std::string(&argv[k]->s) : std::to_string(argv[k]->i));
+        s->heard.push_back(line);
+        if (!s->program) s->program = lo_address_new_from_url(lo_address_get_url(lo_message_get_source(m)));
+        return 0;
+    }
+    lo_server server = nullptr;
+    lo_address program = nullptr;
+    std::vector<std::string> heard;
+};
+
+// The exchange with a session manager, message by message: the announce,
+// the open of a session that keeps a patch (loaded; the JACK client named
+// by the client id), a key that makes the instrument dirty, a save that
+// leaves a patch the renderer's check accepts, a switch to another session,
+// and SIGTERM, which ends the program with status 0.
+TEST_F(JackProgram, TakesPartInASession) {
+    LiveProgram prog("");
+    SessionServer nsm;
+    const std::string a = prog.home + "/quorvanel.nA", b = prog.home + "/quorvanel.nB";
+    std::ofstream(a + ".texte") << hosttest::slurp(std::string(QUORVANEL_SOURCE_DIR) + "/patches/justchord.texte");
+    setenv("NSM_URL", nsm.url().c_str(), 1);
+    prog.start();
+    unsetenv("NSM_URL");
+    Display* d = XOpenDisplay(nullptr);
+    ASSERT_NE(d, nullptr);
+    auto hasPorts = [](const char* client) {
+        jack_client_t* c = jack_client_open("qv-look", JackNoStartServer, nullptr);
+        const char** ports = jack_get_ports(c, (std::string("^") + client + ":").c_str(), nullptr, 0);
+        int n = 0;
+        while (ports && ports[n]) n++;
+        if (ports) jack_free(ports);
+        jack_client_close(c);
+        return n == 4;
+    };
+    struct Step {
+        std::string send;  // a message to send, "key" for a key to the window, "" for nothing
+        std::vector<std::string> args;
+        std::string answer;  // the beginning of the program's next message, "" for none
+        std::function<void()> then;
+    };
+    const Step steps[] = {
+        {"", {}, "/nsm/server/announce quorvanel :switch:dirty: " + std::string(QUORVANEL_BINARY_DIR) + "/quorvanel 1 1 ",
+         nullptr},
+        {"/reply", {"/nsm/server/announce", "welcome", "test", ":server-control:"}, "", nullptr},
+        {"/nsm/client/open", {a, "A", "nA"}, "/reply /nsm/client/open opened",
+         [&] {
+             EXPECT_TRUE(hasPorts("nA"));
+             EXPECT_NE(prog.out().find("inputfile " + a + ".texte\n"), std::string::npos) << prog.out();
+         }},
+        {"key", {}, "/nsm/client/is_dirty", nullptr},
+        {"/nsm/client/save", {}, "/reply /nsm/client/save saved",
+         [&] {
+             std::string check = std::string(QUORVANEL_BINARY_DIR) + "/quorvanel-render --check " + a + ".texte";
+             EXPECT_EQ(std::system(check.c_str()), 0);
+         }},
+        {"/nsm/client/open", {b, "B", "nB"}, "/reply /nsm/client/open switched",
+         [&] { EXPECT_TRUE(hasPorts("nB") && !hasPorts("nA")); }},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.send + " " + step.answer);
+        if (step.send == "key") hosttest::sendKey(d, hosttest::findWindow(d, dis ? win : 0, 5000), XK_Return, 0);
+        else if (!step.send.empty()) nsm.send(step.send, step.args);
+        XFlush(d);
+        std::string heard = nsm.next(step.answer.empty() ? 300 : 10000);
+        EXPECT_EQ(heard.substr(0, step.answer.size()), step.answer) << prog.err();
+        if (step.then) step.then();
+    }
+    kill(prog.pid, SIGTERM);
+    EXPECT_TRUE(prog.waitExit(2000));
+    EXPECT_EQ(prog.exitCode(), 0) << prog.err();
+    XCloseDisplay(d);
+}
+
+#endif
 
 }  // namespace
 
