@@ -444,9 +444,15 @@ void jack_start(bool connect, const char* midiSource) {
     midiRing = jack_ringbuffer_create(kMidiRoom * sizeof(MidiIn));
     tunedRing = jack_ringbuffer_create(kTunedRoom * sizeof(TunedMessage));
     for (jack_ringbuffer_t* r : {audio, midiRing, tunedRing}) jack_ringbuffer_mlock(r);
-    // The latency's silence: the first unit leaves after it.
-    silenceUpTo(frameMap.latency());
+    // The latency's silence, and the buffer's time again, counted as silence
+    // played for want of sound: the first unit is wanted that much later,
+    // which covers the connections, loading a patch and the first repaint,
+    // as the ALSA device's buffer of silence does.
+    uint64_t start = static_cast<uint64_t>(std::ceil(unitsLate * FrameMap::kUnit * frameMap.ratio()));
+    silenceUpTo(frameMap.latency() + start);
     written = 0;
+    silence.store(start);
+    silenceSaid = start;
     pcm_units_max = static_cast<int>(frameMap.latency() / (FrameMap::kUnit * frameMap.ratio())) + 2;
     if (jack_activate(client) != 0) {
         std::fprintf(stderr, "quorvanel: the JACK server would not start the client\n");
