@@ -10,6 +10,7 @@
 #include "hostkit/RateConverter.h"
 #include "standalone/FrameMap.h"
 #include "standalone/grax.h"
+#include "standalone/nsm.h"
 #include "standalone/pcm.h"
 
 #include <jack/jack.h>
@@ -476,6 +477,8 @@ void jack_before_unit() {
         lastMidiUnit = at;
         jack_ringbuffer_read_advance(midiRing, sizeof m);
         host_input.midi(m.bytes, m.length);
+        // A key command edits the instrument, as a typed key does.
+        if (MidiMap::whole(m.bytes, m.length) && MidiMap::of(m.bytes).act == MidiMap::Act::Key) nsm_edited();
     }
 }
 

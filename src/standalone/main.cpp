@@ -153,6 +153,16 @@ int main(int argc, char** argv) {
     tuned.notes.setPitch(options.jack ? options.pitch : PitchOfOne::pitchAt(rate));  // as the device plays it
     host_input.watchUnits(&tuned);
     host_input.attach(&host_controllers);
+    // The bank is in place, and the hooks, before the first unit: the ALSA
+    // device's start makes it (pcm_start).
+    host_input.loadAtStart(patch, script, options.play, "quorvanel", stderr);
+    host_input.play(&script.events);
+    if (options.jack) pcm_before_unit = [] {
+            jack_before_unit();  // the MIDI that came for the unit first, as the sequencer's comes in the pass
+            host_input.beforeUnit();
+        };
+    else pcm_before_unit = [] { host_input.beforeUnit(); };
+    pcm_after_unit = [] { host_input.afterUnit(); };
     if (options.jack) {
         jack_start(options.connect, options.midi);
         fprintf(stderr, "quorvanel: JACK client \"%s\" at %u frames a second, %u frames of latency\n", jack_name(),
@@ -165,14 +175,6 @@ int main(int argc, char** argv) {
         printf("inputfile %s\n", patch);
         fflush(stdout);  // the program never exits, so its lines must not wait in a buffer
     }
-    host_input.loadAtStart(patch, script, options.play, "quorvanel", stderr);
-    host_input.play(&script.events);
-    if (options.jack) pcm_before_unit = [] {
-            jack_before_unit();  // the MIDI that came for the unit first, as the sequencer's comes in the pass
-            host_input.beforeUnit();
-        };
-    else pcm_before_unit = [] { host_input.beforeUnit(); };
-    pcm_after_unit = [] { host_input.afterUnit(); };
     nsm_opened(nullptr);
 
     // Each pass ends in a wait that sleeps until something can have work,

@@ -67,9 +67,10 @@ extern unsigned long pcm_units_lost;
 // (any value) leaves the period to the device, and QUORVANEL_DELAY_STATS
 // (any value) has pcm_runnus report the output delay on stderr.
 void open_pcm();
-// Fills the buffer with silence, starts playback and prints the start's
-// result ("%d\n"). Called once the engine exists, just before a patch is
-// loaded: the silence plays while the patch loads and the loop starts.
+// Fills the buffer with silence but for its last unit, which is the
+// engine's first (through pcm_fill and its hooks), starts playback and
+// prints the start's result ("%d\n"). Called once the engine exists and the
+// bank is loaded: the silence plays while the loop starts.
 void pcm_start();
 // Writes every unit the device has room for (at most pcm_units_max);
 // returns the number of units written.
