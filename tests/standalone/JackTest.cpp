@@ -36,7 +36,7 @@ using hosttest::waitFor;
 constexpr double kRate = 48000;
 
 // The test's end of the graph: records "quorvanel:left" from the moment
-// asked and every message of "quorvanel:tuned out"; sends one MIDI message
+// asked and the frame of the first note on of "quorvanel:tuned out"; sends one MIDI message
 // to "quorvanel:midi in" when asked. Frames are the server's (jack_last_frame_time).
 class Peer {
 public:
@@ -46,12 +46,7 @@ public:
     std::atomic<size_t> filled{0};
     std::atomic<bool> recording{false}, sending{false};
     unsigned char message[3] = {};
-    struct Tuned {
-        uint64_t frame;
-        unsigned char bytes[3];
-    };
-    Tuned tuned[1024];
-    std::atomic<int> tunedCount{0};
+    std::atomic<uint64_t> noteOn{0};
 
     bool open() {
         rec = jack_client_open("qv-rec", JackNoStartServer, nullptr);
@@ -94,14 +89,9 @@ private:
         Peer* p = static_cast<Peer*>(arg);
         uint64_t now = jack_last_frame_time(p->rec);
         void* in = jack_port_get_buffer(p->notes, n);
-        for (uint32_t k = 0; k < jack_midi_get_event_count(in) && p->tunedCount < 1024; k++) {
-            jack_midi_event_t e;
-            if (jack_midi_event_get(&e, in, k) != 0) continue;
-            Tuned& t = p->tuned[p->tunedCount];
-            t.frame = now + e.time;
-            for (size_t b = 0; b < 3; b++) t.bytes[b] = b < e.size ? e.buffer[b] : 0;
-            p->tunedCount++;
-        }
+        jack_midi_event_t e;
+        for (uint32_t k = 0; jack_midi_event_get(&e, in, k) == 0; k++)
+            if (!p->noteOn && e.size == 3 && (e.buffer[0] & 0xf0) == 0x90 && e.buffer[2] > 0) p->noteOn = now + e.time;
         if (!p->recording) return 0;
         const float* s = static_cast<const float*>(jack_port_get_buffer(p->left, n));
         size_t f = p->filled;
@@ -250,71 +240,53 @@ TEST_F(JackProgram, SoundsOneOneAtThePitchAsked) {
 }
 
 // A mod wheel from another client sounds voice 0 one latency after it was
-// sent (less at most a unit and the converter's reach, its unit's start),
-// and the note on of "tuned out" leaves with the sound.
-TEST_F(JackProgram, MidiFromAClientSoundsAndItsNoteLeavesWithTheSound) {
-    LiveProgram prog("");
-    Peer peer;
-    ASSERT_TRUE(peer.open());
-    prog.start("", {"--jack", "--no-connect"});
-    ASSERT_TRUE(started(prog) && peer.connect()) << prog.err();
-    peer.recording = true;
-    ASSERT_TRUE(waitFor([&] { return peer.filled > 4800; }, 5000));
-    peer.sendMidi(0xb0, 0x01, 100);
-    ASSERT_TRUE(waitFor([&] { return peer.filled == Peer::kTake; }, 10000));
-    prog.stop();
-    size_t onset = peer.firstAbove(1e-3);
-    ASSERT_NE(onset, SIZE_MAX) << "no sound";
-    long long heard = static_cast<long long>(peer.takeStart + onset), sent = static_cast<long long>(peer.sentAt);
-    long latency = saidLatency(prog);
-    // The unit that holds the input's frame starts up to a unit (557 frames
-    // here) before the frame that leaves a latency later.
-    EXPECT_LE(heard - sent, latency + 8);
-    EXPECT_GE(heard - sent, latency - 557 - 64);
-    int on = -1;
-    for (int k = 0; k < peer.tunedCount && on < 0; k++)
-        if ((peer.tuned[k].bytes[0] & 0xf0) == 0x90 && peer.tuned[k].bytes[2] > 0) on = k;
-    ASSERT_GE(on, 0) << "no note on on tuned out";
-    EXPECT_NEAR(static_cast<double>(peer.tuned[on].frame), static_cast<double>(heard), 64);
-}
-
-// At --pitch 1500 the engine runs at the server's rate and nothing is
-// converted: every sample that leaves is the engine's, and the take renders
-// to exactly those samples from the first that sounds.
-TEST_F(JackProgram, ATakeRendersToTheSamplesPlayed) {
-    LiveProgram prog("");
-    Peer peer;
-    ASSERT_TRUE(peer.open());
-    std::string take = prog.home + "/take.txt", wav = prog.home + "/take.wav";
-    prog.start("", {"--jack", "--no-connect", "--pitch", "1500", "--record", take});
-    ASSERT_TRUE(started(prog) && peer.connect()) << prog.err();
-    peer.recording = true;
-    hosttest::sleepMs(200);
-    peer.sendMidi(0xb0, 0x01, 100);
-    hosttest::sleepMs(500);
-    peer.sendMidi(0xb0, 0x10, 20);  // axis 0 moves: voice 0 follows
-    ASSERT_TRUE(waitFor([&] { return peer.filled == Peer::kTake; }, 10000));
-    kill(prog.pid, SIGTERM);
-    ASSERT_TRUE(prog.waitExit(5000));
-    EXPECT_EQ(prog.exitCode(), 0);
-    ASSERT_EQ(prog.err().find("underrun"), std::string::npos) << prog.err();
-    std::string script = hosttest::slurp(take);
-    EXPECT_NE(script.find(" midi b0 01 64\n"), std::string::npos) << script;
-    std::string cmd = std::string(QUORVANEL_BINARY_DIR) + "/quorvanel-render --pitch 1500 -n 12 " + take + " " + wav;
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-    std::string bytes = hosttest::slurp(wav);
-    ASSERT_GT(bytes.size(), 44u);
-    std::vector<int16_t> left;
-    for (size_t at = 44; at + 4 <= bytes.size(); at += 4)
-        left.push_back(static_cast<int16_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8));
-    size_t rendered = 0, played = peer.firstAbove(0);
-    while (rendered < left.size() && left[rendered] == 0) rendered++;
-    ASSERT_NE(played, SIZE_MAX);
-    size_t same = 0;
-    while (played + same < peer.filled && rendered + same < left.size() &&
-           std::lrint(peer.take[played + same] * 32768) == left[rendered + same])
-        same++;
-    EXPECT_EQ(played + same, static_cast<size_t>(peer.filled)) << "the samples part after " << same;
+// sent (less at most a unit, its unit's start), the note on of "tuned out"
+// leaves with the sound, and the take records the message. At --pitch 1500
+// the engine runs at the server's rate and nothing is converted: the take
+// renders to exactly the samples played from the first that sounds.
+TEST_F(JackProgram, MidiFromAClientSoundsWithItsNoteAndTheTakeRendersToIt) {
+    struct Row {
+        const char* pitch;
+        long unit;  // host frames
+    };
+    for (const Row& r : {Row{"689.0625", 557}, Row{"1500", 256}}) {
+        SCOPED_TRACE(r.pitch);
+        LiveProgram prog("");
+        Peer peer;
+        ASSERT_TRUE(peer.open());
+        std::string take = prog.home + "/take.txt", wav = prog.home + "/take.wav";
+        prog.start("", {"--jack", "--no-connect", "--pitch", r.pitch, "--record", take});
+        ASSERT_TRUE(started(prog) && peer.connect()) << prog.err();
+        peer.recording = true;
+        ASSERT_TRUE(waitFor([&] { return peer.filled > 4800; }, 5000));
+        peer.sendMidi(0xb0, 0x01, 100);
+        ASSERT_TRUE(waitFor([&] { return peer.filled == Peer::kTake; }, 10000));
+        kill(prog.pid, SIGTERM);
+        ASSERT_TRUE(prog.waitExit(5000));
+        EXPECT_EQ(prog.exitCode(), 0);
+        ASSERT_EQ(prog.err().find("underrun"), std::string::npos) << prog.err();
+        size_t onset = peer.firstAbove(1e-3);
+        ASSERT_NE(onset, SIZE_MAX) << "no sound";
+        ASSERT_NE(peer.noteOn, 0u) << "no note on on tuned out";
+        // The note leaves at its unit's start, and the sound with it (its
+        // first samples, rising from 0, a little later).
+        long long note = static_cast<long long>(peer.noteOn), sent = static_cast<long long>(peer.sentAt);
+        EXPECT_LE(note - sent, saidLatency(prog));
+        EXPECT_GE(note - sent, saidLatency(prog) - r.unit);
+        EXPECT_NEAR(static_cast<double>(peer.takeStart + onset), static_cast<double>(note), 64);
+        EXPECT_NE(hosttest::slurp(take).find(" midi b0 01 64\n"), std::string::npos);
+        if (r.unit != 256) continue;
+        std::string cmd = std::string(QUORVANEL_BINARY_DIR) + "/quorvanel-render --pitch 1500 -n 12 " + take + " " + wav;
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        std::string bytes = hosttest::slurp(wav);
+        size_t rendered = 44, played = peer.firstAbove(0), same = 0;
+        auto left = [&](size_t at) { return static_cast<int16_t>(static_cast<uint8_t>(bytes[at]) | bytes[at + 1] << 8); };
+        while (rendered + 4 <= bytes.size() && left(rendered) == 0) rendered += 4;
+        while (played + same < peer.filled && rendered + 4 * same + 4 <= bytes.size() &&
+               std::lrint(peer.take[played + same] * 32768) == left(rendered + 4 * same))
+            same++;
+        EXPECT_EQ(played + same, static_cast<size_t>(peer.filled)) << "the samples part after " << same;
+    }
 }
 
 // No server: one line and status 1. A server that stops under it: one line
