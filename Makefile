@@ -94,7 +94,7 @@ fuzz: setup-test
 	mkdir -p fuzz-build/corpus fuzz-build/script-corpus fuzz-build/atom-corpus
 	clang++ $(FUZZ_FLAGS) tools/fuzz/patch_fuzz.cpp -o fuzz-build/patch_fuzz
 	clang++ $(FUZZ_FLAGS) tools/fuzz/script_fuzz.cpp -o fuzz-build/script_fuzz
-	clang++ $(FUZZ_FLAGS) -Wno-duplicate-decl-specifier tools/fuzz/atom_fuzz.cpp src/plugin/lv2.cpp $$(pkg-config --cflags --libs lv2 samplerate) \
+	clang++ $(FUZZ_FLAGS) -Wno-duplicate-decl-specifier tools/fuzz/atom_fuzz.cpp src/plugin/lv2.cpp $$(pkg-config --cflags --libs lv2) \
 		-o fuzz-build/atom_fuzz
 
 fuzz-run: fuzz

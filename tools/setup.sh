@@ -4,8 +4,8 @@
 #
 #   tools/setup.sh [run]   building and running the program (`make run`,
 #                          `make demo`): compiler, CMake, the libraries it
-#                          links (JACK, libsamplerate and liblo for --jack and
-#                          session managers), ALSA's PulseAudio plugin for a
+#                          links (JACK and liblo for --jack and session
+#                          managers), ALSA's PulseAudio plugin for a
 #                          desktop's sound
 #   tools/setup.sh all     also the renderer's, the plugin's and the
 #                          package's (`make build`, `make install`, `make deb`)
@@ -21,7 +21,7 @@
 # tools/pipewire-server.sh unpacks its plugin where only it looks.
 set -e
 run="g++ cmake make pkg-config libx11-dev libasound2-dev libusb-1.0-0-dev libsdl2-dev libpng-dev
-libjack-jackd2-dev libsamplerate0-dev liblo-dev libasound2-plugins"
+libjack-jackd2-dev liblo-dev libasound2-plugins"
 all="$run lv2-dev dpf-source dpkg-dev file"
 test="$all libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth xdotool x11-apps libxtst-dev
 imagemagick sox alsa-utils pulseaudio pulseaudio-utils clang libclang-rt-dev desktop-file-utils man-db

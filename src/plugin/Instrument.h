@@ -24,6 +24,12 @@
 // and 22050 output frame t is the renderer's sample t − 255 divided by
 // 32768.
 //
+// Silence. A unit in which no voice sounds (LaceyBanks::quiet) is made in
+// closed form, and once the converter's tail has played out its zero
+// frames are passed over there too (RateConverter::skipZeros): the same
+// output, bit for bit, for almost no work. Every other unit is made as one
+// period (LaceyBanks::gingPeriod).
+//
 // Tuned notes. After each unit the voices that sound become tuned MIDI
 // (TunedNotes); each message goes out in the block that holds the host
 // frame where its unit's sound comes out, S + ceil((F − P) × R / E) for
@@ -447,20 +453,27 @@ private:
         return stretchFrame + static_cast<long long>(scaled / (static_cast<unsigned __int128>(rate) << kRateShift));
     }
 
-    // A stretch of the converter's output at the pitch now set: conversion
-    // or none, its ratio, and a converter that starts afresh.
+    // Held to PitchOfOne's range and taken to a ten-thousandth of a hertz:
+    // a host that keeps the value as a float (Ardour keeps a VST3
+    // parameter so) gives back 689.0625 as 689.0625026, and the converter,
+    // which keeps its ratio exactly, would then play a hair off the pitch
+    // and unlike the same session's LV2.
     static double heldPitch(double hz) {
-        return hz < PitchOfOne::kLowest ? PitchOfOne::kLowest : hz > PitchOfOne::kHighest ? PitchOfOne::kHighest : hz;
+        hz = hz < PitchOfOne::kLowest ? PitchOfOne::kLowest : hz > PitchOfOne::kHighest ? PitchOfOne::kHighest : hz;
+        return std::round(hz * kPitchSteps) / kPitchSteps;
     }
+    static constexpr double kPitchSteps = 10000;  // steps of the pitch in a hertz
     // The engine's frames a second at pitch `hz`, << kRateShift.
     static uint64_t engineRateAt(double hz) {
         return static_cast<uint64_t>(std::llround(PitchOfOne::rate(hz) * (1 << kRateShift)));
     }
 
+    // A stretch of the converter's output at the pitch now set: conversion
+    // or none, its ratio, and a converter that starts afresh.
     void startStretch() {
         converting = engineRate != static_cast<uint64_t>(rate) << kRateShift;
         ratio = static_cast<double>(static_cast<uint64_t>(rate) << kRateShift) / static_cast<double>(engineRate);
-        converter.restart(ratio);
+        converter.restart(static_cast<uint64_t>(rate) << kRateShift, engineRate);
     }
 
     void push(uint32_t frame, Input in) {
@@ -498,7 +511,9 @@ private:
                 continue;
             }
             uint32_t used, made;
-            if (!converter.process(unit + 2 * unitPos, unitLeft, fifo.data() + 2 * outEnd, room, used, made)) {
+            if (unitQuiet && converter.settled()) {
+                converter.skipZeros(unitLeft, fifo.data() + 2 * outEnd, room, used, made);
+            } else if (!converter.process(unit + 2 * unitPos, unitLeft, fifo.data() + 2 * outEnd, room, used, made)) {
                 // Never expected: fill the rest with silence rather than spin.
                 std::memset(fifo.data() + 2 * outEnd, 0, (n - (outEnd - outStart)) * 2 * sizeof(float));
                 outEnd = outStart + n;
@@ -526,11 +541,21 @@ private:
             queued--;
         }
         gate.beforeUnit();
-        unsigned char bytes[4];
-        for (int f = 0; f < kUnit; f++) {
-            pcm_convert_frame(engine->gingness(f, kUnit), bytes);
-            unit[2 * f] = static_cast<int16_t>(bytes[0] | bytes[1] << 8) / 32768.0f;
-            unit[2 * f + 1] = static_cast<int16_t>(bytes[2] | bytes[3] << 8) / 32768.0f;
+        unitQuiet = engine->quiet();
+        if (unitQuiet) {
+            // No voice sounds: the engine moves on in closed form, and the
+            // converter may pass the unit over once its tail has gone.
+            engine->passQuietly(kUnit);
+            std::memset(unit, 0, sizeof unit);
+        } else {
+            int pairs[2 * kUnit];
+            engine->gingPeriod(kUnit, pairs);
+            unsigned char bytes[4];
+            for (int f = 0; f < kUnit; f++) {
+                pcm_convert_frame(pairs + 2 * f, bytes);
+                unit[2 * f] = static_cast<int16_t>(bytes[0] | bytes[1] << 8) / 32768.0f;
+                unit[2 * f + 1] = static_cast<int16_t>(bytes[2] | bytes[3] << 8) / 32768.0f;
+            }
         }
         engine->beging();
         gate.afterUnit();
@@ -627,6 +652,7 @@ private:
 
     float unit[2 * kUnit] = {};  // the last unit, as the converter takes it
     uint32_t unitPos = 0, unitLeft = 0;
+    bool unitQuiet = false;      // the last unit is silence, made in closed form
     std::vector<float> fifo;     // converted frames, interleaved
     uint32_t fifoFrames = 0;     // what it holds
     uint32_t outStart = 0, outEnd = 0;

@@ -1,8 +1,8 @@
 // The command line of quorvanel-render:
 //   quorvanel-render [-p PATCH] [-n SECONDS] [--saves DIR] [--picture FRAME FILE.png]
 //                    [--pitch HZ] [--midi-out FILE.mid [--tuning-out mpe|mts]] [--scala FILE.scl]
-//                    SCRIPT OUT.wav
-//   quorvanel-render --check PATCH
+//                    [--keys] [--keys-scale FILE.scl] [--keys-map FILE.kbm] SCRIPT OUT.wav
+//   quorvanel-render --check PATCH|FILE.scl|FILE.kbm
 // Builds one engine with no window, loads PATCH into its current bank as the
 // program does at start, and renders the event script into a WAV file
 // (OUT "-" is standard output). The script's saves write nothing unless
@@ -10,17 +10,22 @@
 // picture after the last repaint at or before FRAME. --pitch writes the rate
 // that sounds 1/1 at HZ into the WAV header; the samples stay the same. The
 // tuning options (TuningFiles) write tuned notes and the bank's scale.
+// The keys' options (KeyOptions) make the script's MIDI notes play notes.
 // Exit status: 0 done; 2 bad command line, unreadable patch or script, a
 // malformed script line, or an OUT that is the script or the patch
 // (nothing is rendered then); 1 when the output cannot be written.
 // --check loads PATCH as the program would and prints the loader's
 // warnings: 0 none, 1 some, 2 a patch that cannot be read or is none.
+// Given a scale (.scl) it names each degree that keys play as the nearest
+// ratio of terms 1..255 instead, a mapping (.kbm) it reads: 0 nothing to
+// say, 1 some degrees, 2 a file that cannot be read or is malformed.
 #pragma once
 
 #include "engine/AbstractChubEngine.h"
 #include "engine/EventScript.h"
 #include "engine/OfflineRenderer.h"
 #include "engine/InputGate.h"
+#include "engine/KeyOptions.h"
 #include "engine/MultiplexPotentiator.h"
 #include "engine/PitchOfOne.h"
 #include "engine/ScriptPad.h"
@@ -63,8 +68,10 @@ public:
         const char* picturePath = nullptr;
         const char* check = nullptr;
         double pitch = PitchOfOne::kDefault;  // Hz of 1/1
+        bool pitchGiven = false;
         std::vector<const char*> operands;
         TuningFiles tuning;
+        KeyOptions keyOptions;
         for (int i = 1; i < argc; i++) {
             std::string a = argv[i];
             if (a == "-h" || a == "--help") {
@@ -79,6 +86,11 @@ public:
                 (a == "-p" ? patch : a == "-n" ? seconds : saves) = argv[++i];
             } else if (a == "-p" || a == "-n" || a == "--saves") {
                 return complain(err, a + " needs a value");
+            } else if (a == "--keys") {
+                keyOptions.keys = true;
+            } else if (a == "--keys-scale" || a == "--keys-map") {
+                if (i + 1 >= argc) return complain(err, a + " needs a value");
+                (a == "--keys-scale" ? keyOptions.scalePath : keyOptions.mapPath) = argv[++i];
             } else if (TuningFiles::takes(a)) {
                 if (i + 1 >= argc) return complain(err, a + " needs a value");
                 tuning.set(a, argv[++i]);
@@ -91,6 +103,7 @@ public:
                 if (a == "--check") check = argv[++i];
                 else if (!PitchOfOne::parse(argv[++i], pitch))
                     return complain(err, std::string("--pitch ") + argv[i] + ": not a frequency of 31.25..12000 Hz");
+                else pitchGiven = true;
             } else if (a == "--pitch" || a == "--check") {
                 return complain(err, a + " needs a value");
             } else if (a == "--") {
@@ -104,6 +117,10 @@ public:
         if (check) {
             if (patch || seconds || saves || picturePath || !operands.empty())
                 return complain(err, "--check takes one PATCH and nothing else");
+            std::string name = check;
+            for (const char* ending : {".scl", ".kbm"})
+                if (name.size() > 4 && name.compare(name.size() - 4, 4, ending) == 0)
+                    return checkKeys(check, ending[1] == 'k', err);
             return checkPatch(check, err);
         }
         if (operands.size() != 2) return complain(err, "expected SCRIPT and OUT.wav");
@@ -125,10 +142,21 @@ public:
                 return kBadInput;
             }
         }
-        for (const char* input : {scriptPath, patch})
-            if (same_file(outPath, input))
-                return complain(err, std::string(outPath) + " is " + (input == patch ? "the patch" : "the script") +
-                                         ": it would be written over");
+        std::optional<KeyScale> keyScale;
+        if (keyOptions.on(script)) {
+            std::string problem;
+            keyScale.emplace();
+            if (!keyOptions.build(script, scriptPath, *keyScale, problem, "quorvanel-render", err) ||
+                (!pitchGiven && !keyOptions.pitchFrom(*keyScale, pitch, problem))) {
+                std::fprintf(err, "quorvanel-render: %s\n", problem.c_str());
+                return kBadInput;
+            }
+        }
+        const char* inputs[] = {scriptPath, patch, keyOptions.scalePath, keyOptions.mapPath};
+        const char* inputNames[] = {"the script", "the patch", "the scale", "the keyboard map"};
+        for (int k = 0; k < 4; k++)
+            if (same_file(outPath, inputs[k]))
+                return complain(err, std::string(outPath) + " is " + inputNames[k] + ": it would be written over");
         std::string tuningProblem = tuning.problem(outPath, scriptPath, patch);
         if (!tuningProblem.empty()) return complain(err, tuningProblem);
         uint32_t total;
@@ -164,6 +192,7 @@ public:
             return complain(err, "this engine has no voices to tune");
         }
         gate.savesTo(saves);
+        if (keyScale) gate.playKeys(&*keyScale);
         if (!gate.loadAtStart(patch, script, scriptPath, "quorvanel-render", err)) {
             out.close();
             if (release) release(engine);
@@ -207,6 +236,34 @@ private:
         bank.load(std::vector<char>(text.begin(), text.end()), MultiplexPotentiator::kMaxAdded,
                   MultiplexPotentiator::warnOn(err, path, &warnings));
         return warnings ? kWarnings : kOk;
+    }
+
+    // Reads a scale or a mapping as keys would and names, for a scale, each
+    // degree keys play as the nearest ratio of terms 1..255, with its error.
+    static int checkKeys(const char* path, bool isMap, FILE* err) {
+        std::string text, why;
+        if (!KeyScale::readFile(path, text, why)) {
+            std::fprintf(err, "quorvanel-render: %s\n", why.c_str());
+            return kBadInput;
+        }
+        KeyScale scale;
+        KeyScale::Problem p;
+        KeyScale::Source source{path, text};
+        if (!scale.build(isMap ? KeyScale::Source{} : source, isMap ? source : KeyScale::Source{}, &p)) {
+            std::fprintf(err, "quorvanel-render: %s:%d: %s\n", path, p.line, p.what.c_str());
+            return kBadInput;
+        }
+        std::vector<KeyScale::Nearest> nearest = isMap ? std::vector<KeyScale::Nearest>{} : scale.nearestDegrees();
+        for (const KeyScale::Nearest& n : nearest) {
+            std::string what = n.written + (n.cents ? " cents" : "");
+            if (n.plays.sounds())
+                std::fprintf(err, "%s:%d: %s is no ratio of whole numbers 1..255: keys play %d/%d, %+.3f cents\n", path,
+                             n.line, what.c_str(), n.plays.nume, n.plays.deno, n.error);
+            else
+                std::fprintf(err, "%s:%d: %s lies outside 1/255..255/1: its keys are silent unless their octaves bring it inside\n", path, n.line,
+                             what.c_str());
+        }
+        return nearest.empty() ? kOk : kWarnings;
     }
 
     // The WAV stream. For "-" the WAV takes over the real standard output
@@ -259,8 +316,9 @@ private:
         std::fprintf(err,
                      "usage: quorvanel-render [-p PATCH] [-n SECONDS] [--saves DIR] [--picture FRAME FILE.png]\n"
                      "                        [--pitch HZ] [--midi-out FILE.mid [--tuning-out mpe|mts]]\n"
-                     "                        [--scala FILE.scl] SCRIPT OUT.wav\n"
-                     "       quorvanel-render --check PATCH\n"
+                     "                        [--scala FILE.scl] [--keys] [--keys-scale FILE.scl]\n"
+                     "                        [--keys-map FILE.kbm] SCRIPT OUT.wav\n"
+                     "       quorvanel-render --check PATCH|FILE.scl|FILE.kbm\n"
                      "  renders SCRIPT (lines: FRAME report B0..B7 | FRAME pad NAME VALUE | FRAME key K |\n"
                      "  FRAME save PATH | FRAME click X Y | FRAME expose | FRAME size W H |\n"
                      "  FRAME midi B1 [B2 [B3]] (hexadecimal); a recording\n"
@@ -273,7 +331,12 @@ private:
                      "  (31.25..12000, default 689.0625): the header's rate is 32 x HZ, rounded,\n"
                      "  and everything runs faster or slower with it, as a tape does; SECONDS\n"
                      "  and frames still count 22050 a second. --check PATCH prints what loading\n"
-                     "  PATCH would change or could not read: status 0 none, 1 some, 2 no patch.\n"
+                     "  PATCH would change or could not read: status 0 none, 1 some, 2 no patch;\n"
+                     "  of a scale it names the degrees keys play as the nearest ratio of whole\n"
+                     "  numbers 1..255. --keys: the script's MIDI notes play notes, tuned to the\n"
+                     "  12-note 5-limit scale with 1/1 on key 60, or to --keys-scale FILE.scl\n"
+                     "  through --keys-map FILE.kbm (either implies --keys; the map's reference\n"
+                     "  frequency sets the pitch of 1/1 unless --pitch does).\n"
                      "  --version: the version\n"
                      "%s",
                      TuningFiles::usage());

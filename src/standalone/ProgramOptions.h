@@ -1,12 +1,14 @@
 // The program's command line:
 //   quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS] [--midi SOURCE]
-//             [--pitch HZ] [--tuning-out mpe|mts] [--device PCM | --jack [--no-connect]] [PATCH]
+//             [--pitch HZ] [--tuning-out mpe|mts] [--keys] [--keys-scale FILE.scl]
+//             [--keys-map FILE.kbm] [--device PCM | --jack [--no-connect]] [PATCH]
 // With no options it is the instrument as always, with at most one patch
 // file: a second is a usage error, not silently ignored. `--` ends the
 // options, so a patch whose name starts with '-' can still be named. Read
 // with getopt_long.
 #pragma once
 
+#include "engine/KeyOptions.h"
 #include "engine/PitchOfOne.h"
 #include "engine/TunedNotes.h"
 
@@ -24,6 +26,8 @@ public:
     const char* midi = nullptr;     // --midi: a MIDI source connected at start
     const char* saves = nullptr;    // --saves: the folder the played script's saves go to
     double pitch = PitchOfOne::kDefault;  // --pitch: Hz of 1/1; the sound device runs at its rate
+    bool pitchGiven = false;              // --pitch was given (a keyboard map's frequency then does not count)
+    KeyOptions keys;                      // --keys, --keys-scale, --keys-map: MIDI's notes play notes
     TunedNotes::Way tuningOut = TunedNotes::Way::Mpe;  // --tuning-out: how the port "tuned out" tunes
     const char* device = nullptr;   // --device: the ALSA PCM played to instead of "default"
     bool jack = false;              // --jack: a JACK client instead of an ALSA device
@@ -43,6 +47,9 @@ public:
             {"saves", required_argument, nullptr, 's'},
             {"pitch", required_argument, nullptr, 'f'},
             {"tuning-out", required_argument, nullptr, 't'},
+            {"keys", no_argument, nullptr, 'k'},
+            {"keys-scale", required_argument, nullptr, 'S'},
+            {"keys-map", required_argument, nullptr, 'M'},
             {"device", required_argument, nullptr, 'd'},
             {"jack", no_argument, nullptr, 'j'},
             {"no-connect", no_argument, nullptr, 'n'},
@@ -68,7 +75,11 @@ public:
                     usage(err);
                     return 2;
                 }
+                pitchGiven = true;
                 break;
+            case 'k': keys.keys = true; break;
+            case 'S': keys.scalePath = optarg; break;
+            case 'M': keys.mapPath = optarg; break;
             case 't':
                 if (TunedNotes::wayNamed(optarg, tuningOut)) break;
                 std::fprintf(err, "quorvanel: --tuning-out %s: not mpe or mts\n", optarg);
@@ -132,7 +143,8 @@ public:
     static void usage(FILE* f) {
         std::fputs(
             "usage: quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS]\n"
-            "                 [--midi SOURCE] [--pitch HZ] [--tuning-out mpe|mts]\n"
+            "                 [--midi SOURCE] [--pitch HZ] [--tuning-out mpe|mts] [--keys]\n"
+            "                 [--keys-scale FILE.scl] [--keys-map FILE.kbm]\n"
             "                 [--device PCM | --jack [--no-connect]] [PATCH]\n"
             "  PATCH           a patch file loaded into the current bank at start\n"
             "  --record FILE   write every input of the performance to FILE as an event\n"
@@ -155,6 +167,12 @@ public:
             "                  sound as MIDI notes for other synths: mpe (a channel and\n"
             "                  pitch bend per voice, the default) or mts (tuned keys on\n"
             "                  channel 1)\n"
+            "  --keys          MIDI's notes play notes: each key takes a voice and sounds\n"
+            "                  its ratio, of the 12-note 5-limit scale with 1/1 on key 60\n"
+            "  --keys-scale FILE.scl  the keys' ratios from a Scala scale instead\n"
+            "  --keys-map FILE.kbm    and their keys from a Scala keyboard mapping, whose\n"
+            "                  reference frequency sets the pitch of 1/1 unless --pitch\n"
+            "                  does (either file implies --keys)\n"
             "  --device PCM    play to the ALSA device PCM (hw:1, plughw:1,0, a name from\n"
             "                  ~/.asoundrc) instead of \"default\"\n"
             "  --jack          play as the JACK client \"quorvanel\": outputs left and\n"

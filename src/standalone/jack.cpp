@@ -59,12 +59,7 @@ jack_ringbuffer_t* tunedRing = nullptr;
 int wakeFd = -1;
 FrameMap frameMap;
 RateConverter* converter = nullptr;
-std::vector<float> unitIn;     // restGap frames of silence, then a unit, interleaved
 std::vector<float> converted;  // one unit's converted frames, interleaved
-uint64_t written = 0;          // frames put in the ring after the latency's silence
-uint32_t restGap = 0;          // engine frames: more than the converter's lookahead
-long long silentFed = 0;       // silent engine frames the converter was given last, in a row
-bool resting = false;          // the converter rests: silence goes into the ring as zeros
 double pitchHz = 0;
 int unitsLate = 0;
 int wakeUnits = 1;             // units a wake is asked for: half the units the loop may be late by
@@ -224,79 +219,51 @@ private:
 
 JackTunedOut tuned;
 
-// A unit's converted frames, with the silence a fresh stretch starts from.
-size_t unitRoomFrames() {
-    return static_cast<size_t>(std::ceil((FrameMap::kUnit + restGap) * frameMap.ratio())) + 8;
-}
+// A unit's converted frames, and some.
+size_t unitRoomFrames() { return static_cast<size_t>(std::ceil(FrameMap::kUnit * frameMap.ratio())) + 8; }
 
 void toRing(const float* frames, size_t count) {
     jack_ringbuffer_write(audio, reinterpret_cast<const char*>(frames), count * kFrameBytes);
-    written += count;
 }
 
-// Silence up to `position` (frames after the latency's).
-void silenceUpTo(uint64_t position) {
-    while (written < position) {
+// `count` frames of silence.
+void silenceFor(size_t count) {
+    while (count > 0) {
         jack_ringbuffer_data_t part[2];
         jack_ringbuffer_get_write_vector(audio, part);
-        size_t frames = part[0].len / kFrameBytes, missing = position - written;
-        if (frames == 0) return;  // never: the ring has room for a unit (jack_room)
-        if (frames > missing) frames = static_cast<size_t>(missing);
+        size_t frames = part[0].len / kFrameBytes < count ? part[0].len / kFrameBytes : count;
+        if (frames == 0) return;  // never: the ring is made with room for it
         std::memset(part[0].buf, 0, frames * kFrameBytes);
         jack_ringbuffer_write_advance(audio, frames * kFrameBytes);
-        written += frames;
+        count -= frames;
     }
 }
 
-// Where engine frame `f` goes in the ring, counted after the latency's
-// silence.
-uint64_t ringPosition(long long f) { return frameMap.hostFrameOf(f, 0) - frameMap.latency(); }
-
 // The sink pcm_fill writes to: a unit goes through the converter into the
 // ring. Nothing here fails; the ring always has room for a unit (jack_room).
-//
-// Silence is not converted: once the converter has been given twice its
-// reach (restGap) of silent frames, what it would make of more silence is
-// silence, and the frames go into the ring as zeros, restGap behind the
-// unit as the converter's own would. The first unit that sounds starts it
-// afresh, given the restGap silent frames before the unit first, its first
-// frame where the ring has got to: the same frames, but for a phase of
-// less than a host frame. An idle instrument converts nothing.
+// A silent unit the converter has nothing left to sound from passes in
+// closed form (skipZeros): an idle instrument converts nothing.
 long ringWrite(const unsigned char* unit, unsigned long count) {
-    float* in = unitIn.data() + 2 * restGap;
+    float in[2 * FrameMap::kUnit];
     bool silent = true;
     for (unsigned long f = 0; f < 2 * count; f++) {
         in[f] = static_cast<int16_t>(unit[2 * f] | unit[2 * f + 1] << 8) / 32768.0f;
         silent = silent && in[f] == 0;
     }
-    if (!frameMap.converting() || !converter->ok()) {
+    if (!frameMap.converting()) {
         toRing(in, count);
         return static_cast<long>(count);
     }
-    long long start = host_input.frame();
-    if (silent && (resting || silentFed >= 2 * restGap)) {
-        resting = true;
-        silenceUpTo(ringPosition(start + static_cast<long long>(count) - restGap));
-        return static_cast<long>(count);
-    }
-    uint32_t at = 0, left = static_cast<uint32_t>(count);
-    if (resting) {
-        silenceUpTo(ringPosition(start - restGap));
-        converter->restart(frameMap.ratio());
-        in = unitIn.data();  // the silence before the unit: zeros, never written
-        left += restGap;
-        resting = false;
-    }
+    bool skip = silent && converter->settled();
+    uint32_t at = 0, left = static_cast<uint32_t>(count), room = static_cast<uint32_t>(converted.size() / 2);
     while (left > 0) {
-        uint32_t used, made;
-        if (!converter->process(in + 2 * at, left, converted.data(), static_cast<uint32_t>(converted.size() / 2), used,
-                                made))
-            break;
+        uint32_t used = 0, made = 0;
+        if (skip) converter->skipZeros(left, converted.data(), room, used, made);
+        else if (!converter->process(in + 2 * at, left, converted.data(), room, used, made)) break;
         toRing(converted.data(), made);
         at += used;
         left -= used;
     }
-    silentFed = silent ? silentFed + static_cast<long long>(count) : 0;
     return static_cast<long>(count);
 }
 
@@ -427,15 +394,7 @@ void jack_start(bool connect, const char* midiSource) {
                         unitsLate);
     converter = new RateConverter();
     converter->restart(frameMap.ratio());
-    // The converter reaches latencyFor's lookahead h to each side of a frame:
-    // L ≥ (256 + h) × ratio − 1.
-    double reach = (RateConverter::latencyFor(frameMap.ratio(), true) + 1) / frameMap.ratio() - FrameMap::kUnit;
-    restGap = static_cast<uint32_t>(std::ceil(reach > 0 ? reach : 0)) + 1;
-    silentFed = 0;
-    resting = false;
-    written = 0;
     wakeUnits = (unitsLate + 1) / 2 > 1 ? (unitsLate + 1) / 2 : 1;
-    unitIn.assign(2 * (restGap + FrameMap::kUnit), 0.0f);
     converted.assign(2 * unitRoomFrames(), 0.0f);
     data = new unsigned char[periodsize]();
     lastMidiUnit = host_input.frame() / FrameMap::kUnit;
@@ -450,8 +409,7 @@ void jack_start(bool connect, const char* midiSource) {
     // which covers the connections, loading a patch and the first repaint,
     // as the ALSA device's buffer of silence does.
     uint64_t start = static_cast<uint64_t>(std::ceil(unitsLate * FrameMap::kUnit * frameMap.ratio()));
-    silenceUpTo(frameMap.latency() + start);
-    written = 0;
+    silenceFor(frameMap.latency() + start);
     silence.store(start);
     silenceSaid = start;
     pcm_units_max = static_cast<int>(frameMap.latency() / (FrameMap::kUnit * frameMap.ratio())) + 2;

@@ -101,6 +101,18 @@ int main(int argc, char** argv) {
     EventScript script;
     if (options.play && !script.load(options.play))
         return refuse("", options.play, script.message().c_str());
+    // Keys as notes: their scale and mapping are read, and the pitch a
+    // mapping gives is known, before the sound device is asked for a rate.
+    KeyScale keyScale;
+    bool keys = options.keys.on(script);
+    if (keys) {
+        std::string problem;
+        if (!options.keys.build(script, options.play, keyScale, problem, "quorvanel", stderr) ||
+            (!options.pitchGiven && !options.keys.pitchFrom(keyScale, options.pitch, problem))) {
+            fprintf(stderr, "quorvanel: %s\n", problem.c_str());
+            return 2;
+        }
+    }
     struct stat folder;
     if (options.saves && (stat(options.saves, &folder) != 0 || !S_ISDIR(folder.st_mode)))
         return refuse("--saves ", options.saves, "not a folder");
@@ -155,6 +167,7 @@ int main(int argc, char** argv) {
     host_input.attach(&host_controllers);
     // The bank is in place, and the hooks, before the first unit: the ALSA
     // device's start makes it (pcm_start).
+    if (keys) host_input.playKeys(&keyScale);  // before the bank, as a recording lists them
     host_input.loadAtStart(patch, script, options.play, "quorvanel", stderr);
     host_input.play(&script.events);
     if (options.jack) pcm_before_unit = [] {

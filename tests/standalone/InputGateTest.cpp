@@ -130,9 +130,10 @@ TEST(ProgramCommandLine, EachCaseStopsWhereItShould) {
         {{"--record", "/nonexistent/dir/take.txt"}, 2, "cannot create /nonexistent/dir/take.txt"},
         {{"--play", "s.txt"}, 2, "s.txt: line 2: pad leftx value"},
         {{"--play", "missing.txt"}, 2, "cannot read missing.txt"},
-        {{"--record", "r.txt", "--play=ok.txt", "--latency", "23", "--pitch", "440", "--tuning-out", "mts", "--jack",
-          "--no-connect", "--",
-          "-odd.texte"},
+        {{"--keys-scale", "bad.scl"}, 2, "bad.scl:3: 'twelve' is not a number of degrees"},
+        {{"--keys-map", "low.kbm"}, 2, "low.kbm:6: the reference key puts 1/1 at 20.0000 Hz"},  // --pitch would win
+        {{"--record", "r.txt", "--play=ok.txt", "--latency", "23", "--pitch", "440", "--tuning-out", "mts", "--keys",
+          "--keys-map", "low.kbm", "--jack", "--no-connect", "--", "-odd.texte"},
          1,
          "cannot open X display"},
     };
@@ -141,6 +142,8 @@ TEST(ProgramCommandLine, EachCaseStopsWhereItShould) {
         std::ofstream(prog.home + "/s.txt") << "0 key a\n5 pad leftx 40000\n";
         std::ofstream(prog.home + "/ok.txt") << "0 key a\n";
         std::ofstream(prog.home + "/-odd.texte") << "chubby 0\n";
+        std::ofstream(prog.home + "/bad.scl") << "! bad.scl\nname\ntwelve\n";
+        std::ofstream(prog.home + "/low.kbm") << "0\n0\n127\n60\n60\n20\n0\n";
         prog.start(nullptr, c.args);
         ASSERT_TRUE(prog.waitExit(5000));
         const std::string line = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");

@@ -2,7 +2,9 @@
 // files and recordings. Each input is read as a script; a script that reads
 // must write back (the recorder's lines) to the same events, and is then
 // rendered for a few periods into a fresh engine through the input gate,
-// its bank, its pad lines and its MIDI messages included, so every value
+// its bank, its keys' scale and mapping (read as the renderer reads them:
+// the scale and map readers are fuzzed here too), its pad lines and its
+// MIDI messages included, so every value
 // it carries reaches the engine, and the tuned notes look at the voices
 // after every unit (MPE or MTS by the input's length). Saves go to one file in a private folder, whatever path the
 // script names. Built by `make fuzz`; any sanitizer finding or a line that
@@ -11,6 +13,7 @@
 #include "engine/OfflineRenderer.h"
 #include "engine/ScriptPad.h"
 #include "engine/InputGate.h"
+#include "engine/KeyOptions.h"
 #include "engine/TunedOut.h"
 
 #include "FuzzFolder.h"
@@ -87,6 +90,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ScriptPad pad;
     InputGate gate(&engine, &window, &pad);
     if (script.hasBank) gate.loadBankText(script.bankName, script.bankText);
+    KeyScale keys;
+    std::string problem;
+    KeyOptions options;
+    if (options.on(script)) {
+        if (!options.build(script, "fuzz", keys, problem, "script_fuzz", nullptr)) return 0;
+        gate.playKeys(&keys);
+    }
     CheckedNotes notes(&engine);
     notes.notes.setWay(size % 2 ? TunedNotes::Way::Mts : TunedNotes::Way::Mpe, 0);
     gate.watchUnits(&notes);

@@ -1,14 +1,17 @@
 // The boundary between a host and everything that makes sound and
-// pictures. A host calls its engine only through these ten operations, all
+// pictures. A host calls its engine only through these eleven operations, all
 // from one thread at a time; the engine knows nothing of the host, so a
 // process may hold many engines, each driven from its own thread.
 // Deliberately no virtual destructor: the standalone program builds its one
 // engine and never destroys it; others delete the concrete class. Slot
-// order is part of the design; do not reorder.
+// order is part of the design; do not reorder: keys played as notes, the
+// eleventh, came last and stands last, and an engine that plays no notes
+// leaves it as it is.
 #pragma once
 
 #include "engine/Canvas.h"
 #include "engine/ChubReport.h"
+#include "engine/KeyNote.h"
 
 class AbstractChubEngine {
 public:
@@ -37,4 +40,6 @@ public:
     virtual void dupe_chubbery() = 0;
     // Copy the current bank over the next one.
     virtual void dupe_multiplex() = 0;
+    // A key played as a note starts or ends.
+    virtual void keynote(KeyNote note) {}
 };

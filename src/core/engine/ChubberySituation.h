@@ -2,8 +2,8 @@
 // reports and keys into ratios, modulation and sound, wired to each other
 // and to the shared lattice store. Built fresh or as a deep copy of another
 // situation; it holds its five components in itself (nothing on the heap,
-// so a bank can make one in storage it keeps, while sound plays) and no
-// other state.
+// so a bank can make one in storage it keeps, while sound plays) and, while
+// keys play notes, which key each voice plays. A copy plays none.
 // Report bytes: 0..3 axes (-128..127), 4 the prime-limit axis, 7 the
 // voice buttons. `ging` returns (left, right) in engine units (16 per
 // 16-bit sample step).
@@ -67,6 +67,32 @@ public:
         rm.modulate(report);
     }
 
+    // Keys played as notes: the key voice `voice` (0..3) plays, -1 for
+    // none, and the bank's count of notes when it began (the oldest note
+    // has the lowest).
+    int keyOf(int voice) const { return keys[voice & 3]; }
+    long long keyAge(int voice) const { return keyAges[voice & 3]; }
+
+    // Voice `voice` plays `key` on the ratio nume/deno (1..255 each) at
+    // `velocity` (1..127), as note number `age` of its bank. It stays an
+    // ordinary voice: its chain walk starts from the key's ratio, and
+    // sticks, the matrices and the FM move it on from there.
+    void playKey(int voice, int key, int velocity, int nume, int deno, long long age) {
+        voice &= 3;
+        ginger.oscirate(voice, nume, deno);
+        ginger.durszen(voice);
+        rfm.setKeyLevel(voice, velocity);
+        keys[voice] = key;
+        keyAges[voice] = age;
+    }
+
+    // The voice's note ends: its level ramps to 0 over the period; the
+    // ratio stays.
+    void endKey(int voice) {
+        rfm.setKeyLevel(voice & 3, 0);
+        keys[voice & 3] = -1;
+    }
+
     // One frame: (left, right), valid until the generator's next frame.
     int* ging(int frame, int frames) { return rfm.gingModulate(frame, frames); }
 
@@ -76,6 +102,36 @@ public:
     // before the work can start.
     void gingVoices() { ginger.stepFrame(); }
     int* gingMix(int frame, int frames) { return rfm.modulateAndMix(ginger.frameSamples(), frame, frames); }
+
+    // What the frames of a period of RoyalFMoutarde::kPeriod keep fixed
+    // while no input comes between them, taken once for the run: the
+    // voices' step size, ratios and wave, the levels' ramp. gingVoicesIn
+    // and gingMixIn (the frame also given in every lane) are then exactly
+    // gingVoices and gingMix.
+    struct Run {
+        int stepSize;
+        Lanes triangle, rampFrom, rampRise;
+    };
+    Run takeRun() {
+        Run r;
+        r.stepSize = ginger.takeSteps(r.triangle);
+        rfm.takeRamp(r.rampFrom, r.rampRise);
+        return r;
+    }
+    void gingVoicesIn(const Run& r) { ginger.stepTaken(r.stepSize, r.triangle); }
+    int* gingMixIn(const Run& r, Lanes frameLanes, int frame) {
+        return rfm.modulateAndMixIn(ginger.frameSamples(), r.rampFrom, r.rampRise, frameLanes, frame);
+    }
+
+    // Whether no voice of this situation sounds or modulates in the period
+    // now starting, and its oscillators start it without FM offsets: its
+    // frames are then (0, 0) and only its phases move (passQuietly).
+    bool quiet() const { return rfm.quietPeriod() && ginger.offsetsClear(); }
+
+    // `frames` frames of a quiet period at once: the oscillators' steps,
+    // in closed form. What a frame leaves besides (the voices' last
+    // samples, the mix) is the last frame's, which the caller makes.
+    void passQuietly(long long frames) { ginger.passSteps(frames); }
 
     // End of one audio period.
     void beging() { rfm.beging(); }
@@ -163,4 +219,6 @@ private:
     SponGinger ginger;
     RoyalMinister rm;
     RoyalFMoutarde rfm;
+    int keys[4] = {-1, -1, -1, -1};  // the key each voice plays, -1: none
+    long long keyAges[4] = {0, 0, 0, 0};
 };

@@ -20,9 +20,14 @@
 // must not decrease. Before the first event a script may carry the bank
 // loaded at start: a line `bank NAME` (NAME: where it came from, for the
 // reader) followed by the patch text, each of its lines written after a
-// '|' in the first column and taken byte for byte, '#' included. Parsing
-// stops at the first bad line and names it (line numbers from 1), so
-// nothing is played from a half-read script.
+// '|' in the first column and taken byte for byte, '#' included. A script
+// played with keys as notes says so before its first event too: a line
+// `keys`, and the scale and keyboard mapping the keys were tuned to when
+// they were not the defaults, each a line `scale NAME` or `map NAME`
+// followed by its text after '|' as the bank's. Each of these lines comes
+// once at most, in any order. Parsing stops at the first bad line and
+// names it (line numbers from 1), so nothing is played from a half-read
+// script.
 #pragma once
 
 #include "engine/MidiMap.h"
@@ -59,6 +64,17 @@ public:
     bool hasBank = false;        // a `bank` line was read: load bankText at start
     std::string bankName;        // its NAME
     std::string bankText;        // the patch text, each '|' line with its line feed
+
+    // A text carried for the keys: its NAME, the text as the bank's, and
+    // the script line each of its lines stood on (to name in errors).
+    struct Carried {
+        bool has = false;
+        int line = 0;  // of its `scale` or `map` line
+        std::string name, text;
+        std::vector<int> lines;
+    };
+    bool keys = false;           // a `keys` line: keys play notes
+    Carried scale, map;          // `scale NAME`, `map NAME` and their texts
     int errorLine = 0;           // line of the first error, 0 when none
     std::string error;           // what was wrong with it
 
@@ -68,6 +84,11 @@ public:
         hasBank = false;
         bankName.clear();
         bankText.clear();
+        keys = false;
+        scale = Carried{};
+        map = Carried{};
+        carrying = nullptr;
+        carryingLines = nullptr;
         errorLine = 0;
         error.clear();
         int lineNo = 0;
@@ -188,6 +209,9 @@ private:
         return "0 or 1";
     }
 
+    std::string* carrying = nullptr;         // the text '|' lines go to
+    std::vector<int>* carryingLines = nullptr;  // and where they stood, for the keys' texts
+
     bool fail(int lineNo, const std::string& what) {
         errorLine = lineNo;
         error = what;
@@ -235,10 +259,11 @@ private:
 
     bool parseLine(std::string line, int lineNo) {
         if (!line.empty() && line[0] == '|') {
-            if (!hasBank) return fail(lineNo, "bank text before the 'bank' line");
+            if (!carrying) return fail(lineNo, "bank text before the 'bank' line");
             if (!events.empty()) return fail(lineNo, "bank text after the first event");
-            bankText.append(line, 1, std::string::npos);
-            bankText += '\n';
+            carrying->append(line, 1, std::string::npos);
+            *carrying += '\n';
+            if (carryingLines) carryingLines->push_back(lineNo);
             return true;
         }
         // A file name or a key cannot hold one, and the line would not
@@ -255,6 +280,28 @@ private:
             if (w.size() != 2) return fail(lineNo, "bank takes one name, found " + std::to_string(w.size() - 1) + " words");
             hasBank = true;
             bankName = w[1];
+            carrying = &bankText;
+            carryingLines = nullptr;
+            return true;
+        }
+        if (w[0] == "keys") {
+            if (keys) return fail(lineNo, "a second 'keys' line");
+            if (!events.empty()) return fail(lineNo, "'keys' after the first event");
+            if (w.size() != 1) return fail(lineNo, "keys takes nothing, found " + std::to_string(w.size() - 1) + " words");
+            keys = true;
+            return true;
+        }
+        if (w[0] == "scale" || w[0] == "map") {
+            Carried& c = w[0] == "scale" ? scale : map;
+            if (c.has) return fail(lineNo, "a second '" + w[0] + "' line");
+            if (!events.empty()) return fail(lineNo, "'" + w[0] + "' after the first event");
+            if (w.size() != 2)
+                return fail(lineNo, w[0] + " takes one name, found " + std::to_string(w.size() - 1) + " words");
+            c.has = true;
+            c.line = lineNo;
+            c.name = w[1];
+            carrying = &c.text;
+            carryingLines = &c.lines;
             return true;
         }
 

@@ -24,10 +24,17 @@
 // report (still recorded as it comes, and moving each axis whose value it
 // changes). A replay meets the same report and midi lines in the same order
 // and merges alike.
+//
+// While keys play notes (playKeys), MIDI's notes are notes: the gate keeps
+// the sustain pedal, finds each key's ratio in the scale and hands the
+// engine notes that start and end (KeyNote). A recording then opens with
+// the mode and the scale, so it replays to the same notes.
 #pragma once
 
 #include "engine/AbstractChubEngine.h"
 #include "engine/EventScript.h"
+#include "engine/KeyPedal.h"
+#include "engine/KeyScale.h"
 #include "engine/MidiMap.h"
 #include "engine/Recorder.h"
 #include "engine/ReportMerge.h"
@@ -155,7 +162,7 @@ public:
         e.midiLength = length;
         for (int k = 0; k < length; k++) e.midi[k] = message[k];
         note(e);
-        MidiMap::Effect m = MidiMap::of(e.midi);
+        MidiMap::Effect m = MidiMap::of(e.midi, keyScale != nullptr);
         if (MidiMap::controls(m) && !midiPlays) {
             midiPlays = true;
             // The presses the reports so far made reached the engine with them.
@@ -168,12 +175,33 @@ public:
         case MidiMap::Act::Axis: merge.axis(kMidi, m.axis, m.value); break;
         case MidiMap::Act::Press: merge.press(kMidi, m.voice); break;
         case MidiMap::Act::Release: merge.release(kMidi, m.voice); break;
-        case MidiMap::Act::ReleaseAll: merge.releaseAll(kMidi); break;
+        case MidiMap::Act::ReleaseAll:
+            merge.releaseAll(kMidi);
+            if (keyScale) endNotes();
+            break;
         case MidiMap::Act::Rest:
             for (int a = 0; a < ReportMerge::kAxes; a++) merge.axis(kMidi, a, 0);
+            if (keyScale) pedal.set(false, [this](int k) { keyUp(k); });  // the pedal is a controller too
             break;
+        case MidiMap::Act::NoteOn: keyDown(m.note, m.velocity); break;
+        case MidiMap::Act::NoteOff:
+            if (pedal.release(m.note)) keyUp(m.note);
+            break;
+        case MidiMap::Act::Pedal: pedal.set(m.value != 0, [this](int k) { keyUp(k); }); break;
         }
     }
+
+    // Keys play notes on the ratios of `scale`; with none (null), MIDI's
+    // notes are voice buttons and key commands again, and every note
+    // sounding ends. The scale must outlive its use and may change between
+    // units: notes sounding keep their ratios. A recorder listening writes
+    // the mode and the scale, so with one this comes before the first input.
+    void playKeys(const KeyScale* scale) {
+        if (!scale && keyScale) endNotes();
+        keyScale = scale;
+        if (scale && recorder) recorder->keys(*scale);
+    }
+    const KeyScale* keys() const { return keyScale; }
 
     // What Ctrl+S does: save the current bank to `path` (recorded), written
     // to `writeTo` when given.
@@ -373,6 +401,23 @@ private:
         countor %= kRepaintEvery;
     }
 
+    // A note starts on the key's ratio; a silent key plays nothing. The
+    // picture shows the voice's new ratio at the next repaint.
+    void keyDown(int key, int velocity) {
+        KeyScale::Ratio r = keyScale->at(key);
+        if (!r.sounds()) return;
+        pedal.press(key);
+        the().keynote(KeyNote{KeyNote::Kind::Down, key, velocity, r.nume, r.deno});
+        repaintDue = true;
+    }
+
+    void keyUp(int key) { the().keynote(KeyNote{KeyNote::Kind::Up, key, 0, 1, 1}); }
+
+    void endNotes() {
+        pedal.clear();
+        the().keynote(KeyNote{KeyNote::Kind::AllUp, 0, 0, 1, 1});
+    }
+
     // A key command, typed or from a MIDI note.
     void press(unsigned char k) {
         the().charactros(k);
@@ -419,4 +464,6 @@ private:
     std::string saveDir;                           // savesTo's folder; empty: scripts' saves write nothing
     ReportMerge merge;
     bool midiPlays = false;
+    const KeyScale* keyScale = nullptr;  // while keys play notes: their ratios
+    KeyPedal pedal;
 };

@@ -76,6 +76,53 @@ public:
         return banks[gingToggle ? previous : current]->gingness(frame, frames);
     }
 
+    // Whether no voice sounds in the period now starting: the one place
+    // that decides it. True when every situation that would make frames in
+    // the banks in play is quiet (MultiplexPotentiator::quiet): all its
+    // levels in the dead zone through the period's ramp, no voice
+    // modulating another, no FM offsets left from the last frame. Every
+    // frame of the period is then (0, 0) and only the oscillators move.
+    bool quiet() const {
+        return banks[previous]->quiet() && (current == previous || banks[current]->quiet());
+    }
+
+    // A quiet period of `frames` frames (2 or more), exactly as that many
+    // gingness calls would make it, every frame (0, 0): the oscillators
+    // of all but the last two frames move in closed form, in whichever bank
+    // each frame falls to, and the last two are made as ever (they leave
+    // the voices' samples and the mix as a frame does).
+    void passQuietly(int frames) {
+        long long ahead = frames - 2;
+        // Call k of the period goes to the previous bank when the toggle
+        // then flips to 1.
+        long long toPrevious = (ahead + 1 - gingToggle) / 2;
+        if (current == previous) {
+            banks[current]->passQuietly(ahead);
+        } else {
+            banks[previous]->passQuietly(toPrevious);
+            banks[current]->passQuietly(ahead - toPrevious);
+        }
+        gingToggle = static_cast<int>((gingToggle + ahead) % 2);
+        gingness(frames - 2, frames);
+        gingness(frames - 1, frames);
+    }
+
+    // A whole period of `frames` frames, exactly as that many gingness
+    // calls would make it: frame f's pair in pairs[2f], pairs[2f + 1].
+    // Each bank in play makes its frames in one run (its every frame, or
+    // every other one while two alternate).
+    void gingPeriod(int frames, int* pairs) {
+        if (current == previous) {
+            banks[current]->gingFrames(0, 1, frames, frames, pairs);
+        } else {
+            // Frame f goes to the previous bank when the toggle then flips to 1.
+            int firstPrevious = gingToggle;
+            banks[previous]->gingFrames(firstPrevious, 2, (frames - firstPrevious + 1) / 2, frames, pairs);
+            banks[current]->gingFrames(1 - firstPrevious, 2, (frames - (1 - firstPrevious) + 1) / 2, frames, pairs);
+        }
+        gingToggle = (gingToggle + frames) % 2;
+    }
+
     // Both banks end the period, also when they are the same bank.
     void beging() override {
         banks[current]->beging();
@@ -112,6 +159,17 @@ public:
     // Copies the current bank over the next one (9 wraps to 0), in the
     // next one's own storage.
     void dupe_multiplex() override { banks[(current + 1) % kBanks]->copyFrom(banks[current]); }
+
+    // A note starts in the banks in play, like every input; its end
+    // reaches all ten, since the bank that took it may have left play.
+    void keynote(KeyNote note) override {
+        if (note.kind == KeyNote::Kind::Down) {
+            banks[current]->keynote(note);
+            if (previous != current) banks[previous]->keynote(note);
+            return;
+        }
+        for (MultiplexPotentiator* bank : banks) bank->keynote(note);
+    }
 
 private:
     int current = 1;

@@ -2,9 +2,12 @@
 // channel alike. Controllers, pitch bend and the notes 36..39 play the
 // controller's report (MIDI then counts as a controller that keeps a report
 // state, merged with the others); program changes and the notes 48..91 are
-// key commands. Everything else is ignored. The map keeps no state: the
-// input gate holds MIDI's report state, so live play, recordings and
-// renders read the same messages the same way.
+// key commands. Everything else is ignored. While keys play notes, every
+// note on and off is a note (the voice buttons and key commands stay on
+// the window's keys and the controllers) and CC 64 is the sustain pedal;
+// the rest reads as before. The map keeps no state: the input gate holds
+// MIDI's report state and the notes, so live play, recordings and renders
+// read the same messages the same way.
 //
 // Messages: a status byte 0x80..0xff and its data bytes 0..0x7f, 1..3 bytes
 // in all (a system exclusive message is never a whole message here).
@@ -21,6 +24,9 @@ public:
         Release,     // and up
         ReleaseAll,  // every voice button up (all notes off)
         Rest,        // axes 0..3 and byte 4 back to 0 (reset all controllers)
+        NoteOn,      // keys: `note` (0..127) at `velocity` (1..127)
+        NoteOff,     // keys: `note` ends
+        Pedal,       // keys: the sustain pedal, down when `value` is 1
     };
 
     struct Effect {
@@ -29,9 +35,11 @@ public:
         int axis = 0;
         signed char value = 0;
         int voice = 0;
+        int note = 0, velocity = 0;
     };
 
     static constexpr int kVoiceNote = 36;  // notes 36..39: the voice buttons of voices 0..3
+    static constexpr int kSustain = 64;    // the sustain pedal's controller, while keys play notes
 
     // The bytes a whole message with this status byte has, 0 when it is no
     // status byte or opens a message of no fixed length (0xf0 system
@@ -57,8 +65,8 @@ public:
         return true;
     }
 
-    // What a whole message does.
-    static Effect of(const unsigned char* m) {
+    // What a whole message does; `keys`: while keys play notes.
+    static Effect of(const unsigned char* m, bool keys = false) {
         Effect e;
         unsigned char kind = m[0] & 0xf0;
         if (m[0] >= 0xf0) return e;
@@ -77,12 +85,22 @@ public:
             if (m[1] == 1) axis(e, 0, v);  // a plain keyboard's mod wheel plays voice 0
             else if (m[1] >= 16 && m[1] <= 19) axis(e, m[1] - 16, 2 * (v - 64));
             else if (m[1] == 121) e.act = Act::Rest;
+            else if (m[1] == kSustain && keys) {
+                e.act = Act::Pedal;
+                e.value = v >= 64;
+            }
             else if (m[1] == 123) e.act = Act::ReleaseAll;
             return e;
         }
         if (kind != 0x80 && kind != 0x90) return e;
         bool on = kind == 0x90 && m[2] > 0;  // velocity 0 is a note off
         int note = m[1];
+        if (keys) {
+            e.act = on ? Act::NoteOn : Act::NoteOff;
+            e.note = note;
+            e.velocity = m[2];
+            return e;
+        }
         if (note >= kVoiceNote && note < kVoiceNote + 4) {
             e.act = on ? Act::Press : Act::Release;
             e.voice = note - kVoiceNote;
@@ -100,8 +118,12 @@ public:
     }
 
     // Whether the effect is MIDI playing as a controller (from the first
-    // such message on, the gate merges reports).
-    static bool controls(const Effect& e) { return e.act != Act::Nothing && e.act != Act::Key; }
+    // such message on, the gate merges reports); notes played as notes and
+    // their pedal are not.
+    static bool controls(const Effect& e) {
+        return e.act != Act::Nothing && e.act != Act::Key && e.act != Act::NoteOn && e.act != Act::NoteOff &&
+               e.act != Act::Pedal;
+    }
 
 private:
     // The key commands' notes: each row on consecutive notes from `first`.

@@ -15,6 +15,7 @@
 #include "engine/PatchWords.h"
 #include "engine/Canvas.h"
 #include "engine/ChubReport.h"
+#include "engine/KeyNote.h"
 #include "lattice/PerspexStabile.h"
 
 #include <fcntl.h>
@@ -152,6 +153,55 @@ public:
         return mixed;
     }
 
+    // Whether the situations that sound (only the selected one in solo
+    // mode) are all quiet in the period now starting (see the situation's
+    // quiet): every frame of it is then (0, 0).
+    bool quiet() const {
+        if (solo) return count == 0 || situations[selected]->quiet();
+        for (int k = 0; k < count; k++)
+            if (!situations[k]->quiet()) return false;
+        return true;
+    }
+
+    // `frames` frames of a quiet period at once, but for what the last
+    // frame leaves (see the situation's passQuietly): the situations that
+    // would step, step.
+    void passQuietly(long long frames) {
+        if (solo) {
+            if (count > 0) situations[selected]->passQuietly(frames);
+            return;
+        }
+        for (int k = 0; k < count; k++) situations[k]->passQuietly(frames);
+    }
+
+    // Frames first, first + stride, ... (`many` of them) of a period of
+    // `frames`, exactly as gingness called for each in turn: frame f's
+    // pair goes to pairs[2f], pairs[2f + 1]. Nothing reaches the
+    // situations between the frames, so what their frames keep fixed in a
+    // period of the usual length is taken once for the run.
+    LANES_FRAME void gingFrames(int first, int stride, int many, int frames, int* pairs) {
+        if (solo || frames != RoyalFMoutarde::kPeriod) {
+            for (int k = 0, f = first; k < many; k++, f += stride) {
+                int* pair = gingness(f, frames);
+                pairs[2 * f] = pair[0];
+                pairs[2 * f + 1] = pair[1];
+            }
+            return;
+        }
+        int n = count;
+        ChubberySituation* const* all = situations;
+        ChubberySituation::Run runs[kSlots];
+        for (int s = 0; s < n; s++) runs[s] = all[s]->takeRun();
+        for (int k = 0, f = first; k < many; k++, f += stride) {
+            for (int s = 0; s < n; s++) all[s]->gingVoicesIn(runs[s]);
+            Lanes frameLanes = everyLane(f);
+            int left = 0, right = 0;
+            for (int s = 0; s < n; s++) addPair(all[s]->gingMixIn(runs[s], frameLanes, f), left, right);
+            pairs[2 * f] = mixed[0] = left;
+            pairs[2 * f + 1] = mixed[1] = right;
+        }
+    }
+
     // End of a period reaches every situation, solo or not.
     void beging() {
         for (int k = 0; k < count; k++) situations[k]->beging();
@@ -176,6 +226,40 @@ public:
             return;
         }
         for (int s = 0; s < count; s++) situations[s]->charactros(k);
+    }
+
+    // A key played as a note. Down takes a voice: the one that already
+    // plays the key (struck again), else the first free voice of the
+    // selected situation, then of the others in bank order, else the voice
+    // of the oldest note, which gives it up. In solo mode only the selected
+    // situation sounds, so only it plays notes. Up ends the key's note
+    // wherever it sounds, AllUp every note.
+    void keynote(const KeyNote& note) {
+        if (note.kind != KeyNote::Kind::Down) {
+            for (int k = 0; k < count; k++)
+                for (int v = 0; v < 4; v++) {
+                    int key = situations[k]->keyOf(v);
+                    if (key >= 0 && (note.kind == KeyNote::Kind::AllUp || key == note.key)) situations[k]->endKey(v);
+                }
+            return;
+        }
+        if (count <= 0) return;
+        ChubberySituation *same = nullptr, *free = nullptr, *oldest = nullptr;
+        int sameVoice = 0, freeVoice = 0, oldestVoice = 0;
+        int looked = solo ? 1 : count;
+        for (int n = 0; n < looked && !same; n++) {
+            // The selected situation first, then the others in bank order.
+            ChubberySituation* s = situations[n == 0 ? selected : n <= selected ? n - 1 : n];
+            for (int v = 0; v < 4 && !same; v++) {
+                int key = s->keyOf(v);
+                if (key == note.key) same = s, sameVoice = v;
+                else if (key < 0 && !free) free = s, freeVoice = v;
+                else if (key >= 0 && (!oldest || s->keyAge(v) < oldest->keyAge(oldestVoice))) oldest = s, oldestVoice = v;
+            }
+        }
+        ChubberySituation* s = same ? same : free ? free : oldest;
+        int v = same ? sameVoice : free ? freeVoice : oldestVoice;
+        s->playKey(v, note.key, note.velocity, note.nume, note.deno, ++notes);
     }
 
     // Paints four stripes over the whole window and one row per situation.
@@ -399,6 +483,7 @@ private:
     }
 
     int count = 0;
+    long long notes = 0;    // keys' notes begun: their ages
     int mixed[2] = {0, 0};  // left, right of the last gingness
     int solo = 0;
     int selected = 0;

@@ -3,12 +3,15 @@
 // the very samples the sound card received, or `--play` plays again.
 // The file opens with the bank loaded at start (a `bank` line and the patch
 // text after '|'), so a recording replays on its own even after the player
-// has saved over the patch it began from. Frames: 22050 per second, the
+// has saved over the patch it began from. A take played with keys as
+// notes opens with the mode and the scale and mapping they were tuned to.
+// Frames: 22050 per second, the
 // first frame of the unit the input acted on, counted from the engine's
 // first unit.
 #pragma once
 
 #include "engine/EventScript.h"
+#include "engine/KeyScale.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -34,7 +37,21 @@ public:
     }
 
     // The patch text loaded into the current bank at start, before any event.
-    void bank(const char* from, const std::string& text) {
+    void bank(const char* from, const std::string& text) { carry("bank", from, text); }
+
+    // Keys play notes on `scale`'s ratios, from before any event: a scale
+    // or mapping that is not the default goes with it.
+    void keys(const KeyScale& scale) {
+        if (!file) return;
+        std::fputs("keys\n", file);
+        if (!check()) return;
+        if (scale.scale().given()) carry("scale", scale.scale().name.c_str(), scale.scale().text);
+        if (scale.map().given()) carry("map", scale.map().name.c_str(), scale.map().text);
+    }
+
+private:
+    // A line `HEAD NAME`, then the text, each line after a '|'.
+    void carry(const char* head, const char* from, const std::string& text) {
         if (!file) return;
         // One word, as the script reads it: a name with blanks keeps its
         // first word; the name is only there for the reader.
@@ -42,7 +59,7 @@ public:
         size_t cut = word.find_first_of(" \t\r\n\v\f");
         if (cut != std::string::npos) word.erase(cut);
         if (word.empty()) word = "-";
-        std::fprintf(file, "bank %s\n", word.c_str());
+        std::fprintf(file, "%s %s\n", head, word.c_str());
         size_t start = 0;
         while (start < text.size()) {
             size_t end = text.find('\n', start);
@@ -55,6 +72,7 @@ public:
         check();
     }
 
+public:
     // One input, at the frame of the unit it acts on.
     void event(long long frame, const EventScript::Event& e) {
         if (!file) return;

@@ -10,6 +10,10 @@
 //   axis: report bytes 0..3, -128..127; axisSum: -512..508;
 //   level L: the axis ramped linearly over the period after a report,
 //     last + (now - last) × frame / frames, truncated toward zero;
+//   key level K: the velocity 1..127 of the note a voice plays while keys
+//     play notes (0 when none), ramped the same way after it changes; it
+//     sounds on both channels, apart from the axis's level and added to it
+//     for the FM (L + K then stands for L below);
 //   mix level: L outside a dead zone of ±3, moved 3 toward 0: -125..124
 //     for one axis, -509..505 for the axis sum in focus mode;
 //   voiceOut: oscillator output, ±1024 for square waves, phase / denominator
@@ -18,7 +22,8 @@
 //   modulation amount: that product >> (bitshift + 10); bitshift 0..8 from
 //     the keys (0 deepest), any int from a patch file (see getModShift);
 //   outLeft/outRight: engine units (the host divides by 16), never clipped
-//     here: 512000 at most per channel in free mode with square waves.
+//     here: 512000 at most per channel in free mode with square waves and
+//     no key; a key adds at most 127 × 1024 of its voice to each channel.
 #pragma once
 
 #include "sound/RoyalMinister.h"
@@ -26,6 +31,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 class RoyalFMoutarde {
 public:
@@ -43,6 +49,9 @@ public:
     ModPair mods[4];
     int out[2];  // outLeft, outRight: what gingModulate returns
     int voiceOut[4];
+    int keyLevel[4];      // K per voice, 0..127: the note it plays, or 0
+    int keyLevelLast[4];  // where K's ramp starts this period
+    bool keyed;           // some K or its ramp's start is not 0: the keys take part in the frame
     SponGinger* ginger;
     Barre* barre;
     RoyalMinister* minister;
@@ -89,6 +98,7 @@ public:
             axis[i] = 0;
             mods[i] = ModPair{0, 0};
             voiceOut[i] = 0;
+            keyLevel[i] = keyLevelLast[i] = 0;
             for (int c = 0; c < 4; c++) {
                 numals[i][c] = denals[i][c] = 0;
                 numePlusMarks[i][c] = numeMinusMarks[i][c] = BoxRect{0, 0, 0, 0};
@@ -96,6 +106,7 @@ public:
             }
         }
         out[0] = out[1] = 0;
+        keyed = false;
         innerRect = BoxRect{0, 0, 0, 0};
         numeBoxes = denoBoxes = nullptr;
         brush = GRAXBRUSHWAND(120, 120, 125);
@@ -121,6 +132,19 @@ public:
     void beging() {
         axisSumLast = axisSum;
         for (int k = 0; k < 4; k++) axisLast[k] = axis[k];
+        if (!keyed) return;
+        keyed = false;
+        for (int k = 0; k < 4; k++) {
+            keyLevelLast[k] = keyLevel[k];
+            keyed = keyed || keyLevel[k] != 0;
+        }
+    }
+
+    // A key's note on `voice` (0..3) at `level`, its velocity 1..127, or
+    // its end (0): the level ramps there over the period, as an axis's does.
+    void setKeyLevel(int voice, int level) {
+        keyLevel[voice & 3] = level;
+        keyed = true;
     }
 
     // One audio frame, `frame` of `frames` (0..255 of 256 from the host).
@@ -137,30 +161,51 @@ public:
         // A period must have frames; a non-positive count would divide by
         // zero (or INT_MIN by -1), so it is taken as settled at the axes.
         if (frames <= 0) frame = frames = 1;
-        storeLanes(voiceOut, samples);
-        Lanes level = ramp(loadLanes(axis), loadLanes(axisLast), frame, frames);
-        Lanes product = samples * level;
-        Lanes negative = level >> 31;  // all ones where the level is below 0
-        Lanes positivePart = product & ~negative, negativePart = product & negative;
-        for (int v = 0; v < 4; v++) mods[v] = ModPair{positivePart[v], negativePart[v]};
-        // The step has taken up the offsets; the next frame's are this
-        // frame's modulation, or none while it is off.
-        Lanes nume{}, deno{};
-        if (!inhibit) modulation(level, product, nume, deno);
-        ginger->setOffsets(nume, deno);
-        mix(samples, level, frame, frames);
-        return out;
+        return modulateAndMixAt(samples, ramp(loadLanes(axis), loadLanes(axisLast), frame, frames), frame, frames);
+    }
+
+    // The same for a frame of a period of kPeriod frames with no report
+    // in it, the ramp's start and rise taken once for the period
+    // (takeRamp) and the frame given in every lane.
+    void takeRamp(Lanes& from, Lanes& rise) const {
+        from = loadLanes(axisLast);
+        rise = loadLanes(axis) - from;
+    }
+    int* modulateAndMixIn(Lanes samples, Lanes from, Lanes rise, Lanes frameLanes, int frame) {
+        return modulateAndMixAt(samples, from + rise * frameLanes / kPeriod, frame, kPeriod);
     }
 
     // The level `voice` (0..3) is mixed at once the period's ramp has
     // reached the latest report: -509..505, 0 while it is silent (in the
     // dead zone, or not a focus voice while one is held). Negative: the
-    // right channel.
+    // right channel. A key's note makes it positive, the note's level and
+    // the axis's size together (both channels): 1..636.
     int settledLevel(int voice) {
-        if (!barre->isKingPresent()) return deadZone(axis[voice & 3]);
-        bool focus = voice == (barre->getFocius1() & 3) ||
-                     (barre->isQueenPresent() && voice == (barre->getFocius2() & 3));
-        return focus ? deadZone(axisSum) : 0;
+        int key = keyLevel[voice & 3];
+        int axisLevel = settledAxisLevel(voice);
+        return key ? key + std::abs(axisLevel) : axisLevel;
+    }
+
+    // Whether every frame of the period now starting mixes to (0, 0) and
+    // leaves no FM offsets for the next: the levels the mix uses stay in
+    // the dead zone all through the ramp (the summed axes for the focus
+    // voices while a king is held, else each voice's axis), and no voice
+    // modulates another (the generator is off, or each source's level is 0
+    // at both ends of the ramp, or no cell routes from it). A level inside
+    // the dead zone still modulates: it is silent, but not still.
+    bool quietPeriod() const {
+        if (keyed) return false;  // a note, or the ramp down of one just ended
+        auto silent = [](int now, int last) { return deadZone(now) == 0 && deadZone(last) == 0; };
+        if (barre->isKingPresent()) {
+            if (!silent(axisSum, axisSumLast)) return false;
+        } else {
+            for (int v = 0; v < 4; v++)
+                if (!silent(axis[v], axisLast[v])) return false;
+        }
+        if (inhibit) return true;
+        for (int s = 0; s < 4; s++)
+            if ((axis[s] != 0 || axisLast[s] != 0) && routesFrom(s)) return false;
+        return true;
     }
 
     // Key 'q': switches the modulation (and the display and mouse) on or off.
@@ -251,6 +296,10 @@ public:
         return 0;
     }
 
+    // Whether some voice plays a key's note, or has just ended one and its
+    // level is still ramping down this period.
+    bool keysSound() const { return keyed; }
+
     // Band thickness of the marks, 9 - bitshift. A patch file can bring a
     // bitshift outside 0..9; the thickness is then held to 0..9 so no fill
     // ever gets a negative width or height.
@@ -264,6 +313,7 @@ public:
 private:
     int bitshift;
     int numals[4][4];
+
     int denals[4][4];
     int modShift;
     // The matrices as masks, for each pattern of the levels' signs (bit s
@@ -277,6 +327,34 @@ private:
     // the cell-by-cell calls would leave).
     WideLanes routeMasks[16][4];
 
+    // The frame from the voices' samples and the levels: voiceOut, the
+    // products, the modulation for the next frame and the mix.
+    [[gnu::always_inline]] int* modulateAndMixAt(Lanes samples, Lanes level, int frame, int frames) {
+        storeLanes(voiceOut, samples);
+        // Without keys the frame is the axes' alone: a path of its own, as
+        // short as it was before keys.
+        if (!keyed) {
+            modulate(samples, level);
+            mix(samples, level, frame, frames);
+            return out;
+        }
+        Lanes keys = ramp(loadLanes(keyLevel), loadLanes(keyLevelLast), frame, frames);
+        modulate(samples, level + keys);
+        mix(samples, level, frame, frames);
+        Lanes heard = keys * samples;
+        int both = heard[0] + heard[1] + heard[2] + heard[3];
+        out[0] += both;
+        out[1] += both;
+        return out;
+    }
+
+    // Whether any cell of either matrix takes voice `s` as its source.
+    bool routesFrom(int s) const {
+        for (int i = 0; i < 4; i++)
+            if (numals[i][(s - i) & 3] != 0 || denals[i][(s - i) & 3] != 0) return true;
+        return false;
+    }
+
     // Brings the state derived from the matrices and bitshift up to date;
     // called wherever they change (setters, mouse, loading, copying).
     void reroute() {
@@ -289,6 +367,20 @@ private:
                     routeMasks[signs][s][i] = (below ? numals[i][c] < 0 : numals[i][c] > 0) ? -1 : 0;
                     routeMasks[signs][s][4 + i] = (below ? denals[i][c] < 0 : denals[i][c] > 0) ? -1 : 0;
                 }
+    }
+
+    // The frame's products and the modulation they make, at the levels
+    // `driven` (the axes', with the keys' added while they play).
+    [[gnu::always_inline]] void modulate(Lanes samples, Lanes driven) {
+        Lanes product = samples * driven;
+        Lanes negative = driven >> 31;  // all ones where the level is below 0
+        Lanes positivePart = product & ~negative, negativePart = product & negative;
+        for (int v = 0; v < 4; v++) mods[v] = ModPair{positivePart[v], negativePart[v]};
+        // The step has taken up the offsets; the next frame's are this
+        // frame's modulation, or none while it is off.
+        Lanes nume{}, deno{};
+        if (!inhibit) modulation(driven, product, nume, deno);
+        ginger->setOffsets(nume, deno);
     }
 
     // Each voice's share of the sources' products, shifted by the depth
@@ -314,6 +406,14 @@ private:
     static T ramp(T now, T last, int frame, int frames) {
         T x = (now - last) * frame;
         return last + (frames == kPeriod ? x / kPeriod : x / frames);
+    }
+
+    // The axes' share of settledLevel.
+    int settledAxisLevel(int voice) {
+        if (!barre->isKingPresent()) return deadZone(axis[voice & 3]);
+        bool focus = voice == (barre->getFocius1() & 3) ||
+                     (barre->isQueenPresent() && voice == (barre->getFocius2() & 3));
+        return focus ? deadZone(axisSum) : 0;
     }
 
     // Silences levels within ±3 and moves the others 3 toward zero.

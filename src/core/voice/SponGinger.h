@@ -20,6 +20,7 @@
 #include "voice/Chinkwonkanater.h"
 #include "voice/Lanes.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -202,8 +203,73 @@ public:
     // were: the caller replaces them (setOffsets) before the next frame.
     [[gnu::always_inline]] void stepFrame() {
         int stepSize = chink->getStrittle();
-        if (!stepLanes(stepSize))
+        refreshLanes();
+        stepTaken(stepSize, everyLane(quiznoquantan) == 0);
+    }
+
+    // A run of frames in which nothing reaches the voices from outside
+    // (the frames of one period): what stays fixed through it is taken
+    // once, the step size (returned), the ratios and whether the voices
+    // are triangles (all ones in `triangle`), and each frame's step is then
+    // stepTaken(stepSize, triangle), the same as stepFrame.
+    int takeSteps(Lanes& triangle) {
+        refreshLanes();
+        triangle = everyLane(quiznoquantan) == 0;
+        return chink->getStrittle();
+    }
+    [[gnu::always_inline]] void stepTaken(int stepSize, Lanes triangle) {
+        if (!stepLanes(stepSize, triangle))
             for (int v = 0; v < kVoices; v++) step(v, stepSize);
+    }
+
+    // Whether the next step takes up no FM offsets: what a pass of steps
+    // in closed form (passSteps) starts from.
+    bool offsetsClear() const {
+        for (int v = 0; v < kVoices; v++)
+            if (numeOffset[v] != 0 || denoOffset[v] != 0) return false;
+        return true;
+    }
+
+    // `steps` steps of every voice with no FM offsets, as that many
+    // stepFrame calls would leave the phases and directions, worked out at
+    // once. Folding over spans is a walk round a circle: a triangle's phase
+    // and direction are one position u on a loop of 2E (rising from -A at
+    // 0, falling from +A at E) that each step moves S along; a sawtooth's
+    // phase is a position on a loop of E. A sawtooth that still falls (it
+    // was a triangle) takes its first step as ever; a voice outside what
+    // the loops cover (its phase beyond its span, or a step so large that
+    // phase + S would wrap) takes all its steps one by one.
+    void passSteps(long long steps) {
+        if (steps <= 0) return;
+        int stepSize = chink->getStrittle();
+        for (int v = 0; v < kVoices; v++) {
+            long long n = steps;
+            if (quiznoquantan && direction[v] != 1) {
+                step(v, stepSize);
+                if (--n == 0) continue;
+            }
+            int A = rat[v]->getDeno() * kUnit;
+            if (A < kUnit) A = kUnit;
+            int S = rat[v]->getNume() * stepSize;
+            if (S <= 0) S = 1;
+            int p = phase[v];
+            if (p < -A || p > A || S > INT_MAX - A) {
+                for (long long k = 0; k < n; k++) step(v, stepSize);
+                continue;
+            }
+            long long a = A, loop = quiznoquantan ? 2 * a : 4 * a;
+            long long moved = (n % loop) * S % loop;
+            if (quiznoquantan) {
+                phase[v] = static_cast<int>((p + a + moved) % loop - a);
+                direction[v] = 1;
+                continue;
+            }
+            long long u = (direction[v] == 1 ? p + a : 3 * a - p) + moved;
+            u %= loop;
+            bool rising = u < 2 * a;
+            phase[v] = static_cast<int>(rising ? u - a : 3 * a - u);
+            direction[v] = rising ? 1 : -1;
+        }
     }
 
     // The samples the last stepFrame left, lane v for voice v: what ging
@@ -389,8 +455,7 @@ private:
     // left to step: a span too large for an int (E wraps), and a triangle
     // past both edges at once (only possible when wrapped arithmetic meets
     // a span of over 2^30).
-    [[gnu::always_inline]] bool stepLanes(int stepSize) {
-        refreshLanes();
+    [[gnu::always_inline]] bool stepLanes(int stepSize, Lanes triangle) {
         Lanes A = (loadLanes(denoOffset) + laneDeno) * kUnit;
         A = largerOf(A, everyLane(kUnit));
         Lanes E = A + A;
@@ -403,7 +468,7 @@ private:
         Lanes down = -A - p;
         Lanes top = up >= 0;
         // A sawtooth only ever folds at the top.
-        Lanes bottom = (down >= 0) & (everyLane(quiznoquantan) == 0);
+        Lanes bottom = (down >= 0) & triangle;
         if (anyLane((E <= 0) | (top & bottom))) return false;
         Lanes crossed = top | bottom;
         Lanes over = pick(top, up, down);

@@ -9,6 +9,7 @@
 #include "engine/LaceyBanks.h"
 #include "engine/MultiplexPotentiator.h"
 #include "lattice/PerspexStabile.h"
+#include "render/RenderTool.h"
 #include "voice/VoiceRig.h"
 
 #include <cstdio>
@@ -194,5 +195,24 @@ struct Report {
         return reinterpret_cast<ChubDevice*>(&token);
     }
 };
+
+// Runs the renderer's command line in this process, on the engine the
+// program makes; its status, and what it said on standard error in `said`.
+inline int renderTool(std::vector<std::string> args, std::string* said = nullptr) {
+    args.insert(args.begin(), "quorvanel-render");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    FILE* err = std::tmpfile();
+    int status = RenderTool::run(
+        static_cast<int>(argv.size()), argv.data(), [] { return static_cast<AbstractChubEngine*>(new LaceyBanks()); },
+        [](AbstractChubEngine* e) { delete static_cast<LaceyBanks*>(e); }, err);
+    std::rewind(err);
+    char buf[4096];
+    std::string text;
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, err)) > 0;) text.append(buf, n);
+    std::fclose(err);
+    if (said) *said = text;
+    return status;
+}
 
 }  // namespace enginetest

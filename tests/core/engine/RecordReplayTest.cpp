@@ -9,6 +9,7 @@
 #include "engine/LaceyBanks.h"
 #include "engine/OfflineRenderer.h"
 #include "engine/InputGate.h"
+#include "engine/KeyOptions.h"
 #include "engine/Recorder.h"
 
 #include <unistd.h>
@@ -47,12 +48,18 @@ void makeUnit(InputGate& gate, AbstractChubEngine& engine, std::vector<unsigned 
     out.insert(out.end(), unit, unit + sizeof unit);
 }
 
-// Renders a script with a fresh engine, its bank loaded as the renderer
-// does; the samples without the WAV header.
+// Renders a script with a fresh engine, its bank (and keys) loaded as the
+// renderer does; the samples without the WAV header.
 std::vector<unsigned char> replay(const EventScript& script, uint32_t frames) {
     LaceyBanks engine;
     InputGate::Unseen window;
     InputGate gate(&engine, &window);
+    KeyScale scale;
+    std::string problem;
+    if (KeyOptions().on(script)) {
+        EXPECT_TRUE(KeyOptions().build(script, "the recording", scale, problem, "test", stderr)) << problem;
+        gate.playKeys(&scale);
+    }
     EXPECT_TRUE(gate.loadAtStart(nullptr, script, "the recording", "test", stderr));
     FILE* f = std::tmpfile();
     WavWriter wav(f, frames);
@@ -135,6 +142,53 @@ TEST(RecordReplay, APerformanceRendersToTheBytesItMade) {
     EventScript noClicks = script;
     std::erase_if(noClicks.events, [](const EventScript::Event& e) { return e.kind == EventScript::Kind::Click; });
     EXPECT_NE(replay(noClicks, kUnits * InputGate::kUnit), live);
+}
+
+// A take played on keys, with a scale and a mapping of their own: random
+// notes, pedal and bend among the other inputs. The recording carries the
+// mode and both texts, and renders to the bytes; without them it would not.
+TEST(RecordReplay, AKeysTakeCarriesItsScaleAndRendersToTheBytesItMade) {
+    const KeyScale::Source scl{"seven.scl", "seven\n 7\n 9/8\n 5/4\n 4/3\n 3/2\n 5/3\n 15/8\n 2/1\n"};
+    const KeyScale::Source kbm{"d.kbm", "12\n0\n127\n62\n62\n293.66\n7\n0\nx\n1\nx\n2\n3\nx\n4\nx\n5\nx\n6\n"};
+    KeyScale scale;
+    ASSERT_TRUE(scale.build(scl, kbm, nullptr));
+    TempDir dir;
+    const std::string rec = dir.path + "/take.txt";
+    constexpr int kUnits = 300;
+    std::vector<unsigned char> live;
+    {
+        LaceyBanks engine;
+        InputGate::Unseen window;
+        InputGate gate(&engine, &window);
+        Recorder recorder;
+        ASSERT_TRUE(recorder.open(rec.c_str()));
+        gate.listen(&recorder);
+        gate.playKeys(&scale);
+        std::mt19937 rng(36);
+        auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+        for (int u = 0; u < kUnits; u++) {
+            for (int n = pick(0, 2); n > 0; n--) {
+                const int status[] = {0x90, 0x90, 0x80, 0xb0, 0xe0}, ccs[] = {64, 64, 16, 123, 1};
+                unsigned char m[3] = {static_cast<unsigned char>(status[pick(0, 4)] + pick(0, 15)),
+                                      static_cast<unsigned char>(pick(48, 84)), static_cast<unsigned char>(pick(0, 127))};
+                if (m[0] >= 0xb0 && m[0] < 0xc0) m[1] = static_cast<unsigned char>(ccs[pick(0, 4)]);
+                if (pick(0, 9) == 0) gate.key(pick(0, 1) ? '\r' : '[');
+                else gate.midi(m, 3);
+            }
+            makeUnit(gate, engine, live);
+        }
+        recorder.close();
+    }
+    EventScript script;
+    ASSERT_TRUE(script.parse(slurp(rec))) << script.message();
+    EXPECT_TRUE(script.keys);
+    EXPECT_EQ(script.scale.name + script.scale.text + script.map.name + script.map.text,
+              scl.name + scl.text + kbm.name + kbm.text);
+    EXPECT_EQ(replay(script, kUnits * InputGate::kUnit), live);
+    EventScript plain = script;
+    plain.keys = false;
+    plain.scale = plain.map = EventScript::Carried{};
+    EXPECT_NE(replay(plain, kUnits * InputGate::kUnit), live);
 }
 
 // Lines at the edges of what a script holds, read and written again: the

@@ -178,6 +178,8 @@ TEST(RenderEngine, ExamplesRenderThroughTheCommandLine) {
         // The benchmark's load: every cell of 15 situations (quorvanel-bench-bank --write).
         {"fullbank", "fullbank", 85 * 256 + 22050, 0xfa0bf6caed8930e6ull},
         {"", "midi", 34304 + 22050, 0xf73cf8c375eb8480ull},
+        // A keyboard played as keys: the script says `keys` itself.
+        {"", "keys", 44100 + 22050, 0xfc1b1f749294badcull},
     };
     char name[] = "/tmp/quorvanel-render-example-XXXXXX";
     int fd = mkstemp(name);  // unique, so parallel runs of the tests do not collide

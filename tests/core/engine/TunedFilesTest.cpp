@@ -17,18 +17,7 @@ namespace {
 
 using enginetest::TempDir;
 
-AbstractChubEngine* makeBanks() { return new LaceyBanks(); }
-void releaseBanks(AbstractChubEngine* e) { delete static_cast<LaceyBanks*>(e); }
-
-int render(std::vector<std::string> args) {
-    args.insert(args.begin(), "quorvanel-render");
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    FILE* err = std::tmpfile();
-    int rc = RenderTool::run(static_cast<int>(argv.size()), argv.data(), makeBanks, releaseBanks, err);
-    std::fclose(err);
-    return rc;
-}
+using enginetest::renderTool;
 
 const char* const kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
@@ -51,7 +40,7 @@ TEST(TunedFiles, FluidSynthPlaysBothWaysAtTheInstrumentsPitch) {
     };
     for (const char* way : {"mpe", "mts"}) {
         std::string mid = dir / (std::string(way) + ".mid"), heard = dir / (std::string(way) + ".wav");
-        ASSERT_EQ(render({"-p", dir / "p.texte", "-n", "3", "--midi-out", mid, "--tuning-out", way, dir / "s.txt",
+        ASSERT_EQ(renderTool({"-p", dir / "p.texte", "-n", "3", "--midi-out", mid, "--tuning-out", way, dir / "s.txt",
                           dir / "own.wav"}),
                   0);
         std::string fluid = std::string("fluidsynth -ni -q -r 22050 -F '") + heard + "' " + kSoundFont + " '" + mid + "'";
@@ -82,7 +71,7 @@ TEST(TunedFiles, TheScaleIsTheCurrentBanksRatiosInOneOctave) {
         TempDir dir;
         enginetest::spit(dir / "p.texte", enginetest::situationBlock(chord) + enginetest::situationBlock(more));
         enginetest::spit(dir / "s.txt", c.script);
-        ASSERT_EQ(render({"-p", dir / "p.texte", "--scala", dir / "bank.scl", dir / "s.txt", dir / "o.wav"}), 0);
+        ASSERT_EQ(renderTool({"-p", dir / "p.texte", "--scala", dir / "bank.scl", dir / "s.txt", dir / "o.wav"}), 0);
         EXPECT_EQ(enginetest::slurp(dir / "bank.scl"),
                   "! bank.scl\n!\nquorvanel: the ratios of the current bank, reduced into one octave\n" + c.degrees);
         // Its numbers: a linear map of keys 0..127, 1/1 on key 60 at 689.0625 Hz.
@@ -108,7 +97,7 @@ TEST(TunedFiles, TheFilesFollowThePitchOfOne) {
     for (const Case& c : cases) {
         TempDir dir;
         enginetest::spit(dir / "s.txt", "0 report 100 0 0 0 0 0 0 0\n");
-        ASSERT_EQ(render({"-n", "1", "--pitch", c.pitch, "--midi-out", dir / "o.mid", "--scala", dir / "o.scl",
+        ASSERT_EQ(renderTool({"-n", "1", "--pitch", c.pitch, "--midi-out", dir / "o.mid", "--scala", dir / "o.scl",
                           dir / "s.txt", dir / "o.wav"}),
                   0);
         std::string mid = enginetest::slurp(dir / "o.mid");
@@ -135,7 +124,7 @@ TEST(TunedFiles, BadTuningOptionsExitTwoWritingNothing) {
         std::string line;
         for (const std::string& a : args) line += a + " ";
         args.insert(args.end(), {dir / "s.txt", dir / "o.wav"});
-        EXPECT_EQ(render(args), 2) << line;
+        EXPECT_EQ(renderTool(args), 2) << line;
         EXPECT_NE(access((dir / "o.wav").c_str(), F_OK), 0) << line;
         EXPECT_NE(access((dir / "n.mid").c_str(), F_OK), 0) << line;
     }
