@@ -45,6 +45,10 @@ int refuse(const char* what, const char* name, const char* why) {
     return 2;
 }
 
+// The take being recorded, if any. A take carries the bank loaded at start
+// alone, so a session's switch, which loads another, ends it.
+Recorder* take = nullptr;
+
 // What a JACK client is started with; kept for a session's switch.
 struct JackStart {
     double pitch = PitchOfOne::kDefault;
@@ -65,6 +69,11 @@ bool switch_session(const char* id, const char* file, std::string& why) {
     if (access(file, F_OK) != 0) return true;
     why = InputGate::patchProblem(file);
     if (!why.empty()) return false;
+    if (take && take->recording()) {
+        fprintf(stderr, "quorvanel: the session's switch ends the recording\n");
+        host_input.listen(nullptr);
+        take->close();
+    }
     host_input.loadPatch(file);
     return true;
 }
@@ -131,6 +140,7 @@ int main(int argc, char** argv) {
             if (unstarted_take) unlink(unstarted_take);
         });
         host_input.listen(&recorder);
+        take = &recorder;
     }
     host_input.savesTo(options.saves);
     char* patch = options.patch ? strdup(options.patch) : nullptr;
