@@ -505,6 +505,8 @@ void jack_close() {
 
 #else  // built without JACK support
 
+#include "standalone/seq.h"
+
 bool open_jack(const char*, bool, double, int) {
     std::fprintf(stderr, "quorvanel: built without JACK support\n");
     return false;
@@ -516,13 +518,8 @@ void jack_before_unit() {}
 long jack_wait_us() { return 0; }
 int jack_pollfds(pollfd*, int) { return 0; }
 bool jack_lost() { return false; }
-TunedOut& jack_tuned_out() {
-    static class : public TunedOut {
-        void unitMade(long long) override {}
-        void send(const TunedNotes::Message&) override {}
-    } none;
-    return none;
-}
+// Never used: open_jack fails first.
+TunedOut& jack_tuned_out() { return seq_tuned_out(); }
 const char* jack_name() { return ""; }
 uint32_t jack_latency() { return 0; }
 uint32_t jack_rate() { return 0; }
