@@ -57,19 +57,23 @@ bool save(std::string& why) {
     return true;
 }
 
-int onReply(const char*, const char*, lo_arg** argv, int argc, lo_message, void*) {
-    if (argc >= 1 && std::string(&argv[0]->s) == "/nsm/server/announce") announced = true;
+// A string argument. liblo's arguments need not be aligned as its union
+// is, so the string is read as the bytes it is.
+const char* text(lo_arg* a) { return reinterpret_cast<const char*>(a); }
+
+int onReply(const char*, const char* types, lo_arg** argv, int argc, lo_message, void*) {
+    if (argc >= 1 && types[0] == 's' && std::string(text(argv[0])) == "/nsm/server/announce") announced = true;
     return 0;
 }
 
-int onError(const char*, const char*, lo_arg** argv, int argc, lo_message, void*) {
-    if (argc < 3 || std::string(&argv[0]->s) != "/nsm/server/announce") return 0;
-    std::fprintf(stderr, "quorvanel: the session manager refused the program: %s\n", &argv[2]->s);
+int onError(const char*, const char* types, lo_arg** argv, int argc, lo_message, void*) {
+    if (argc < 3 || std::string(types, 3) != "sis" || std::string(text(argv[0])) != "/nsm/server/announce") return 0;
+    std::fprintf(stderr, "quorvanel: the session manager refused the program: %s\n", text(argv[2]));
     std::exit(1);
 }
 
 int onOpen(const char*, const char*, lo_arg** argv, int, lo_message, void*) {
-    std::string path = &argv[0]->s, id = &argv[2]->s;
+    std::string path = text(argv[0]), id = text(argv[2]);
     if (!opened) {
         clientId = id;
         file = path + ".texte";

@@ -351,8 +351,11 @@ private:
     static int take(const char* path, const char* types, lo_arg** argv, int argc, lo_message m, void* self) {
         SessionServer* s = static_cast<SessionServer*>(self);
         std::string line = path;
-        for (int k = 0; k < argc; k++)
-            line += " " + (types[k] == 's' ? std::string(&argv[k]->s) : std::to_string(argv[k]->i));
+        for (int k = 0; k < argc; k++) {  // liblo's arguments need not be aligned as its union is
+            int32_t i = 0;
+            if (types[k] == 'i') std::memcpy(&i, argv[k], sizeof i);
+            line += " " + (types[k] == 's' ? std::string(reinterpret_cast<const char*>(argv[k])) : std::to_string(i));
+        }
         s->heard.push_back(line);
         if (!s->program) s->program = lo_address_new_from_url(lo_address_get_url(lo_message_get_source(m)));
         return 0;
