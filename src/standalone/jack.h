@@ -10,8 +10,10 @@
 // unit's sound leaves at. The timing is FrameMap's: an input is heard a
 // fixed latency after it came, reported to the server on the ports. The
 // callback allocates, locks and prints nothing; it wakes the main loop
-// through an eventfd only when the loop asked to be woken (a unit may be
-// made) or the server went away, so an idle loop wakes once a unit.
+// through an eventfd only when the loop asked to be woken (units may be
+// made: two at a time with the default buffer) or the server went away.
+// A server that changes its period while the client runs keeps the latency
+// worked out from the first one.
 //
 // Built with QUORVANEL_JACK=0 the module is a stub: open_jack says so and
 // fails.
