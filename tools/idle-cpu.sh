@@ -29,6 +29,12 @@
 #   nomidi   the same with NOMIDI_BUILD=DIR (-DQUORVANEL_MIDI=OFF), for what
 #            the sequencer client costs with nothing connected; ONLY=midi
 #            keeps just the idle row and this one.
+# ONLY=pulse keeps the rows above through PulseAudio and nothing else.
+# Then, when jackd is installed, the program as a JACK client (--jack) on a
+# private JACK server with the dummy backend at 48000 frames a second in
+# periods of 256: idle, play, and idle with --latency 23; the server column
+# is jackd's process. ONLY=jack keeps just these rows and PulseAudio's first
+# (the ALSA path beside them).
 # (ROUNDS times over, default 1: the rows of a round alternate, so a
 # neighbour's load falls on all of them alike) and, through PulseAudio only, STARTS starts of 2 seconds each for both
 # buffers with the sink already running for another client (a second stream
@@ -37,7 +43,8 @@
 # Columns: cpu and server (percent of one core, the program's threads and
 # the sound server's process, over the span), underruns at start-up (the
 # first 2 seconds) and in the span, each as the units the program lost (its
-# "audio underrun" lines) / the times the server logged a stream of ours
+# "audio underrun" lines; under JACK the number of such lines, each a
+# stretch of silence) / the times the server logged a stream of ours
 # running dry ("Implicit underrun"; - where the server has no such log),
 # the output delay right after each write (QUORVANEL_DELAY_STATS: median
 # and maximum, ms) and the 1-minute load average at the end of the run.
@@ -52,7 +59,8 @@ nopads=""
 nomidi=""
 [ -n "$NOMIDI_BUILD" ] && nomidi=$(cd "$NOMIDI_BUILD" && pwd)
 only=${ONLY:-}
-# ONLY=pads or ONLY=midi: just the rows that compare builds.
+# ONLY=pads or ONLY=midi: just the rows that compare builds; ONLY=jack: the
+# JACK rows; ONLY=pulse: the program's rows through PulseAudio.
 [ "$only" = midi ] && only=pads
 sh "$root/tools/setup.sh" test
 if [ -z "$DISPLAY" ]; then
@@ -61,9 +69,11 @@ fi
 dir=$(mktemp -d /tmp/quorvanel-idle-XXXXXX)
 server=""
 keeper=""
+jackd_pid=""
 cleanup() {
     [ -n "$keeper" ] && kill "$keeper" 2>/dev/null
-    [ -n "$server" ] && sh "$root/tools/$server-server.sh" stop "$dir/$server"
+    [ -n "$jackd_pid" ] && kill "$jackd_pid" 2>/dev/null
+    [ -n "$server" ] && [ "$server" != jack ] && sh "$root/tools/$server-server.sh" stop "$dir/$server"
     rm -rf "$dir"
 }
 trap cleanup EXIT
@@ -72,8 +82,15 @@ trap 'exit 1' INT TERM
 load() { cut -d' ' -f1 /proc/loadavg; }
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
 percent() { echo "$1 $2 $3" | awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", 100 * ($2 - $1) / hz / $3 }'; }
-# Units lost, from the program's "audio underrun, N units lost" lines.
-lost_units() { awk '/audio underrun/ { s += $4 } END { print s + 0 }' "$1"; }
+# Units lost, from the program's "audio underrun, N units lost" lines; under
+# JACK, the lines "audio underrun, N frames of silence played".
+lost_units() {
+    if [ "$server" = jack ]; then
+        awk '/audio underrun/ { n++ } END { print n + 0 }' "$1"
+    else
+        awk '/audio underrun/ { s += $4 } END { print s + 0 }' "$1"
+    fi
+}
 # Underruns of our streams the server logged after line $1 of its log.
 server_underruns() {
     if [ "$server" = pulse ]; then
@@ -86,7 +103,11 @@ log_lines() {
     if [ "$server" = pulse ]; then grep -a -c '' "$dir/pulse/pulse.log" || true; else echo 0; fi
 }
 server_pid() {
-    if [ "$server" = pulse ]; then cat "$dir/pulse/run/pulse/pid"; else cat "$dir/pipewire/pipewire.pid"; fi
+    case "$server" in
+    pulse) cat "$dir/pulse/run/pulse/pid" ;;
+    jack) echo "$jackd_pid" ;;
+    *) cat "$dir/pipewire/pipewire.pid" ;;
+    esac
 }
 
 # The bank's moving axes, repeated to last the span: the script is one
@@ -109,6 +130,7 @@ run_program() {
     [ "$1" = nomidi ] && program="$nomidi/quorvanel"
     args=""
     [ -n "$2" ] && args="--latency $2"
+    [ "$server" = jack ] && args="$args --jack"
     [ "$1" = play ] && args="$args --play $dir/play.txt $root/patches/fullbank.texte"
     envs="QUORVANEL_DELAY_STATS=1"
     [ "$3" = device ] && envs="$envs QUORVANEL_DEVICE_PERIOD=1"
@@ -131,9 +153,35 @@ run_program() {
     wait $pid 2>/dev/null || true
     delay=$(grep "output delay" "$dir/err" | tail -n 1 |
             sed -n 's/.*median \([0-9.-]*\) ms, max \([0-9.-]*\) ms.*/\1\/\2/p')
-    printf '%-9s %-5s %-8s %-7s %6s %7s %9s %9s %13s %5s\n' "$server" "$1" "${2:-46}ms" "$3" \
+    period=$3
+    [ "$server" = jack ] && period=256
+    printf '%-9s %-5s %-8s %-7s %6s %7s %9s %9s %13s %5s\n' "$server" "$1" "${2:-46}ms" "$period" \
         "$(percent "$t0" "$t1" "$secs")" "$(percent "$s0" "$s1" "$secs")" \
         "$start_lost/$start_server" "$span_lost/$span_server" "${delay:--}" "$(load)" >>"$table"
+}
+
+# The JACK rows, on a private server of their own.
+jack_rows() {
+    command -v jackd >/dev/null || { echo "jack: not measured (jackd is not installed)"; return 0; }
+    JACK_DEFAULT_SERVER=quorvanel-idle-$$
+    JACK_NO_AUDIO_RESERVATION=1
+    export JACK_DEFAULT_SERVER JACK_NO_AUDIO_RESERVATION
+    jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$dir/jackd.log" 2>&1 &
+    jackd_pid=$!
+    i=0
+    until jack_lsp >/dev/null 2>&1 || [ $i -ge 100 ]; do sleep 0.1; i=$((i + 1)); done
+    server=jack
+    round=0
+    while [ $round -lt "$rounds" ]; do
+        run_program idle "" asked
+        run_program play "" asked
+        run_program idle 23 asked
+        round=$((round + 1))
+    done
+    server=""
+    kill "$jackd_pid"
+    wait "$jackd_pid" 2>/dev/null || true
+    jackd_pid=""
 }
 
 program_rows() {
@@ -142,7 +190,7 @@ program_rows() {
         run_program idle "" asked
         [ -n "$nopads" ] && run_program nopad "" asked
         [ -n "$nomidi" ] && run_program nomidi "" asked
-        if [ "$only" = pads ]; then round=$((round + 1)); continue; fi
+        if [ "$only" = pads ] || [ "$only" = jack ]; then round=$((round + 1)); continue; fi
         run_program idle "" device
         run_program idle 23 asked
         run_program play "" asked
@@ -185,16 +233,17 @@ echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 mkdir -p "$dir/pulse"
 eval "$(sh "$root/tools/pulse-server.sh" start "$dir/pulse" 4)"
 server=pulse
-[ "$only" = pads ] || for run in "busy $secs 0 1" "wait $secs 0 1" "wait $secs 0 0" "wait $secs 50 15"; do
+[ -n "$only" ] || for run in "busy $secs 0 1" "wait $secs 0 1" "wait $secs 0 0" "wait $secs 50 15"; do
     "$build/quorvanel-idleprobe" $run 2>"$dir/probe.err" | tail -n 1
     grep -h "underrun" "$dir/probe.err" || true
 done
 program_rows
-[ "$only" = pads ] || startup_rows
+[ -n "$only" ] || startup_rows
 sh "$root/tools/pulse-server.sh" stop "$dir/pulse"
 server=""
 
-if [ "$only" = pads ]; then
+[ "$only" = pads ] || [ "$only" = pulse ] || jack_rows
+if [ -n "$only" ]; then
     :
 elif sh "$root/tools/pipewire-server.sh" setup >/dev/null 2>&1 && sh "$root/tools/pipewire-server.sh" check; then
     mkdir -p "$dir/pipewire"

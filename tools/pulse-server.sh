@@ -37,7 +37,7 @@ start)
     cp "$root/tests/standalone/alsa/pulse.asoundrc" "$dir/home/.asoundrc"
     echo "autospawn = no" > "$dir/client.conf"
     XDG_RUNTIME_DIR="$dir/run" HOME="$dir/home" pulseaudio --daemonize=yes \
-        --exit-idle-time=-1 -n --log-target=file:"$dir/pulse.log" ${level:+--log-level=$level} \
+        --exit-idle-time=-1 -n --log-target=file:"$dir/pulse.log" --log-time=1 ${level:+--log-level=$level} \
         --load="module-null-sink sink_name=q rate=44100" \
         --load="module-native-protocol-unix auth-anonymous=1" 2>/dev/null
     i=0

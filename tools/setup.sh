@@ -4,7 +4,9 @@
 #
 #   tools/setup.sh [run]   building and running the program (`make run`,
 #                          `make demo`): compiler, CMake, the libraries it
-#                          links, ALSA's PulseAudio plugin for a desktop's sound
+#                          links (JACK and liblo for --jack and session
+#                          managers), ALSA's PulseAudio plugin for a
+#                          desktop's sound
 #   tools/setup.sh all     also the renderer's, the plugin's and the
 #                          package's (`make build`, `make install`, `make deb`)
 #   tools/setup.sh test    also everything the tests run (`make test`): test
@@ -19,11 +21,11 @@
 # tools/pipewire-server.sh unpacks its plugin where only it looks.
 set -e
 run="g++ cmake make pkg-config libx11-dev libasound2-dev libusb-1.0-0-dev libsdl2-dev libpng-dev
-libasound2-plugins"
+libjack-jackd2-dev liblo-dev libasound2-plugins"
 all="$run lv2-dev dpf-source dpkg-dev file"
 test="$all libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth xdotool x11-apps libxtst-dev
 imagemagick sox alsa-utils pulseaudio pulseaudio-utils clang libclang-rt-dev desktop-file-utils man-db
-groff-base lintian liblilv-dev lilv-utils sordi jalv jackd2 libjack-jackd2-dev ardour libqt5x11extras5
+groff-base lintian liblilv-dev lilv-utils sordi jalv jackd2 ardour libqt5x11extras5
 fluidsynth timgm6mb-soundfont"
 case "${1:-run}" in
 run) PKGS=$run ;;

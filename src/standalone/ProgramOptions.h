@@ -1,7 +1,7 @@
 // The program's command line:
 //   quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS] [--midi SOURCE]
 //             [--pitch HZ] [--tuning-out mpe|mts] [--keys] [--keys-scale FILE.scl]
-//             [--keys-map FILE.kbm] [PATCH]
+//             [--keys-map FILE.kbm] [--device PCM | --jack [--no-connect]] [PATCH]
 // With no options it is the instrument as always, with at most one patch
 // file: a second is a usage error, not silently ignored. `--` ends the
 // options, so a patch whose name starts with '-' can still be named. Read
@@ -29,6 +29,9 @@ public:
     bool pitchGiven = false;              // --pitch was given (a keyboard map's frequency then does not count)
     KeyOptions keys;                      // --keys, --keys-scale, --keys-map: MIDI's notes play notes
     TunedNotes::Way tuningOut = TunedNotes::Way::Mpe;  // --tuning-out: how the port "tuned out" tunes
+    const char* device = nullptr;   // --device: the ALSA PCM played to instead of "default"
+    bool jack = false;              // --jack: a JACK client instead of an ALSA device
+    bool connect = true;            // false with --no-connect: the JACK outputs are left unconnected
 
     static constexpr int kGoOn = -1;
 
@@ -47,6 +50,9 @@ public:
             {"keys", no_argument, nullptr, 'k'},
             {"keys-scale", required_argument, nullptr, 'S'},
             {"keys-map", required_argument, nullptr, 'M'},
+            {"device", required_argument, nullptr, 'd'},
+            {"jack", no_argument, nullptr, 'j'},
+            {"no-connect", no_argument, nullptr, 'n'},
             {"help", no_argument, nullptr, 'h'},
             {"version", no_argument, nullptr, 'V'},
             {nullptr, 0, nullptr, 0},
@@ -79,6 +85,9 @@ public:
                 std::fprintf(err, "quorvanel: --tuning-out %s: not mpe or mts\n", optarg);
                 usage(err);
                 return 2;
+            case 'd': device = optarg; break;
+            case 'j': jack = true; break;
+            case 'n': connect = false; break;
             case 'h':
                 usage(out);
                 return 0;
@@ -95,6 +104,16 @@ public:
                 usage(err);
                 return 2;
             }
+        }
+        if (jack && device) {
+            std::fprintf(err, "quorvanel: --device names an ALSA device; with --jack the JACK server plays\n");
+            usage(err);
+            return 2;
+        }
+        if (!connect && !jack) {
+            std::fprintf(err, "quorvanel: --no-connect goes with --jack\n");
+            usage(err);
+            return 2;
         }
         // Options stop at the first operand or at "--": an option word after
         // the patch is a mistake, not a second patch to ignore.
@@ -125,7 +144,8 @@ public:
         std::fputs(
             "usage: quorvanel [--record FILE] [--play SCRIPT] [--saves DIR] [--latency MS]\n"
             "                 [--midi SOURCE] [--pitch HZ] [--tuning-out mpe|mts] [--keys]\n"
-            "                 [--keys-scale FILE.scl] [--keys-map FILE.kbm] [PATCH]\n"
+            "                 [--keys-scale FILE.scl] [--keys-map FILE.kbm]\n"
+            "                 [--device PCM | --jack [--no-connect]] [PATCH]\n"
             "  PATCH           a patch file loaded into the current bank at start\n"
             "  --record FILE   write every input of the performance to FILE as an event\n"
             "                  script; quorvanel-render FILE OUT.wav makes the very sound\n"
@@ -153,6 +173,14 @@ public:
             "  --keys-map FILE.kbm    and their keys from a Scala keyboard mapping, whose\n"
             "                  reference frequency sets the pitch of 1/1 unless --pitch\n"
             "                  does (either file implies --keys)\n"
+            "  --device PCM    play to the ALSA device PCM (hw:1, plughw:1,0, a name from\n"
+            "                  ~/.asoundrc) instead of \"default\"\n"
+            "  --jack          play as the JACK client \"quorvanel\": outputs left and\n"
+            "                  right, connected to the first two playback ports, and\n"
+            "                  the MIDI ports \"midi in\" and \"tuned out\"; --midi then\n"
+            "                  names a JACK MIDI port, and --latency is the time the\n"
+            "                  program may be late by, on top of a server's period\n"
+            "  --no-connect    with --jack: leave the outputs unconnected\n"
             "  -h, --help      this text\n"
             "  --version       the version\n"
             "  --              ends the options (for a patch whose name starts with '-')\n",

@@ -4,6 +4,8 @@
 #include "engine/InputGate.h"
 #include "standalone/PlayerControllers.h"
 #include "standalone/chub.h"
+#include "standalone/jack.h"
+#include "standalone/nsm.h"
 #include "standalone/pcm.h"
 #include "standalone/seq.h"
 
@@ -130,6 +132,7 @@ bool grax_switchloop() {
     switch (report.type) {
     case ButtonPress:
         host_input.click(report.xbutton.x, report.xbutton.y);
+        nsm_edited();
         break;
     case Expose:
         host_input.expose();
@@ -138,8 +141,12 @@ bool grax_switchloop() {
         KeySym sym = XLookupKeysym(&report.xkey, 0);
         if (host_controllers.keys.press(sym)) break;  // controller keys are no commands
         unsigned char key = static_cast<unsigned char>(sym & 0xff);
-        if (key == 's' && (report.xkey.state & ControlMask)) host_input.save("output.texte");
-        else host_input.key(key);
+        if (key == 's' && (report.xkey.state & ControlMask)) {
+            if (!nsm_save()) host_input.save("output.texte");
+        } else {
+            host_input.key(key);
+            nsm_edited();
+        }
         break;
     }
     case KeyRelease:
@@ -183,13 +190,15 @@ bool host_pass() {
     bool busy = !quiet && grax_switchloop();
     busy |= chub_run() > 0;
     busy |= seq_run() > 0;
-    busy |= pcm_runnus() > 0;
+    busy |= nsm_run() > 0;
+    busy |= (jack_active() ? jack_runnus() : pcm_runnus()) > 0;
     return busy;
 }
 
 namespace {
 
 constexpr int kMostUsbFds = 16;
+constexpr int kMostOtherFds = 2;  // the JACK callback's wake and the session manager's socket
 
 // The events grax_switchloop takes; everything else no mask selects.
 Bool not_dispatched(Display*, XEvent* e, XPointer) {
@@ -227,7 +236,8 @@ void take_signals() {
 }  // namespace
 
 // Waits on the X connection, the MIDI sequencer's and libusb's descriptors,
-// with a time-out set by the audio device's room. Not on ALSA's own PCM
+// under JACK the process callback's wake and in a session the session
+// manager's socket, with a time-out set by the audio device's room. Not on ALSA's own PCM
 // descriptors: through sound-server plugins they wake far more often than a
 // unit needs. Every way out below
 // that returns at once is a source with work waiting, so the wait may end any
@@ -245,16 +255,19 @@ void host_wait() {
         drop_undispatched_events();
         if (XQLength(dis) > 0) return take_signals();
     }
-    long timeout_us = pcm_wait_us(pcm_clock_ns());
+    long timeout_us = jack_active() ? jack_wait_us() : pcm_wait_us(pcm_clock_ns());
     if (timeout_us == 0) return take_signals();
 
-    pollfd fds[1 + kSeqMostFds + kMostUsbFds];
+    constexpr int kMostFds = 1 + kSeqMostFds + kMostOtherFds + kMostUsbFds;
+    pollfd fds[kMostFds];
     int n = 0;
     fds[n++] = {ConnectionNumber(dis), POLLIN, 0};
     n += seq_pollfds(fds + n, kSeqMostFds);
+    n += jack_pollfds(fds + n, 1);
+    n += nsm_pollfds(fds + n, 1);
     if (chub_active()) {
         const libusb_pollfd** usb = libusb_get_pollfds(nullptr);
-        for (int i = 0; usb && usb[i] && n < 1 + kSeqMostFds + kMostUsbFds; i++)
+        for (int i = 0; usb && usb[i] && n < kMostFds; i++)
             fds[n++] = {usb[i]->fd, usb[i]->events, 0};
         libusb_free_pollfds(usb);
         timeval next;
@@ -285,3 +298,5 @@ void host_catch_signals() {
 }
 
 bool host_running() { return !closing; }
+
+int host_poll(pollfd* fds, int n, const timespec* t) { return wait_for(fds, n, t); }

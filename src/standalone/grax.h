@@ -9,7 +9,10 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <poll.h>
+
 #include <cstdint>
+#include <ctime>
 
 class AbstractChubEngine;
 class InputGate;
@@ -45,6 +48,9 @@ void host_catch_signals();
 // False once the window was closed or SIGINT or SIGTERM came: the pass that
 // saw it has ended, and the program should close down.
 bool host_running();
+// ppoll with SIGINT and SIGTERM let in for its length, as the loop's wait
+// does: for a wait before the loop starts (a session to open).
+int host_poll(pollfd* fds, int n, const timespec* t);
 // Takes at most one pending window event and dispatches it; never waits.
 // Returns true when it took one.
 bool grax_switchloop();

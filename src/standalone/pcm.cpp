@@ -15,6 +15,7 @@ unsigned long frames = 256;
 unsigned char* data = nullptr;
 snd_pcm_t* playback_handle = nullptr;
 char* pcm_name = nullptr;
+const char* pcm_device = "default";
 long pcmreturn = 0;
 snd_pcm_sw_params_t* sw_params = nullptr;
 int l2 = 0;
@@ -106,7 +107,7 @@ void (*pcm_after_unit)() = nullptr;
 void open_pcm() {
     printf("  %s\n", snd_pcm_stream_name(SND_PCM_STREAM_PLAYBACK));
     printf("  %s\n", snd_pcm_stream_name(SND_PCM_STREAM_CAPTURE));
-    pcm_name = strdup("default");
+    pcm_name = strdup(pcm_device);
     if (snd_pcm_open(&playback_handle, pcm_name, SND_PCM_STREAM_PLAYBACK, 0) < 0) {
         printf("cannot open audio device %s\n", pcm_name);
         exit(1);
@@ -198,12 +199,18 @@ void open_pcm() {
 }
 
 void pcm_start() {
-    // The whole buffer of silence: the device then plays for a buffer's time
-    // (46 ms by default, 23 ms at the least --latency) before the loop must
-    // write, which covers loading a patch (3 to 9 ms for a bank of 15
-    // situations on a busy machine) and the first pass's repaint (about 1 ms).
-    // Less would leave the device to run dry on a busy machine; the delay it
-    // adds is the one the loop keeps from then on anyway.
+    // A whole buffer before the start: silence, and as its last unit the
+    // engine's first, made before the device starts. The device then plays
+    // for a buffer's time (46 ms by default, 23 ms at the least --latency)
+    // before the loop must write, which covers the first passes (the window's
+    // map and first repaint, about 1 ms). The first unit is made beforehand
+    // because its first report repaints the whole bank, the window's first
+    // paint, which took up to 11 ms on a loaded machine (0.5 ms otherwise):
+    // made after the start, it left a buffer of two units (--latency 23) to
+    // run dry at the first moment in half the starts with a bank of 15
+    // situations playing. Less silence would leave the device to run dry on
+    // a busy machine; the delay it adds is the one the loop keeps from then
+    // on anyway.
     // While priming, the start threshold is out of reach: a write that filled
     // the buffer to it would start playback itself, and the snd_pcm_start
     // whose result the start-up report prints would fail.
@@ -213,8 +220,12 @@ void pcm_start() {
     snd_pcm_sw_params(playback_handle, sw_params);
     memset(data, 0, periodsize);
     long room = snd_pcm_avail(playback_handle);
-    for (int u = 0; u < pcm_units_max && room >= static_cast<long>(frames); u++, room -= static_cast<long>(frames))
+    for (int u = 1; u < pcm_units_max && room >= 2 * static_cast<long>(frames); u++, room -= static_cast<long>(frames))
         if (snd_pcm_writei(playback_handle, data, frames) < 0) break;
+    int most = pcm_units_max;
+    pcm_units_max = 1;
+    pcm_fill(room, alsa_sink);
+    pcm_units_max = most;
     pcmreturn = snd_pcm_start(playback_handle);
     printf("%d\n", static_cast<int>(pcmreturn));
     if (pcmreturn < 0) snd_pcm_prepare(playback_handle);

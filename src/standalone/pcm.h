@@ -1,4 +1,5 @@
-// The audio side of the host: ALSA playback on "default", 22050 frames per
+// The audio side of the host: ALSA playback on "default" (or the PCM
+// --device names), 22050 frames per
 // second, 2 interleaved signed 16-bit little-endian channels, written in
 // units of 256 frames (1024 bytes) that the engine fills frame by frame.
 // Engine samples are 16 units per 16-bit step; a written sample stays within
@@ -16,7 +17,8 @@ extern unsigned int periodsize;    // bytes in one write unit: 1024
 extern unsigned long frames;       // frames in one write unit: periodsize / 4 = 256
 extern unsigned char* data;        // one write unit of interleaved samples
 extern snd_pcm_t* playback_handle;
-extern char* pcm_name;             // "default", kept for the error message
+extern char* pcm_name;             // the PCM opened, kept for the error message
+extern const char* pcm_device;     // the PCM open_pcm opens: "default" unless --device names another
 extern long pcmreturn;             // result of the last write or start
 extern snd_pcm_sw_params_t* sw_params;
 extern int l2;                     // frame being filled, 0..frames-1
@@ -54,7 +56,7 @@ extern int pcm_underruns;
 extern unsigned long pcm_units_written;
 extern unsigned long pcm_units_lost;
 
-// Opens and configures "default", asking for a buffer of pcm_buffer_units
+// Opens and configures pcm_device, asking for a buffer of pcm_buffer_units
 // and a device period of one unit (half a unit in a buffer of two units, so
 // that it holds three periods), with avail_min the same; prints the start-up
 // lines up to the period count. Exits with status 1 when the device cannot be opened.
@@ -65,9 +67,10 @@ extern unsigned long pcm_units_lost;
 // (any value) leaves the period to the device, and QUORVANEL_DELAY_STATS
 // (any value) has pcm_runnus report the output delay on stderr.
 void open_pcm();
-// Fills the buffer with silence, starts playback and prints the start's
-// result ("%d\n"). Called once the engine exists, just before a patch is
-// loaded: the silence plays while the patch loads and the loop starts.
+// Fills the buffer with silence but for its last unit, which is the
+// engine's first (through pcm_fill and its hooks), starts playback and
+// prints the start's result ("%d\n"). Called once the engine exists and the
+// bank is loaded: the silence plays while the loop starts.
 void pcm_start();
 // Writes every unit the device has room for (at most pcm_units_max);
 // returns the number of units written.

@@ -125,13 +125,15 @@ TEST(ProgramCommandLine, EachCaseStopsWhereItShould) {
         {{"--pitch", "-440"}, 2, "--pitch -440: not a frequency"},
         {{"--pitch"}, 2, "--pitch needs a value"},
         {{"--tuning-out", "midi"}, 2, "--tuning-out midi: not mpe or mts"},
+        {{"--jack", "--device", "hw:0"}, 2, "--device names an ALSA device; with --jack the JACK server plays"},
+        {{"--no-connect"}, 2, "--no-connect goes with --jack"},
         {{"--record", "/nonexistent/dir/take.txt"}, 2, "cannot create /nonexistent/dir/take.txt"},
         {{"--play", "s.txt"}, 2, "s.txt: line 2: pad leftx value"},
         {{"--play", "missing.txt"}, 2, "cannot read missing.txt"},
         {{"--keys-scale", "bad.scl"}, 2, "bad.scl:3: 'twelve' is not a number of degrees"},
         {{"--keys-map", "low.kbm"}, 2, "low.kbm:6: the reference key puts 1/1 at 20.0000 Hz"},  // --pitch would win
         {{"--record", "r.txt", "--play=ok.txt", "--latency", "23", "--pitch", "440", "--tuning-out", "mts", "--keys",
-          "--keys-map", "low.kbm", "--", "-odd.texte"},
+          "--keys-map", "low.kbm", "--jack", "--no-connect", "--", "-odd.texte"},
          1,
          "cannot open X display"},
     };

@@ -249,7 +249,8 @@ TEST(PcmLatency, MillisecondsToUnitsAndRefusals) {
 // byte the host writes lands in $HOME/capture.raw. For each --latency the
 // buffer asked for, the period (a unit; half a unit in a buffer of two, so
 // that it holds three periods at least), the start threshold and the
-// priming: the start-up lines as always, a whole buffer of silence, then the
+// priming: the start-up lines as always, a buffer of silence but for its
+// last unit, which is the engine's first, made before the start, then the
 // converted frames.
 TEST(PcmDevice, BufferPeriodAndPrimingForEachLatency) {
     char dir[] = "/tmp/quorvanel-pcm-XXXXXX";
@@ -293,6 +294,7 @@ TEST(PcmDevice, BufferPeriodAndPrimingForEachLatency) {
         testing::internal::CaptureStdout();
         pcm_start();
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "0\n");
+        EXPECT_EQ(engine.count("beging"), 1);
         EXPECT_EQ(snd_pcm_state(playback_handle), SND_PCM_STATE_RUNNING);
         // The priming raised the threshold for its writes only.
         snd_pcm_sw_params_current(playback_handle, sw_params);
@@ -302,17 +304,18 @@ TEST(PcmDevice, BufferPeriodAndPrimingForEachLatency) {
         for (int i = 0; i < 3; i++) units += pcm_runnus();
         // The null device always has room, so each pass is held to the buffer.
         EXPECT_EQ(units, 3 * max);
-        EXPECT_EQ(engine.count("beging"), 3 * max);
+        EXPECT_EQ(engine.count("beging"), 3 * max + 1);
         // Every write that went through was counted for the delay line.
-        EXPECT_EQ(pcm_delay_count(), static_cast<unsigned long>(3 * max));
+        EXPECT_EQ(pcm_delay_count(), static_cast<unsigned long>(3 * max + 1));
         pcm_closz();
         EXPECT_EQ(data, nullptr);
 
         std::string cap = readFile(home + "/capture.raw");
         ASSERT_EQ(cap.size(), r.buffer * 4 + 3 * max * 1024u);
-        for (size_t i = 0; i < r.buffer * 4; i++) ASSERT_EQ(cap[i], 0) << "priming byte " << i;
-        const unsigned char* f = reinterpret_cast<const unsigned char*>(cap.data()) + r.buffer * 4;
-        for (int n = 0; n < 3 * max * 256; n++, f += 4) {
+        size_t silence = (r.buffer - 256) * 4;
+        for (size_t i = 0; i < silence; i++) ASSERT_EQ(cap[i], 0) << "priming byte " << i;
+        const unsigned char* f = reinterpret_cast<const unsigned char*>(cap.data()) + silence;
+        for (int n = 0; n < (3 * max + 1) * 256; n++, f += 4) {
             ASSERT_EQ(f[0] | f[1] << 8, n) << "frame " << n;
             ASSERT_EQ(static_cast<int16_t>(f[2] | f[3] << 8), -n) << "frame " << n;
         }

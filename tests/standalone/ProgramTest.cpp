@@ -101,6 +101,30 @@ TEST(LiveProgram, UndefinedAudioDeviceStopsWithStatusOne) {
     EXPECT_EQ(prog.out(), "  PLAYBACK\n  CAPTURE\ncannot open audio device default\n");
 }
 
+// --device plays to the PCM it names, here one of the .asoundrc's while its
+// "default" is broken; a name that is no device stops the program as a
+// broken "default" does.
+TEST(LiveProgram, DeviceNamesThePcmPlayed) {
+    struct Row {
+        const char* device;
+        int status;  // -1: still playing
+        const char* out;
+    };
+    for (const Row& r : {Row{"mine", -1, "  PLAYBACK\n  CAPTURE\nPCMopend\n"},
+                         Row{"yours", 1, "  PLAYBACK\n  CAPTURE\ncannot open audio device yours\n"}}) {
+        LiveProgram prog("device.asoundrc");
+        prog.start("", {"--device", r.device});
+        if (r.status < 0) {
+            ASSERT_TRUE(prog.waitStarted(5000)) << prog.err();
+            EXPECT_TRUE(hosttest::waitFor([&] { return hosttest::slurp(prog.home + "/capture.raw").size() > 4096; }, 5000));
+        } else {
+            ASSERT_TRUE(prog.waitExit(5000));
+            EXPECT_EQ(prog.exitCode(), r.status);
+        }
+        EXPECT_EQ(prog.out().substr(0, std::string(r.out).size()), r.out) << r.device;
+    }
+}
+
 TEST(LiveProgram, NoDisplayStopsWithStatusOneAndAMessage) {
     for (const char* display : {static_cast<const char*>(nullptr), ":4711"}) {
         LiveProgram prog("capture.asoundrc");
