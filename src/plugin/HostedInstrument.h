@@ -17,6 +17,10 @@
 // Threads. The audio thread: begin, midi, note, paramEvent, render. The
 // host's main thread: everything else, never while the audio thread is in
 // activate's way (hosts activate a plugin only while not processing).
+// What render retires (the banks a state or preset replaced) waits in a
+// ring for tidy(), which every main-thread call that can replace banks
+// makes first, as do activation and the window's timer: without a window
+// at most the last replacement's banks wait, and none is ever dropped.
 #pragma once
 
 #include "plugin/Instrument.h"
@@ -86,8 +90,11 @@ public:
     // A parameter's value (row k of params::kList), plain.
     double value(int k) const { return values[k].load(std::memory_order_relaxed); }
     // From the host's side or the state: the instrument takes it at the
-    // start of the next block.
-    void setValue(int k, double v) { values[k].store(params::clamp(k, v), std::memory_order_relaxed); }
+    // start of the next block. Held to the row's range; not a number:
+    // ignored.
+    void setValue(int k, double v) {
+        if (v == v) values[k].store(params::clamp(k, v), std::memory_order_relaxed);
+    }
 
     bool save(std::string& out) {
         std::lock_guard<std::mutex> one(mainLock);
@@ -152,11 +159,14 @@ public:
     }
     // The preset last chosen (-1: none since the start or the state).
     int preset() const { return chosen; }
-    // The instrument as preset `k` has it, from the next unit on.
+    // The instrument as preset `k` has it, from the next unit on. What the
+    // last choice or state retired is destroyed first: a host without a
+    // window open may change programs for as long as it likes.
     bool choosePreset(int k) {
         if (k < 0 || k >= kPresets) return false;
         std::string why;
         std::lock_guard<std::mutex> one(mainLock);
+        tidyLocked();
         if (!instrument->restore(kPresetTexts[k].text, why)) return false;
         chosen = k;
         return true;
@@ -213,7 +223,8 @@ public:
     void begin() {
         Instrument& in = *instrument;
         link.takeEvents(in);
-        if (MultiplexPotentiator* bank = offered.exchange(nullptr)) in.offerBank(bank);
+        if (in.takesBank())
+            if (MultiplexPotentiator* bank = offered.exchange(nullptr)) in.offerBank(bank);
         for (int k = 0; k < params::kCount; k++) params::kList[k].apply(in, value(k), 0);
     }
 
@@ -224,10 +235,11 @@ public:
 
     void midi(uint32_t frame, const uint8_t* bytes, uint32_t length) { instrument->midi(frame, bytes, length); }
 
-    // A note as a MIDI note on or off; velocity 0..1 (a note on keeps at
-    // least 1 of 127, or it would be a note off).
+    // A note as a MIDI note on or off; velocity 0..1, held there (not a
+    // number: 0); a note on keeps at least 1 of 127, or it would be a note
+    // off.
     void note(uint32_t frame, bool on, int channel, int key, double velocity) {
-        long v = std::lround((velocity < 0 ? 0 : velocity > 1 ? 1 : velocity) * 127);
+        long v = std::lround((velocity > 0 ? velocity < 1 ? velocity : 1 : 0) * 127);
         if (on && v < 1) v = 1;
         uint8_t m[3] = {static_cast<uint8_t>((on ? 0x90 : 0x80) | (channel & 15)), static_cast<uint8_t>(key & 127),
                         static_cast<uint8_t>(v)};

@@ -48,6 +48,7 @@
 #include "engine/InputGate.h"
 #include "engine/InstrumentState.h"
 #include "engine/LaceyBanks.h"
+#include "engine/PatchFile.h"
 #include "engine/PitchOfOne.h"
 #include "engine/Samples.h"
 #include "engine/TunedOut.h"
@@ -250,10 +251,15 @@ public:
 
     // A bank read by readBank: it replaces the current bank at the next
     // unit boundary. An earlier one that has not taken over yet is retired.
-    void offerBank(MultiplexPotentiator* bank) {
+    // False, the bank not taken, when retired() holds as many as it can
+    // until its caller takes them (takesBank() tells beforehand).
+    bool offerBank(MultiplexPotentiator* bank) {
+        if (!takesBank()) return false;
         if (pendingBank) retire(Retired{pendingBank, nullptr});
         pendingBank = bank;
+        return true;
     }
+    bool takesBank() const { return !pendingBank || retiredCount < kRetireRoom; }
 
     // Renders `n` frames into `left` and `right` and ends the block.
     void render(float* left, float* right, uint32_t n) {
@@ -383,10 +389,7 @@ public:
     // cannot read goes to `warn`.
     MultiplexPotentiator* readBank(const char* path, std::string& why, PatchWords::Warn warn = {}) {
         std::string bytes;
-        if (!EventScript::readFile(path, bytes)) {
-            why = std::strerror(errno);
-            return nullptr;
-        }
+        if (!PatchFile::read(path, bytes, why)) return nullptr;
         MultiplexPotentiator* bank = new MultiplexPotentiator(engine->getStabile());
         bank->load(std::vector<char>(bytes.begin(), bytes.end()), MultiplexPotentiator::kMaxAdded, std::move(warn));
         return bank;
@@ -570,12 +573,15 @@ private:
 
     // The banks a restore built and a bank file read, when they wait: they
     // take over now.
+    // What they replace must wait in retired(): while it is full they wait
+    // for the next boundary, so that nothing is ever dropped unfreed.
     void takeOver() {
-        if (InstrumentState::Banks* fresh = pendingRestore.exchange(nullptr, std::memory_order_acquire)) {
+        InstrumentState::Banks* fresh = nullptr;
+        if (retiredCount < kRetireRoom && (fresh = pendingRestore.exchange(nullptr, std::memory_order_acquire))) {
             fresh->swapInto(*engine);
             retire(Retired{nullptr, fresh});
         }
-        if (pendingBank) {
+        if (pendingBank && retiredCount < kRetireRoom) {
             retire(Retired{engine->replaceBank(engine->getCurrent(), pendingBank), nullptr});
             pendingBank = nullptr;
         }
@@ -601,11 +607,8 @@ private:
         }
     }
 
-    void retire(Retired r) {
-        if (retiredCount < kRetireRoom) retiredList[retiredCount++] = r;
-        // else kept by the engine's old owner no more: a leak, never a free
-        // on the audio thread
-    }
+    // The callers have made sure of the room.
+    void retire(Retired r) { retiredList[retiredCount++] = r; }
 
     // Formats the instrument into the buffer made at construction; with
     // the stream's own buffer given and its lock left to the caller, the

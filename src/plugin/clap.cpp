@@ -55,10 +55,25 @@ uint32_t midiLength(uint8_t status) {
     return status == 0xf0 || status == 0xf7 ? 0 : 1;
 }
 
-// One input event at `frame`. Parameter events alone when `frames` is 0
-// (a flush outside process: taken at the next block).
+// The bytes an event of `type` needs to be read as one; 0 for a type not
+// taken.
+uint32_t sizeOf(uint16_t type) {
+    switch (type) {
+    case CLAP_EVENT_NOTE_ON:
+    case CLAP_EVENT_NOTE_OFF: return sizeof(clap_event_note_t);
+    case CLAP_EVENT_MIDI: return sizeof(clap_event_midi_t);
+    case CLAP_EVENT_PARAM_VALUE: return sizeof(clap_event_param_value_t);
+    default: return 0;
+    }
+}
+
+// One input event at `frame`; `live` false: parameter events alone (a
+// flush outside process, taken at the next block). An event that is
+// shorter than its type (header.size) is skipped, and so is a parameter
+// value that is not a number.
 void take(Plugin* p, const clap_event_header_t* h, uint32_t frame, bool live) {
-    if (h->space_id != CLAP_CORE_EVENT_SPACE_ID) return;
+    if (!h || h->size < sizeof *h || h->space_id != CLAP_CORE_EVENT_SPACE_ID) return;
+    if (!sizeOf(h->type) || h->size < sizeOf(h->type)) return;
     switch (h->type) {
     case CLAP_EVENT_NOTE_ON:
     case CLAP_EVENT_NOTE_OFF: {
@@ -92,7 +107,7 @@ clap_process_status process(const clap_plugin_t* plugin, const clap_process_t* p
     const clap_input_events_t* in = process->in_events;
     for (uint32_t k = 0, count = in ? in->size(in) : 0; k < count; k++) {
         const clap_event_header_t* h = in->get(in, k);
-        take(p, h, h->time < n ? h->time : n ? n - 1 : 0, true);
+        if (h && h->size >= sizeof *h) take(p, h, h->time < n ? h->time : n ? n - 1 : 0, true);
     }
     if (process->audio_outputs_count < 1 || process->audio_outputs[0].channel_count < 2 ||
         !process->audio_outputs[0].data32)
@@ -146,7 +161,7 @@ bool paramFromText(const clap_plugin_t*, clap_id id, const char* text, double* v
 }
 
 void paramFlush(const clap_plugin_t* plugin, const clap_input_events_t* in, const clap_output_events_t*) {
-    for (uint32_t k = 0, count = in->size(in); k < count; k++) take(of(plugin), in->get(in, k), 0, false);
+    for (uint32_t k = 0, count = in ? in->size(in) : 0; k < count; k++) take(of(plugin), in->get(in, k), 0, false);
 }
 
 bool stateSave(const clap_plugin_t* plugin, const clap_ostream_t* stream) {

@@ -310,7 +310,13 @@ LV2_Worker_Status workResponse(LV2_Handle h, uint32_t size, const void* data) {
         p->schedule->schedule_work(p->schedule->handle, sizeof(Work), w);
         return LV2_WORKER_SUCCESS;
     }
-    p->instrument->offerBank(w->bank);
+    if (!p->instrument->offerBank(w->bank)) {
+        // Too many retired banks wait for the worker: this one goes too.
+        w->kind = Work::Free;
+        w->banks = nullptr;
+        p->schedule->schedule_work(p->schedule->handle, sizeof(Work), w);
+        return LV2_WORKER_SUCCESS;
+    }
     std::memcpy(p->bankPath, w->path, kPathRoom);
     p->bankPath[kPathRoom - 1] = '\0';
     p->tellPath = true;

@@ -7,7 +7,7 @@
 //                                                  the VST3 plugin's programs
 // Exit status 0 done, 1 when OUT.ttl cannot be written, 2 for a bad
 // command line or an unreadable patch.
-#include "engine/EventScript.h"
+#include "engine/PatchFile.h"
 #include "engine/InstrumentState.h"
 #include "engine/LaceyBanks.h"
 
@@ -19,16 +19,20 @@
 
 namespace {
 
-// The instrument's text after `patch`.
-bool presetText(const char* patch, std::string& out) {
+// The instrument's text after `patch`; false, with the reason, when the
+// patch cannot be read.
+bool presetText(const char* patch, std::string& out, std::string& why) {
     std::string bytes;
-    if (!EventScript::readFile(patch, bytes)) return false;
+    if (!PatchFile::read(patch, bytes, why)) return false;
     LaceyBanks engine;
     engine.getBank(engine.getCurrent())->load(std::vector<char>(bytes.begin(), bytes.end()));
     char* text = nullptr;
     size_t size = 0;
     FILE* f = open_memstream(&text, &size);
-    if (!f || !InstrumentState::write(engine, f)) return false;
+    if (!f || !InstrumentState::write(engine, f)) {
+        why = "its instrument text cannot be made";
+        return false;
+    }
     std::fclose(f);
     out.assign(text, size);
     std::free(text);
@@ -77,9 +81,9 @@ int main(int argc, char** argv) {
         "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
         "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n";
     for (int i = 3; i < argc; i++) {
-        std::string text;
-        if (!presetText(argv[i], text)) {
-            std::fprintf(stderr, "quorvanel-lv2-presets: cannot read %s: %s\n", argv[i], std::strerror(errno));
+        std::string text, why;
+        if (!presetText(argv[i], text, why)) {
+            std::fprintf(stderr, "quorvanel-lv2-presets: cannot read %s: %s\n", argv[i], why.c_str());
             return 2;
         }
         std::string name = stem(argv[i]);

@@ -230,12 +230,22 @@ const v3_audio_processor_cpp kProcessor = {
 // --- Parameters -------------------------------------------------------------
 
 // Where a parameter id points: a table row (>= 0), the program change
-// (-1), a MIDI parameter (-2, with its place), or nothing (-3).
+// (-1), a MIDI parameter (-2, with its place), or nothing (-3). Ids are
+// any 32 bits a host sends.
 int kindOf(v3_param_id id, int& place) {
     if (int k = params::indexOf(id); k >= 0) return k;
     if (id == kProgram) return -1;
-    place = static_cast<int>(id) - static_cast<int>(kMidi);
-    return id >= kMidi && place < kMidiParams ? -2 : -3;
+    if (id < kMidi || id - kMidi >= static_cast<v3_param_id>(kMidiParams)) return -3;
+    place = static_cast<int>(id - kMidi);
+    return -2;
+}
+
+// A normalised value as a host hands it in, held to 0..1; false for one
+// that is not a number, which is ignored.
+bool normal(double& x) {
+    if (!(x == x)) return false;
+    x = x < 0 ? 0 : x > 1 ? 1 : x;
+    return true;
 }
 
 int16_t controllerOf(int place) { return kControllers[place % kMapped]; }
@@ -245,6 +255,7 @@ double programRange() { return HostedInstrument::kPresets > 1 ? HostedInstrument
 double toPlain(v3_param_id id, double x) {
     int place = 0;
     int kind = kindOf(id, place);
+    if (!normal(x)) x = 0;
     if (kind >= 0) return params::fromNormal(kind, x);
     return std::round(x * (kind == -1 ? programRange() : kind == -2 ? midiRange(place) : 1));
 }
@@ -253,7 +264,7 @@ double toNormal(v3_param_id id, double v) {
     int kind = kindOf(id, place);
     if (kind >= 0) return params::toNormal(kind, v);
     double range = kind == -1 ? programRange() : kind == -2 ? midiRange(place) : 1;
-    return v < 0 ? 0 : v > range ? 1 : v / range;
+    return v > 0 ? v < range ? v / range : 1 : 0;  // not a number: 0
 }
 
 v3_result V3_API parameterInfo(void*, int32_t index, v3_param_info* info) {
@@ -299,11 +310,12 @@ double V3_API normalValue(void* self, v3_param_id id) {
 v3_result setValueOf(Plugin* p, v3_param_id id, double x) {
     int place = 0;
     int kind = kindOf(id, place);
+    if (kind == -3 || !normal(x)) return V3_INVALID_ARG;
     if (kind >= 0) p->core.setValue(kind, params::fromNormal(kind, x));
     else if (kind == -2) p->midiValues[place].store(x);
     else if (kind == -1 && static_cast<int>(toPlain(id, x)) != p->core.preset())
         p->core.choosePreset(static_cast<int>(toPlain(id, x)));  // a change only: a state restored keeps its own
-    return kind == -3 ? V3_INVALID_ARG : V3_OK;
+    return V3_OK;
 }
 
 // The same from the edit controller, on the host's UI thread.
@@ -317,7 +329,9 @@ v3_result V3_API setNormalValue(void* self, v3_param_id id, double x) {
 v3_result V3_API valueText(void*, v3_param_id id, double x, v3_str_128 out) {
     int place = 0;
     char shown[64];
-    if (kindOf(id, place) == -1) text(shown, HostedInstrument::presetName(static_cast<int>(toPlain(id, x))));
+    int kind = kindOf(id, place);
+    if (kind == -3 || !normal(x)) return V3_INVALID_ARG;
+    if (kind == -1) text(shown, HostedInstrument::presetName(static_cast<int>(toPlain(id, x))));
     else std::snprintf(shown, sizeof shown, "%g", toPlain(id, x));
     text(out, shown);
     return V3_OK;
@@ -333,7 +347,7 @@ v3_result V3_API textValue(void*, v3_param_id id, int16_t* in, double* out) {
     char* end = typed;
     if (kindOf(id, place) == -1) v = HostedInstrument::presetIndex(typed), end = typed + (v >= 0);
     else v = std::strtod(typed, &end);
-    if (end == typed) return V3_FALSE;
+    if (end == typed || !(v == v)) return V3_FALSE;
     *out = toNormal(id, v);
     return V3_OK;
 }
@@ -475,6 +489,7 @@ void Plugin::process(v3_process_data* data) {
     for (int k = 0; k < n; k++) input(inputs[k], frames);
     if (data->num_output_buses < 1 || !data->outputs || data->outputs[0].num_channels < 2) return;
     float** out = data->outputs[0].channel_buffers_32;
+    if (!out || !out[0] || !out[1]) return;
     core.render(out[0], out[1], frames);
     data->outputs[0].channel_silence_bitset = 0;
 }
@@ -487,8 +502,10 @@ void Plugin::input(const Input& in, uint32_t frames) {
     }
     int place = 0;
     int kind = kindOf(in.id, place);
+    double x = in.value;
+    if (!normal(x)) return;
     if (kind >= 0) {
-        core.paramEvent(kind, params::fromNormal(kind, in.value), frame);
+        core.paramEvent(kind, params::fromNormal(kind, x), frame);
         return;
     }
     if (kind != -2) return;  // the program change acts through the controller, off this thread
@@ -496,8 +513,8 @@ void Plugin::input(const Input& in, uint32_t frames) {
     // are not 0 when it starts): a controller that keeps a value acts only
     // when it changes; all notes off and reset all controllers act always.
     int channel = place / kMapped, cc = controllerOf(place);
-    if (midiValues[place].exchange(in.value, std::memory_order_relaxed) == in.value && cc != 121 && cc != 123) return;
-    int v = static_cast<int>(toPlain(in.id, in.value));
+    if (midiValues[place].exchange(x, std::memory_order_relaxed) == x && cc != 121 && cc != 123) return;
+    int v = static_cast<int>(toPlain(in.id, x));
     uint8_t m[3] = {static_cast<uint8_t>(0xb0 | channel), static_cast<uint8_t>(cc), static_cast<uint8_t>(v)};
     if (cc == kPitchBend) m[0] = static_cast<uint8_t>(0xe0 | channel), m[1] = v & 0x7f, m[2] = static_cast<uint8_t>(v >> 7);
     if (cc == kProgramChange) m[0] = static_cast<uint8_t>(0xc0 | channel), m[1] = static_cast<uint8_t>(v);

@@ -12,8 +12,10 @@
 // tuning options (TuningFiles) write tuned notes and the bank's scale.
 // The keys' options (KeyOptions) make the script's MIDI notes play notes.
 // Exit status: 0 done; 2 bad command line, unreadable patch or script, a
-// malformed script line, or an OUT that is the script or the patch
-// (nothing is rendered then); 1 when the output cannot be written.
+// malformed script line, or an output (OUT, the picture, the tuning files)
+// that is the script, the patch or another output; 1 when an output
+// cannot be written. Every output is checked before the render, and on a
+// refusal nothing is written.
 // --check loads PATCH as the program would and prints the loader's
 // warnings: 0 none, 1 some, 2 a patch that cannot be read or is none.
 // Given a scale (.scl) it names each degree that keys play as the nearest
@@ -27,6 +29,7 @@
 #include "engine/InputGate.h"
 #include "engine/KeyOptions.h"
 #include "engine/MultiplexPotentiator.h"
+#include "engine/PatchFile.h"
 #include "engine/PitchOfOne.h"
 #include "engine/ScriptPad.h"
 #include "engine/WavWriter.h"
@@ -35,6 +38,8 @@
 #include "render/TuningFiles.h"
 #include "hostkit/SameFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,6 +47,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class RenderTool {
@@ -152,13 +158,15 @@ public:
                 return kBadInput;
             }
         }
-        const char* inputs[] = {scriptPath, patch, keyOptions.scalePath, keyOptions.mapPath};
-        const char* inputNames[] = {"the script", "the patch", "the scale", "the keyboard map"};
-        for (int k = 0; k < 4; k++)
-            if (same_file(outPath, inputs[k]))
-                return complain(err, std::string(outPath) + " is " + inputNames[k] + ": it would be written over");
-        std::string tuningProblem = tuning.problem(outPath, scriptPath, patch);
+        std::string tuningProblem = tuning.problem();
         if (!tuningProblem.empty()) return complain(err, tuningProblem);
+        std::vector<std::pair<std::string, std::string>> outputs = tuning.outputs();
+        if (picturePath) outputs.insert(outputs.begin(), {"--picture", picturePath});
+        if (std::strcmp(outPath, "-") != 0) outputs.insert(outputs.begin(), {"", outPath});
+        const std::pair<const char*, const char*> inputs[] = {
+            {scriptPath, "the script"}, {patch, "the patch"}, {keyOptions.scalePath, "the scale"},
+            {keyOptions.mapPath, "the keyboard map"}};
+        if (int status = outputProblem(outputs, inputs, err)) return status;
         uint32_t total;
         if (seconds) {
             if (!OfflineRenderer::framesFor(seconds, total))
@@ -203,23 +211,71 @@ public:
         bool ok = OfflineRenderer::render(gate, *engine, script.events, total, wav,
                                           total > OfflineRenderer::kProgressFrames ? err : nullptr, &undelivered);
         ok = out.close() && ok;
-        ok = ok && tuning.write(total, err);
+        if (!ok) std::fprintf(err, "quorvanel-render: writing %s failed\n", outPath);
+        ok = tuning.write(total, err) && ok;
         if (release) release(engine);
         if (undelivered)
             std::fprintf(err, "quorvanel-render: %zu event(s) after the end of the render were not delivered\n",
                          undelivered);
-        if (ok && picture && !PngWriter::write(picturePath, picture->picture())) {
+        if (picture && !PngWriter::write(picturePath, picture->picture())) {
             std::fprintf(err, "quorvanel-render: cannot write the picture %s\n", picturePath);
-            return kOutputFailed;
+            ok = false;
         }
-        if (!ok) {
-            std::fprintf(err, "quorvanel-render: writing %s failed\n", outPath);
-            return kOutputFailed;
-        }
-        return kOk;
+        return ok ? kOk : kOutputFailed;
     }
 
 private:
+    // What keeps the render's outputs (each a name, "" for the WAV, and a
+    // path) from being made, said on `err` before anything is written: one
+    // that is an input (each a path, or null, and its name) or an output
+    // before it, by where its name leads (kBadInput), or one that cannot be
+    // written where it stands (kOutputFailed). 0 when nothing does.
+    template <size_t N>
+    static int outputProblem(const std::vector<std::pair<std::string, std::string>>& outputs,
+                             const std::pair<const char*, const char*> (&inputs)[N], FILE* err) {
+        for (size_t k = 0; k < outputs.size(); k++) {
+            const auto& [what, path] = outputs[k];
+            std::string named = (what.empty() ? "" : what + " ") + path;
+            for (const auto& [input, inputName] : inputs)
+                if (same_place(path.c_str(), input))
+                    return complain(err, named + " is " + inputName + ": it would be written over");
+            for (size_t o = 0; o < k; o++)
+                if (same_place(path.c_str(), outputs[o].second.c_str()))
+                    return complain(err, named + (outputs[o].first.empty() ? " is the WAV: it would be written over"
+                                                                           : " is " + outputs[o].first + "'s file too"));
+        }
+        for (const auto& [what, path] : outputs) {
+            std::string why;
+            if (!writable(path.c_str(), why)) {
+                std::fprintf(err, "quorvanel-render: cannot write %s: %s\n", path.c_str(), why.c_str());
+                return kOutputFailed;
+            }
+        }
+        return 0;
+    }
+
+    // Whether a file can be written at `path`, found without changing
+    // anything: an existing one opened for writing (not emptied), or else
+    // its folder writable. False with the reason.
+    static bool writable(const char* path, std::string& why) {
+        struct stat st;
+        if (stat(path, &st) == 0) {
+            int fd = S_ISDIR(st.st_mode) ? -1 : open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                close(fd);
+                return true;
+            }
+            why = std::strerror(S_ISDIR(st.st_mode) ? EISDIR : errno);
+            return false;
+        }
+        std::string folder(path);
+        size_t slash = folder.rfind('/');
+        folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+        if (errno == ENOENT && access(folder.c_str(), W_OK | X_OK) == 0) return true;
+        why = std::strerror(errno);
+        return false;
+    }
+
     // Loads the patch into a bank of its own, as the program loads it at
     // start, and prints the loader's warnings on `err`.
     static int checkPatch(const char* path, FILE* err) {
@@ -228,8 +284,8 @@ private:
             std::fprintf(err, "quorvanel-render: %s\n", problem.c_str());
             return kBadInput;
         }
-        std::string text;
-        EventScript::readFile(path, text);
+        std::string text, why;
+        PatchFile::read(path, text, why);
         PerspexStabile stabile;
         MultiplexPotentiator bank(&stabile);
         int warnings = 0;
@@ -326,8 +382,9 @@ private:
                      "  standard output;\n"
                      "  SECONDS defaults to the last event plus one second; the script's saves\n"
                      "  write nothing unless --saves DIR names a folder for them (DIR/NAME);\n"
-                     "  OUT must not be SCRIPT or PATCH; --picture writes the window's picture\n"
-                     "  after the last repaint at or before FRAME; --pitch HZ: 1/1 sounds at HZ\n"
+                     "  no output may be SCRIPT, PATCH or another output; --picture writes the\n"
+                     "  window's picture after the last repaint at or before FRAME; --pitch HZ:\n"
+                     "  1/1 sounds at HZ\n"
                      "  (31.25..12000, default 689.0625): the header's rate is 32 x HZ, rounded,\n"
                      "  and everything runs faster or slower with it, as a tape does; SECONDS\n"
                      "  and frames still count 22050 a second. --check PATCH prints what loading\n"

@@ -3,14 +3,14 @@
 //   --tuning-out mpe|mts  how they are tuned (default mpe)
 //   --scala FILE.scl      the current bank at the end as a Scala scale, with
 //                         FILE.kbm beside it (ScalaScale)
-// Their names are checked with the others before anything is rendered.
+// Their names are checked with the render's others before anything is
+// rendered or written.
 #pragma once
 
 #include "engine/InputGate.h"
 #include "engine/LaceyBanks.h"
 #include "engine/PitchOfOne.h"
 #include "engine/TunedNotes.h"
-#include "hostkit/SameFile.h"
 #include "render/MidiFileOut.h"
 #include "render/ScalaScale.h"
 
@@ -19,6 +19,8 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class TuningFiles {
 public:
@@ -31,27 +33,23 @@ public:
         (option == "--midi-out" ? midiPath : option == "--tuning-out" ? wayName : sclPath) = value;
     }
 
-    // What is wrong with the options, given the render's other files;
-    // empty when nothing is.
-    std::string problem(const char* out, const char* script, const char* patch) {
+    // What is wrong with the options themselves; empty when nothing is.
+    // Their files are checked with the render's others (outputs()).
+    std::string problem() {
         if (wayName && !TunedNotes::wayNamed(wayName, way))
             return std::string("--tuning-out ") + wayName + ": not mpe or mts";
         if (wayName && !midiPath) return "--tuning-out needs --midi-out";
         kbmPath = sclPath ? ScalaScale::kbmPath(sclPath) : "";
-        const char* made[] = {midiPath, sclPath, sclPath ? kbmPath.c_str() : nullptr};
-        const char* names[] = {"--midi-out", "--scala", "the scale's .kbm"};
-        const char* inputs[] = {script, patch, out};
-        const char* what[] = {"the script", "the patch", "the WAV"};
-        for (int m = 0; m < 3; m++) {
-            if (!made[m]) continue;
-            for (int i = 0; i < 3; i++)
-                if (same_file(made[m], inputs[i]) || (i == 2 && !std::strcmp(made[m], out)))
-                    return std::string(names[m]) + " " + made[m] + " is " + what[i] + ": it would be written over";
-            for (int o = 0; o < m; o++)
-                if (made[o] && (!std::strcmp(made[m], made[o]) || same_file(made[m], made[o])))
-                    return std::string(names[m]) + " " + made[m] + " is " + names[o] + "'s file too";
-        }
         return "";
+    }
+
+    // The files the options make, each with the option that names it.
+    std::vector<std::pair<std::string, std::string>> outputs() const {
+        std::vector<std::pair<std::string, std::string>> out;
+        if (midiPath) out.emplace_back("--midi-out", midiPath);
+        if (sclPath) out.emplace_back("--scala", sclPath);
+        if (sclPath) out.emplace_back("the scale's .kbm", kbmPath);
+        return out;
     }
 
     // Watches `gate` for the engine's tuned notes; false when the engine

@@ -81,6 +81,16 @@ install)
             [ -s "$p/$f" ] || fail "not installed: $f"
         done
     fi
+    # The plugins alone in a user's home, where hosts look, and gone again.
+    if [ -d "$build/lv2/quorvanel.lv2" ]; then
+        HOME=$tmp/home sh "$src/tools/install-plugins.sh" "$build" >/dev/null || fail "install-plugins.sh failed"
+        for f in .lv2/quorvanel.lv2/manifest.ttl .lv2/quorvanel.lv2/quorvanel.so \
+            $([ -d "$build/clap" ] && echo .clap/quorvanel.clap .vst3/quorvanel.vst3/Contents/$(uname -m)-linux/quorvanel.so); do
+            [ -s "$tmp/home/$f" ] || fail "not installed for the user: ~/$f"
+        done
+        HOME=$tmp/home sh "$src/tools/install-plugins.sh" --remove >/dev/null
+        [ -z "$(find "$tmp/home" -type f)" ] || fail "install-plugins.sh --remove left: $(find "$tmp/home" -type f)"
+    fi
     # Only the program's own files, and not the benchmark's load.
     find "$root" -type f | sed "s|^$p/||" | grep -v -E '^(bin/quorvanel(-render)?|share/man/man1/quorvanel(-render)?\.1\.gz|share/doc/quorvanel/(copyright|changelog\.gz)|share/applications/quorvanel\.desktop|share/icons/hicolor/[^/]+/apps/quorvanel\.(svg|png)|lib/udev/rules\.d/70-quorvanel\.rules|lib/lv2/quorvanel\.lv2/(manifest|quorvanel|presets)\.ttl|lib/lv2/quorvanel\.lv2/quorvanel(_ui)?\.so|lib/clap/quorvanel\.clap|lib/vst3/quorvanel\.vst3/Contents/[^/]+-linux/quorvanel\.so|share/quorvanel/patches/[^/]+\.texte|share/quorvanel/scripts/[^/]+\.txt)$' \
         >"$tmp/stray"

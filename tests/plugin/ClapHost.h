@@ -15,6 +15,7 @@
 #include <clap/ext/timer-support.h>
 #include <clap/plugin-factory.h>
 
+#include "fuzz/ClapBlock.h"
 #include "plugin/Host.h"
 
 #include <dlfcn.h>
@@ -53,8 +54,13 @@ public:
         right.assign(kMaxBlock, 0);
         events.reserve(4096);
         inEvents.ctx = this;
-        inEvents.size = [](const clap_input_events_t* l) { return static_cast<uint32_t>(of(l)->events.size()); };
-        inEvents.get = [](const clap_input_events_t* l, uint32_t k) -> const clap_event_header_t* { return &of(l)->events[k].header; };
+        inEvents.size = [](const clap_input_events_t* l) {
+            return static_cast<uint32_t>(of(l)->raw.empty() ? of(l)->events.size() : of(l)->raw.size());
+        };
+        inEvents.get = [](const clap_input_events_t* l, uint32_t k) -> const clap_event_header_t* {
+            if (of(l)->raw.empty()) return &of(l)->events[k].header;
+            return reinterpret_cast<const clap_event_header_t*>(of(l)->raw[k].data());
+        };
         outEvents.try_push = [](const clap_output_events_t*, const clap_event_header_t*) { return true; };
     }
     ~Instance() {
@@ -107,19 +113,16 @@ public:
         }
     }
 
-    void run(uint32_t n) {
-        float* channels[2] = {left.data(), right.data()};
-        clap_audio_buffer_t out{};
-        out.data32 = channels;
-        out.channel_count = 2;
-        clap_process_t p{};
-        p.steady_time = -1;
-        p.frames_count = n;
-        p.audio_outputs = &out;
-        p.audio_outputs_count = 1;
-        p.in_events = &inEvents;
-        p.out_events = &outEvents;
-        plugin->process(plugin, &p);
+    void run(uint32_t n) { processBlock(plugin, left.data(), right.data(), n, &inEvents, &outEvents); }
+
+    // Events as a host may hand them in, each in an allocation exactly as
+    // long as it is: to process() in a block of `n` frames, or (`n` 0) to
+    // the parameters' flush.
+    void send(uint32_t n, const std::vector<std::vector<uint8_t>>& bytes) {
+        raw = bytes;
+        if (n) run(n);
+        else params->flush(plugin, &inEvents, &outEvents);
+        raw.clear();
     }
 
     std::string save() {
@@ -210,6 +213,7 @@ private:
     const clap_plugin_state_t* state = nullptr;
     const clap_plugin_gui_t* gui = nullptr;
     std::vector<Event> events;
+    std::vector<std::vector<uint8_t>> raw;
     clap_input_events_t inEvents{};
     clap_output_events_t outEvents{};
 };

@@ -230,7 +230,9 @@ public:
         const auto* seq = reinterpret_cast<const LV2_Atom_Sequence*>(midiOut.data());
         LV2_ATOM_SEQUENCE_FOREACH(seq, ev) {
             const auto* b = static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&ev->body));
-            if (ev->body.type == midiType) tuned.push_back({frames + static_cast<uint64_t>(ev->time.frames), {b, b + ev->body.size}});
+            if (ev->body.type != midiType) continue;
+            EXPECT_LT(ev->time.frames, n) << "a message past the end of its block";
+            tuned.push_back({frames + static_cast<uint64_t>(ev->time.frames), {b, b + ev->body.size}});
         }
         frames += n;
     }

@@ -625,26 +625,36 @@ TEST(Plugin, RunAllocatesNothing) {
 // host frame R (engine frame 22050, unit 86: 255 + 22016 = 22271, and
 // 596 + ceil(22016 × 48000 / 22050) = 48522 at 48000). The messages are
 // the notes' own for those two units; a port too small for them all
-// passes the rest on in the next blocks, in order, losing none.
+// passes the rest on in the next blocks, in order, losing none. A block
+// that ends at 48522 at 48000 (522 frames after 48000) has made unit 86
+// already, for the converter's lookahead: its messages go out at the next
+// block's first frame, not past the end of this one.
 TEST(Plugin, TunedNotesComeOutWithTheDelayedSound) {
     struct Case {
         double rate;
         float way;
         uint32_t room;
         uint64_t on, off;
+        uint32_t cut = 0;  // a block of these frames after the one that ends at R (0: none)
     };
     const Case cases[] = {
         {22050, 0, Instance::kAtomRoom - 8, 255, 22271},
         {22050, 1, Instance::kAtomRoom - 8, 255, 22271},
         {48000, 0, 200, 596, 48522},
         {48000, 1, Instance::kAtomRoom - 8, 596, 48522},
+        {48000, 1, Instance::kAtomRoom - 8, 596, 48522, 522},
     };
     for (const Case& c : cases) {
         Instance inst(c.rate);
         inst.tuning = c.way;
         inst.midiOutRoom = c.room;
         uint32_t r = static_cast<uint32_t>(c.rate);
-        playFixed(inst, {Input{0, {}, 0, 100}, Input{r, {}, 0, 0}}, 2 * r, r / 50);
+        uint32_t t = 0;  // where the next block starts: blocks of a fiftieth of a second, and the cut
+        playIn(inst, {Input{0, {}, 0, 100}, Input{r, {}, 0, 0}}, 2 * r, [&] {
+            uint32_t n = c.cut && t == r ? c.cut : r / 50;
+            t += n;
+            return n;
+        });
         LaceyBanks engine;
         TunedNotes notes(c.way ? TunedNotes::Way::Mts : TunedNotes::Way::Mpe);
         for (int axis : {100, 0}) {

@@ -24,10 +24,10 @@
 #include <lv2/worker/worker.h>
 
 #include "BadMessages.h"
+#include "FuzzInput.h"
 #include "engine/MemoryCanvas.h"
 #include "plugin/PictureView.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -135,16 +135,6 @@ void toWindow(PictureView& view, MemoryCanvas& canvas, const uint8_t* message, s
         view.draw(&canvas);
 }
 
-void writeSeed(const std::string& dir, const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::string path = dir + "/" + name;
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0) return;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
 Plugin* plugin = nullptr;
 PictureView* view = nullptr;
 std::string fresh;
@@ -160,22 +150,17 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     windowUris.map(&map);
     closed = badmessages::forged(&map, [](LV2_Atom_Forge* f) { windowio::forgeEvent(f, windowUris, windowio::Event::Closed, 0, 0); });
     std::vector<badmessages::Message> seeds = badmessages::all(&map, "/nonexistent/quorvanel-fuzz.texte");
-    std::vector<uint8_t> series;  // every message in turn, as one sequence carries them
-    for (const badmessages::Message& m : seeds)
-        for (const auto* bytes : {&m.good, &m.bad}) {
-            series.insert(series.end(), bytes->begin(), bytes->end());
+    std::vector<std::pair<std::string, std::string>> named;
+    std::string series;  // every message in turn, as one sequence carries them
+    for (size_t k = 0; k < seeds.size(); k++)
+        for (const auto* bytes : {&seeds[k].good, &seeds[k].bad}) {
+            std::string one(bytes->begin(), bytes->end());
+            named.emplace_back(std::to_string(k) + (bytes == &seeds[k].good ? "-good" : "-bad"), one);
+            series += one;
             series.resize(padded(series.size()));
         }
-    for (int a = 1; a < *argc; a++) {
-        struct stat st;
-        const char* dir = (*argv)[a];
-        if (dir[0] == '-' || stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) continue;
-        for (size_t k = 0; k < seeds.size(); k++) {
-            writeSeed(dir, "seed-" + std::to_string(k) + "-good", seeds[k].good);
-            writeSeed(dir, "seed-" + std::to_string(k) + "-bad", seeds[k].bad);
-        }
-        writeSeed(dir, "seed-all", series);
-    }
+    named.emplace_back("all", series);
+    FuzzInput::writeSeeds(*argc, *argv, named);
     return 0;
 }
 

@@ -21,6 +21,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 class ChubberySituation {
 public:
@@ -186,20 +187,55 @@ public:
     }
 
     // Reads this situation's sections from the bank's word stream. Every
-    // section is optional, but they must come in the written order: a
-    // section word out of order is handed back unread and ends the
-    // situation. Returns the first word not consumed (null at the end).
+    // section is optional, and each is read where its section line stands.
+    // A line that the section it stands in does not take there (its lines
+    // come in the order a save writes them) is skipped with a warning, and
+    // that section goes on after it. Returns the first word that is not
+    // this situation's: the next block's, or null at the end.
     const char* textum(PatchWords& words) {
+        int section = -1;
         const char* w = words.next();
-        if (PatchWords::is(w, "barre", 5)) w = barre.textum(words);
-        if (PatchWords::is(w, "chink", 5)) w = chink.textum(words);
-        if (PatchWords::is(w, "spong", 5)) w = ginger.textum(words);
-        if (PatchWords::is(w, "royalmi", 7)) w = rm.textum(words);
-        if (PatchWords::is(w, "royalfm", 7)) w = rfm.textum(words);
-        return w;
+        for (;;) {
+            if (int s = sectionOf(w); s >= 0) {
+                w = readSection(section = s, words);
+                continue;
+            }
+            if (!w || PatchWords::is(w, "chubby", 6)) return w;
+            words.warnAt(words.line(), PatchWords::quoted(w) +
+                                           (section < 0 ? " is out of place before the situation's first section line"
+                                                        : " is out of place (a section's lines come in the order a "
+                                                          "save writes them)") +
+                                           "; the line is skipped");
+            words.skipLine();
+            const char* after = words.peek();
+            if (section < 0 || !after || sectionOf(after) >= 0 || PatchWords::is(after, "chubby", 6)) w = words.next();
+            else w = readSection(section, words);
+        }
     }
 
 private:
+    // The section a section line's word opens (0..4 in the written order),
+    // or -1.
+    static int sectionOf(const char* w) {
+        static const std::pair<const char*, size_t> kSections[] = {
+            {"barre", 5}, {"chink", 5}, {"spong", 5}, {"royalmi", 7}, {"royalfm", 7}};
+        for (int k = 0; k < 5; k++)
+            if (PatchWords::is(w, kSections[k].first, kSections[k].second)) return k;
+        return -1;
+    }
+
+    // Reads section `s`'s lines from the next word on; the first word it
+    // does not take.
+    const char* readSection(int s, PatchWords& words) {
+        switch (s) {
+        case 0: return barre.textum(words);
+        case 1: return chink.textum(words);
+        case 2: return ginger.textum(words);
+        case 3: return rm.textum(words);
+        default: return rfm.textum(words);
+        }
+    }
+
     // Position of key in a keyboard row, or -1 (NUL is in no row).
     static int keyIndex(const char* row, char key) {
         const char* at = key ? strchr(row, key) : nullptr;

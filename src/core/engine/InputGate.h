@@ -36,6 +36,8 @@
 #include "engine/KeyPedal.h"
 #include "engine/KeyScale.h"
 #include "engine/MidiMap.h"
+#include "engine/PatchFile.h"
+#include "engine/PatchWords.h"
 #include "engine/Recorder.h"
 #include "engine/ReportMerge.h"
 
@@ -285,15 +287,18 @@ public:
 
     // What keeps the patch file at `path` from being loaded at start, as a
     // line's text after "WHO: "; empty when nothing does. An empty file is an
-    // empty bank, but a file with words and no situation block first (the
-    // demo script given by mistake) would empty the bank and read nothing.
+    // empty bank, but a file whose first word is no situation block (the
+    // demo script given by mistake, or a block's word misspelled) would
+    // leave the bank empty or read a different bank than meant.
     static std::string patchProblem(const char* path) {
-        std::string text;
-        if (!EventScript::readFile(path, text))
-            return std::string("cannot read patch ") + path + ": " + std::strerror(errno);
-        size_t word = text.find_first_not_of(std::string(" \n\r\0", 4));  // the loader's separators
-        if (word == std::string::npos || text.compare(word, 6, "chubby") == 0) return "";
-        return std::string(path) + ": not a patch file";
+        std::string text, why;
+        if (!PatchFile::read(path, text, why)) return std::string("cannot read patch ") + path + ": " + why;
+        PatchWords words;
+        words.open(text.data(), text.size());
+        const char* first = words.next();
+        if (!first || PatchWords::is(first, "chubby", 6)) return "";
+        return std::string(path) + ": not a patch file: line " + std::to_string(words.line()) + " begins with " +
+               PatchWords::quoted(first) + ", not a situation block (\"chubby\")";
     }
 
     // Loads the patch file `path` into the current bank, as at start; the
@@ -301,8 +306,8 @@ public:
     void loadPatch(const char* path) {
         std::vector<char> name(path, path + std::strlen(path) + 1);
         the().textorium_script(name.data());
-        std::string text;
-        if (recorder && EventScript::readFile(path, text)) recorder->bank(path, text);
+        std::string text, why;
+        if (recorder && PatchFile::read(path, text, why)) recorder->bank(path, text);
     }
 
     // Loads a patch text carried by a script (through a private temporary

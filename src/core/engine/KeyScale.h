@@ -13,13 +13,9 @@
 #pragma once
 
 #include "engine/KeyMapText.h"
+#include "engine/PatchFile.h"
 #include "engine/ScaleText.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -152,36 +148,13 @@ public:
 
     static double cents(double ratio) { return 1200 * std::log2(ratio); }
 
-    // Reads a scale or mapping file whole into `text`: a regular file (a
-    // pipe or a device could hold a read up or never end) of at most
-    // kMostBytes. False, with the reason in `why`, otherwise.
-    static constexpr long kMostBytes = 1 << 20;
+    // Reads a scale or mapping file whole into `text`, as a patch is read
+    // (PatchFile: a regular file of at most 1 MiB). False, with the reason
+    // in `why`, otherwise.
     static bool readFile(const char* path, std::string& text, std::string& why) {
-        int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        struct stat st;
-        if (fd < 0 || fstat(fd, &st) != 0) {
-            why = std::string("cannot read ") + path + ": " + std::strerror(errno);
-            if (fd >= 0) ::close(fd);
-            return false;
-        }
-        bool ok = false;
-        why = std::string(path) + ": not a regular file";
-        text.clear();
-        char chunk[8192];
-        while (S_ISREG(st.st_mode)) {
-            ssize_t n = ::read(fd, chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) why = std::string("cannot read ") + path + ": " + std::strerror(errno);
-            else if (n == 0) ok = true;
-            else if (text.size() + static_cast<size_t>(n) > kMostBytes) why = std::string(path) + ": larger than a scale can be (1 MB)";
-            else {
-                text.append(chunk, static_cast<size_t>(n));
-                continue;
-            }
-            break;
-        }
-        ::close(fd);
-        return ok;
+        if (PatchFile::read(path, text, why)) return true;
+        why = std::string("cannot read ") + path + ": " + why;
+        return false;
     }
 
 private:

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "engine/ChubberySituation.h"
+#include "engine/PatchFile.h"
 #include "engine/PatchWords.h"
 #include "engine/Canvas.h"
 #include "engine/ChubReport.h"
@@ -26,7 +27,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -296,13 +296,14 @@ public:
     // Replaces the bank's situations by those of the file at `path`. A file
     // that cannot be read leaves the bank untouched. Otherwise the bank is
     // emptied and up to 16 "chubby" blocks are read in file order; a block
-    // that finds the bank full is read into its last situation again. The
-    // first word that is not a block header ends the load. What the loader
-    // changes or cannot read goes to standard error as "PATH:LINE: what".
+    // that finds the bank full is read into its last situation again, and
+    // a 17th ends the load. A line the loader cannot read is skipped and
+    // the load goes on. What the loader changes or skips goes to standard
+    // error as "PATH:LINE: what".
     void textorium_script(char* path) {
-        std::vector<char> bytes;
-        if (!readWhole(path, bytes)) return;
-        load(std::move(bytes), kMaxAdded, warnOn(stderr, path));
+        std::string bytes, why;
+        if (!PatchFile::read(path, bytes, why)) return;
+        load(std::vector<char>(bytes.begin(), bytes.end()), kMaxAdded, warnOn(stderr, path));
     }
 
     // A sink that writes a load's warnings on `f` as "NAME:LINE: what",
@@ -320,18 +321,32 @@ public:
     // stands (duplication may have filled all 16) passes kSlots.
     // `warn`: where this load's warnings go (none: it says nothing).
     void load(std::vector<char>&& bytes, int room = kMaxAdded, PatchWords::Warn warn = {}) {
-        words.open(std::move(bytes), std::move(warn));
+        words.open(std::move(bytes), std::move(warn), keyword);
         const char* w = words.next();
         for (int k = 0; k < kSlots; k++) chubdel();
         int block = 0;
-        for (; block < kSlots && PatchWords::is(w, "chubby", 6); block++) {
+        while (w && block < kSlots) {
+            if (!PatchWords::is(w, "chubby", 6)) {  // only before the first block: the situations read the rest
+                words.warnAt(words.line(), PatchWords::quoted(w) +
+                                               " is out of place before the first situation block (\"chubby\"); "
+                                               "the line is skipped");
+                words.skipLine();
+                w = words.next();
+                continue;
+            }
             if (count == room)
                 words.warn("situation block " + std::to_string(block + 1) + ": the bank holds " + std::to_string(room) +
                            ", so it is read into the last situation again");
             words.skip(1);  // the written position; blocks load in file order
             w = situations[add(nullptr, room)]->textum(words);
+            block++;
         }
-        if (w) stopped(w, block);
+        if (w && words.warns()) {
+            int from = words.line(), to = words.lastLine();
+            words.warnAt(from, "situation block " + std::to_string(block + 1) + ": a load reads 16 at most; the load stops here, and " +
+                                   (from == to ? "line " + std::to_string(from) + " is not read"
+                                               : "lines " + std::to_string(from) + " to " + std::to_string(to) + " are not read"));
+        }
         words.close();
     }
 
@@ -363,24 +378,9 @@ private:
         return (count < room ? count : room) - 1;
     }
 
-    // The load ended at word `w` (after `blocks` situation blocks) with
-    // lines still unread: says why and what was left.
-    void stopped(const char* w, int blocks) {
-        if (!words.warns()) return;
-        int from = words.line(), to = words.lastLine();
-        std::string rest = from == to ? "line " + std::to_string(from) + " is not read"
-                                      : "lines " + std::to_string(from) + " to " + std::to_string(to) + " are not read";
-        std::string why;
-        if (blocks == 0) why = PatchWords::quoted(w) + " is not a situation block (\"chubby\"); the bank is left empty";
-        else if (PatchWords::is(w, "chubby", 6)) why = "situation block " + std::to_string(blocks + 1) + ": a load reads 16 at most";
-        else if (!words.keywordStartsLine()) why = PatchWords::quoted(w) + " is one word too many on its line";
-        else if (keyword(w)) why = PatchWords::quoted(w) + " is out of place (a situation's sections and lines come in the order a save writes them)";
-        else why = PatchWords::quoted(w) + " is not a word of the patch format";
-        words.warnAt(from, why + "; the load stops here, and " + rest);
-    }
-
     // Whether a word is a keyword of the format somewhere (by the same
-    // leading characters the readers test).
+    // leading characters the readers test): what the word stream passes
+    // to the readers.
     static bool keyword(const char* w) {
         static const std::pair<const char*, size_t> kWords[] = {
             {"chubby", 6},   {"barre", 5},    {"atrest", 5},   {"kingal", 5},  {"queenal", 5},
@@ -418,25 +418,6 @@ private:
     static void fill(_CHDC chdc, Colour c, int x, int y, unsigned w, unsigned h) {
         grax_colour(chdc, c);
         grax_fill(chdc, x, y, w, h);
-    }
-
-    // Reads the whole file; false (and nothing kept) when it cannot be
-    // opened or read, or the memory cannot be had.
-    static bool readWhole(const char* path, std::vector<char>& out) {
-        FILE* f = fopen(path, "rb");
-        if (!f) return false;
-        bool ok = true;
-        try {
-            char chunk[65536];
-            size_t n;
-            while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) out.insert(out.end(), chunk, chunk + n);
-            ok = !ferror(f);
-        } catch (const std::bad_alloc&) {
-            ok = false;
-        }
-        fclose(f);
-        if (!ok) std::vector<char>().swap(out);
-        return ok;
     }
 
     // Writes the bank to a temporary file beside the target, flushes it to

@@ -1,11 +1,12 @@
 // The word stream the `textum()` readers take their words from while a
 // patch text file is loaded; each bank has its own, so engines on other
 // threads never share one. The whole file is held in memory; words are
-// runs of bytes between separators (space, line feed, carriage return; a
-// tab is not a separator). A NUL byte also ends a word, so a word is always
-// a proper C string inside the buffer and nothing reads past its end.
-// Lines end at a line feed, a carriage return and line feed, or a carriage
-// return alone; they are counted from 1.
+// runs of bytes between blanks (space, tab) and line ends. A NUL byte
+// also ends a word, so a word is always a proper C string inside the
+// buffer and nothing reads past its end. Lines end at a line feed, a
+// carriage return and line feed, or a carriage return alone; they are
+// counted from 1. A line whose first word begins with '#' is a comment: it
+// holds no words.
 //
 // A reader takes a keyword (or a section's or block's word) with next(),
 // wherever it stands, and the values after it with value(), number() and
@@ -15,6 +16,11 @@
 // Warnings: a load may give the stream a sink. The readers tell it every
 // value they change and every line they cannot read, with the line; a
 // load without a sink says nothing and formats nothing.
+//
+// A load may also say which words the format knows: next() then passes
+// over a line whose first word is none of them, and over the words of a
+// line after what its keyword read that are none of them, each with a
+// warning, so that the readers meet only what they may take.
 #pragma once
 
 #include <climits>
@@ -29,18 +35,21 @@ class PatchWords {
 public:
     // Where a load's warnings go: the line (from 1) and what happened there.
     using Warn = std::function<void(int line, const std::string& text)>;
+    // Whether the format knows a word (null: every word passes).
+    using Known = bool (*)(const char* word);
 
     // Takes a private copy of `size` bytes; the stream then starts at its
     // first word.
-    void open(const char* bytes, size_t size, Warn sink = {}) {
-        open(std::vector<char>(bytes, bytes + size), std::move(sink));
+    void open(const char* bytes, size_t size, Warn sink = {}, Known known = nullptr) {
+        open(std::vector<char>(bytes, bytes + size), std::move(sink), known);
     }
 
     // Takes over a file's bytes without copying them.
-    void open(std::vector<char>&& bytes, Warn sink = {}) {
+    void open(std::vector<char>&& bytes, Warn sink = {}, Known known = nullptr) {
         buffer = std::move(bytes);
         buffer.push_back('\0');
         warnTo = std::move(sink);
+        knows = known;
         words.clear();
         size_t end = buffer.size() - 1;
         int line = 1;
@@ -52,8 +61,10 @@ public:
                 if (c == '\r' && i < end && buffer[i] == '\n') buffer[i++] = '\0';
                 line++;
                 first = true;
-            } else if (c == ' ' || c == '\0') {
+            } else if (c == ' ' || c == '\t' || c == '\0') {
                 buffer[i++] = '\0';
+            } else if (first && c == '#') {
+                while (i < end && buffer[i] != '\n' && buffer[i] != '\r') buffer[i++] = '\0';
             } else {
                 words.push_back(Word{i, line, first});
                 first = false;
@@ -70,15 +81,39 @@ public:
         words.clear();
         words.shrink_to_fit();
         warnTo = nullptr;
+        knows = nullptr;
         at = 0;
     }
 
-    // The next word wherever it stands, or null at the end of the stream.
-    // It becomes the keyword whose line the values are read from.
+    // The next word wherever it stands, or null at the end of the stream
+    // (passing over what the format does not know, when the load said
+    // what it knows). It becomes the keyword whose line the values are
+    // read from.
     const char* next() {
+        while (at < words.size() && knows && !knows(&buffer[words[at].pos])) {
+            const Word& w = words[at];
+            std::string what = quoted(&buffer[w.pos]);
+            warnAt(w.line, w.first ? what + " is not a word of the patch format; the line is skipped"
+                                   : what + " is one word too many on its line; it and the rest of the line are skipped");
+            while (at < words.size() && words[at].line == w.line) at++;
+        }
         if (at >= words.size()) return nullptr;
         key = words[at++];
         return &buffer[key.pos];
+    }
+
+    // The word next() would give, not taken.
+    const char* peek() {
+        Word was = key;
+        const char* w = next();
+        if (w) at--;
+        key = was;
+        return w;
+    }
+
+    // Passes over what is left of the keyword's line.
+    void skipLine() {
+        while (at < words.size() && words[at].line == key.line) at++;
     }
 
     // The next word of the keyword's line, or null (nothing taken) when
@@ -139,9 +174,8 @@ public:
         for (int i = 0; i < n; i++) value();
     }
 
-    // The keyword's line, and whether the keyword was its first word.
+    // The keyword's line.
     int line() const { return key.line; }
-    bool keywordStartsLine() const { return key.first; }
     // The line of the last word of the stream (0 when there is none).
     int lastLine() const { return words.empty() ? 0 : words.back().line; }
 
@@ -211,7 +245,7 @@ private:
         return r;
     }
 
-    static bool separator(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\0'; }
+    static bool separator(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\0'; }
 
     static std::string printable(const char* w) {
         static constexpr size_t kShown = 40;
@@ -226,4 +260,5 @@ private:
     size_t at = 0;            // the next word
     Word key{0, 0, true};     // the last word next() gave
     Warn warnTo;
+    Known knows = nullptr;
 };

@@ -7,7 +7,10 @@
 // and stripe colour. The glyphs are a 5 × 7 bitmap font of its own,
 // drawn at a whole-number scale: the largest, at least 1, at which the
 // text fits in half a column and a row (1 at 500 × 500; at 500 × 500 with
-// 15 situations the rows are 31 pixels and the text 17).
+// 15 situations the rows are 31 pixels and the text 17). A voice's text
+// that would not stand whole inside the window, or would cover the caption
+// the hosts draw at the top left, is left out (in small windows: a wide
+// text in the first column, the first row's under the caption).
 // Pixels: window pixels of the repaint the bank has just laid out; the
 // anchors are the ratio set's boxes as that repaint recorded them.
 #pragma once
@@ -26,6 +29,9 @@ public:
     static constexpr int kPad = 1;                // backing around the text, and between the lines
     static constexpr int kClear = 11;             // from the anchor: the king's squares reach 10
     static constexpr Colour kInk = 0xffffff, kBacking = 0x000000;
+    // The caption every host draws over a repaint, "quorvanel" in the
+    // 6 × 13 font with its baseline at (10, 10): x 10..63, y 0..12.
+    static constexpr int kCaptionLeft = 10, kCaptionRight = 64, kCaptionBottom = 13;
 
     // Paints `bank` as a repaint does, then its readout when `shown`.
     static void paint(MultiplexPotentiator& bank, _CHDC dc, bool shown) {
@@ -103,6 +109,10 @@ private:
         int chars = static_cast<int>(std::strlen(ratio) > std::strlen(size) ? std::strlen(ratio) : std::strlen(size));
         int w = blockWidth(chars, scale), h = blockHeight(scale);
         int right = x - kClear, top = y - 1 - h;
+        bool inside = right - w >= 0 && top >= 0 && right <= static_cast<int>(dc.width) &&
+                      top + h <= static_cast<int>(dc.height);
+        bool overCaption = right > kCaptionLeft && right - w < kCaptionRight && top < kCaptionBottom;
+        if (!inside || overCaption) return;
         grax_colour(dc, kBacking);
         grax_fill(dc, right - w, top, static_cast<unsigned>(w), static_cast<unsigned>(h));
         grax_colour(dc, kInk);

@@ -15,16 +15,18 @@
 // constant level of the square switch with the sawtooth's, are left out.
 //
 // Two ways:
-//   Mpe: each note on a channel of its own, 2..16 (MIDI's 1-based
-//     numbering; status nibbles 1..15), on the key nearest its pitch with
-//     the rest as pitch bend (±2 semitones, 8192 = none, 4096 a semitone:
-//     0.024 cent a step). At the start: the MPE configuration (RPN 6 on
-//     channel 1: 15 member channels) and RPN 0 = 2 semitones on each member
-//     channel. A pitch that moves past the bend's reach starts a new note.
-//     At most 15 notes: a sounding note keeps its channel; a voice that
-//     finds every channel taken waits for one to free. New notes take, in
-//     the order of the banks (current first), situations and voices, the
-//     channel silent the longest, so a release tail is not bent.
+//   Mpe: each note on a channel of its own, 2..16 but 10 (MIDI's 1-based
+//     numbering; status nibbles 1..15 but 9): a General MIDI synth plays
+//     channel 10 as drums, so no note goes there. Each note is on the key
+//     nearest its pitch with the rest as pitch bend (±2 semitones, 8192 =
+//     none, 4096 a semitone: 0.024 cent a step). At the start: the MPE
+//     configuration (RPN 6 on channel 1: a zone of 15 member channels, of
+//     which 14 are used) and RPN 0 = 2 semitones on each channel used. A
+//     pitch that moves past the bend's reach starts a new note. At most 14
+//     notes: a sounding note keeps its channel; a voice that finds every
+//     channel taken waits for one to free. New notes take, in the order of
+//     the banks (current first), situations and voices, the channel silent
+//     the longest, so a release tail is not bent.
 //   Mts: every note on channel 1, each on a key of its own whose pitch a
 //     real-time single-note tuning change (F0 7F 7F 08 02 0 1 key xx yy zz
 //     F7; xx the semitone, yy zz its fraction in 1/16384: 0.006 cent)
@@ -57,7 +59,8 @@ public:
     static constexpr int kStepOfOne = 128;               // the step size at which 1/1 has that pitch
     static constexpr int kMostBytes = 12;                // a tuning change of one key
     static constexpr int kRoom = 1024;                   // messages held until the host takes them
-    static constexpr int kChannels = 15;                 // Mpe: channels 2..16
+    static constexpr int kZone = 15;                     // Mpe: the member channels announced, 2..16
+    static constexpr int kChannels = 14;                 // Mpe: those used, all but 10 (drums)
     static constexpr int kKeys = 128;
     static constexpr int kBendRange = 2;                 // semitones either way
     static constexpr int kBendCentre = 8192;
@@ -178,7 +181,7 @@ private:
         bool placed = false;
     };
 
-    // A note: Mpe keeps slot k for channel k + 2, Mts slot k for key k.
+    // A note: Mpe keeps slot k for the channel memberOf(k), Mts slot k for key k.
     struct Note {
         bool on = false;
         Voice who;
@@ -264,7 +267,7 @@ private:
         }
         int expression = expressionOf(s.level, n.startLevel);
         if (expression != n.expression) {
-            if (how == Way::Mpe) send(0xb0 | (slot + 1), 11, expression);
+            if (how == Way::Mpe) send(0xb0 | memberOf(slot), 11, expression);
             else send(0xa0, slot, expression);
             n.expression = expression;
         }
@@ -283,8 +286,8 @@ private:
         if (how == Way::Mpe) {
             n.key = static_cast<int>(std::lround(s.semitones));
             sendBend(slot, bendOf(s.semitones, n.key));
-            send(0xb0 | (slot + 1), 11, 127);
-            send(0x90 | (slot + 1), n.key, velocity);
+            send(0xb0 | memberOf(slot), 11, 127);
+            send(0x90 | memberOf(slot), n.key, velocity);
         } else {
             n.key = slot;
             sendTuning(slot, tuningOf(s.semitones));
@@ -294,10 +297,14 @@ private:
 
     void end(int slot) {
         Note& n = notes[slot];
-        send(0x80 | (how == Way::Mpe ? slot + 1 : 0), n.key, 0x40);
+        send(0x80 | (how == Way::Mpe ? memberOf(slot) : 0), n.key, 0x40);
         n.on = false;
         n.endedAt = at;
     }
+
+    // Mpe: the status nibble of slot k's channel, 1..15 passing over 9
+    // (channel 10).
+    static int memberOf(int slot) { return slot < 8 ? slot + 1 : slot + 2; }
 
     int freeChannel() const {
         int best = -1;
@@ -323,8 +330,8 @@ private:
 
     void sendSetUp() {
         if (how == Way::Mpe) {
-            rpn(0, 6, 15);  // the MPE configuration: channel 1 manages 15 member channels
-            for (int c = 1; c <= kChannels; c++) rpn(c, 0, kBendRange);
+            rpn(0, 6, kZone);  // the MPE configuration: channel 1 manages channels 2..16
+            for (int slot = 0; slot < kChannels; slot++) rpn(memberOf(slot), 0, kBendRange);
         } else {
             rpn(0, 4, 0);  // tuning bank 0 first: the program's selection activates it
             rpn(0, 3, 0);
@@ -347,7 +354,7 @@ private:
 
     void sendBend(int slot, int bend) {
         notes[slot].bend = bend;
-        send(0xe0 | (slot + 1), bend & 0x7f, bend >> 7);
+        send(0xe0 | memberOf(slot), bend & 0x7f, bend >> 7);
     }
 
     void sendTuning(int key, int tuning) {

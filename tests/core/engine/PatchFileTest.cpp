@@ -138,14 +138,14 @@ TEST(PatchFile, SeventeenBlocksLoadFifteenTheSixteenthOverTheFifteenth) {
     EXPECT_EQ(b.getSituation(14)->getChink()->getStrittle(), 115);
 }
 
-TEST(PatchFile, SectionOutOfOrderEndsTheLoadThere) {
+TEST(PatchFile, SectionsAreReadWhereverTheyStand) {
     MultiplexPotentiator b(stabile());
     loadText(b,
              "chubby 0\n sponginger\n  rat 0 = 3 / 2\n chinkwonkanater\n  inhibit 1\n"
              "chubby 1\n");
-    ASSERT_EQ(b.chubamt(), 1);
+    ASSERT_EQ(b.chubamt(), 2);
     EXPECT_EQ(ratio(b.getSituation(0), 0), "3/2");
-    EXPECT_EQ(b.getSituation(0)->getChink()->getInhibit(), 0);
+    EXPECT_EQ(b.getSituation(0)->getChink()->getInhibit(), 1);
 }
 
 TEST(PatchFile, CarriageReturnLineFeedFilesLoadTheSame) {
@@ -204,14 +204,14 @@ TEST(PatchFile, StreamEndingMidLineKeepsWhatWasRead) {
 
 TEST(PatchFile, ValuesAreTakenByPositionAlone) {
     MultiplexPotentiator b(stabile());
-    // An extra value shifts the line: the fifth number is taken as the next
-    // line's keyword, which it is not, so the load ends there.
+    // An extra value is one word too many: it is skipped, and the next
+    // line is read as written.
     loadText(b, "chubby 0\n royalminister\n  inhibit 0\n  kingals 0 = 1 -1 1 -1 1\n  queenals 0 = 1 1 1 1 \n"
                 "chubby 1\n");
-    ASSERT_EQ(b.chubamt(), 1);
+    ASSERT_EQ(b.chubamt(), 2);
     ChubberySituation* s = b.getSituation(0);
     EXPECT_EQ(s->getRM()->kingals[0][3], -1);
-    EXPECT_EQ(s->getRM()->queenals[0][0], 0);
+    EXPECT_EQ(s->getRM()->queenals[0][0], 1);
 }
 
 TEST(PatchFile, NumbersBeyondIntRangeAreClampedNotWrapped) {
@@ -374,14 +374,16 @@ TEST(PatchFile, SaveUnderAnOverlongNameFailsLoudlyAndLeavesNoLitter) {
 
 namespace {
 
-// What a hand-edited file loads as (a piece of the bank's save) and what
-// the loader says about it, line by line. Each text is a whole file.
+// What a hand-edited file loads as (a piece of the bank's save, and its
+// situations) and what the loader says about it, line by line. Each text
+// is a whole file.
 TEST(PatchFile, HandEditsLoadAsBeforeAndSayWhatChanged) {
     const std::string head = "chubby 0\n sponginger\n";
     struct Case {
         std::string text;
         const char* saved;  // a piece of what the bank then saves
         std::vector<std::string> said;
+        int situations = 1;
     } cases[] = {
         {head + "  rat 0 = 1 / 300\n", "  rat 0 = 1 / 44\n",
          {"3: rat: denominator 300 is outside 1..255; loaded as 44 (less a multiple of 256)"}},
@@ -411,14 +413,22 @@ TEST(PatchFile, HandEditsLoadAsBeforeAndSayWhatChanged) {
         {"chubby 0\n royalfmoutarde\n  inhibit 99999999999\n  bitshift 30\n", "  inhibit 2147483647\n",
          {"3: inhibit: '99999999999' is beyond -2147483648..2147483647; read as 2147483647",
           "4: bitshift: 30 acts as 21 (the depth is held to -10..21)"}},
-        // Lines after one the loader cannot read are not read.
-        {"chubby 0\n royalminister\n  kingals 0 = 1 -1 1 -1 1\n  queenals 0 = 1 1 1 1\n", "  kingals 0 = 1 -1 1 -1 \n  queenals 0 = 0",
-         {"3: '1' is one word too many on its line; the load stops here, and lines 3 to 4 are not read"}},
-        {head + "  rta 0 = 3 / 2\nchubby 1\n", "  rat 0 = 1 / 1\n",
-         {"3: 'rta' is not a word of the patch format; the load stops here, and lines 3 to 4 are not read"}},
-        {"chubby 0\n sponginger\n chinkwonkanater\n", " sponginger\n",
-         {"3: 'chinkwonkanater' is out of place (a situation's sections and lines come in the order a save writes them); "
-          "the load stops here, and line 3 is not read"}},
+        // A line the loader cannot read is skipped, and the load goes on.
+        {"chubby 0\n royalminister\n  kingals 0 = 1 -1 1 -1 1\n  queenals 0 = 1 1 1 1\n", "  kingals 0 = 1 -1 1 -1 \n  queenals 0 = 1 1 1 1",
+         {"3: '1' is one word too many on its line; it and the rest of the line are skipped"}},
+        {head + "  RAT 0 = 3 / 2\n  rat 1 = 5 / 4\nchubby 1\n", "  rat 0 = 5 / 4\n",
+         {"3: 'RAT' is not a word of the patch format; the line is skipped",
+          "4: rat: ratio lines set voices 0 to 3 in order: this one sets voice 0, not 1"}, 2},
+        {head + "  inhibit 1\n  bitshift 3\n", "  bitshift 3\n",
+         {"3: 'inhibit' is out of place (a section's lines come in the order a save writes them); the line is skipped"}},
+        {"chubby 0\n  primelm 7\n chinkwonkanater\n  primelm 5\n", "  primelm 5\n",
+         {"2: 'primelm' is out of place before the situation's first section line; the line is skipped"}},
+        {"chuby 0\n barre\nchubby 1\n", "chubby 0\n barre\n  atrest\n",
+         {"1: 'chuby' is not a word of the patch format; the line is skipped",
+          "2: 'barre' is out of place before the first situation block (\"chubby\"); the line is skipped"}},
+        // A tab is a blank, and a line beginning with '#' a comment.
+        {"# a fifth\nchubby 0\n\tsponginger\n\t\trat 0 = 3 / 2\n  # the third\n\t\trat 1 = 5 / 4\n",
+         "  rat 0 = 3 / 2\n  rat 1 = 5 / 4\n", {}},
     };
     for (const Case& c : cases) {
         MultiplexPotentiator b(stabile());
@@ -427,6 +437,7 @@ TEST(PatchFile, HandEditsLoadAsBeforeAndSayWhatChanged) {
                [&](int line, const std::string& text) { said.push_back(std::to_string(line) + ": " + text); });
         EXPECT_NE(savedText(b).find(c.saved), std::string::npos) << c.text << savedText(b);
         EXPECT_EQ(said, c.said) << c.text;
+        EXPECT_EQ(b.chubamt(), c.situations) << c.text;
         // Without a sink the same bank loads, silently.
         MultiplexPotentiator quiet(stabile());
         quiet.load(std::vector<char>(c.text.begin(), c.text.end()));

@@ -20,10 +20,11 @@ std::vector<std::string> allWords(const std::string& text) {
 
 using Words = std::vector<std::string>;
 
-TEST(PatchWords, SplitsAtSpaceLineFeedAndCarriageReturnButNotTab) {
+TEST(PatchWords, SplitsAtBlanksAndLineEndsAndPassesOverComments) {
     EXPECT_EQ(allWords("chubby 0\n barre\r\n  atrest\r"),
               (Words{"chubby", "0", "barre", "atrest"}));
-    EXPECT_EQ(allWords("a\tb c"), (Words{"a\tb", "c"}));
+    EXPECT_EQ(allWords("a\tb c"), (Words{"a", "b", "c"}));
+    EXPECT_EQ(allWords("# a note\r\nchubby 0 # no note\n\t#one\r"), (Words{"chubby", "0", "#", "no", "note"}));
     EXPECT_EQ(allWords("   \r\n\n  "), Words{});
     EXPECT_EQ(allWords(""), Words{});
 }

@@ -102,7 +102,7 @@ TEST(RenderProgram, CheckSaysWhatLoadingWouldChange) {
     if (!built()) GTEST_SKIP() << kProgram << " not built";
     std::string bad = tempPath(".texte"), script = tempPath(".txt");
     FILE* f = std::fopen(bad.c_str(), "w");
-    std::fputs("chubby 0\n sponginger\n  rat 0 = 1 / 300\n", f);
+    std::fputs("# a hand-made patch\nchubby 0\n sponginger\n\trat 0 = 1 / 300\n", f);
     std::fclose(f);
     f = std::fopen(script.c_str(), "w");
     std::fputs("0 key a\n", f);
@@ -113,14 +113,16 @@ TEST(RenderProgram, CheckSaysWhatLoadingWouldChange) {
         std::string says;  // on standard error
     } cases[] = {
         {"--check " + kSource + "/patches/wander.texte", 0, ""},
-        {"--check " + bad, 1, bad + ":3: rat: denominator 300 is outside 1..255; loaded as 44 (less a multiple of 256)\n"},
-        {"--check " + script, 2, "quorvanel-render: " + script + ": not a patch file\n"},
+        {"--check " + bad, 1, bad + ":4: rat: denominator 300 is outside 1..255; loaded as 44 (less a multiple of 256)\n"},
+        {"--check " + script, 2,
+         "quorvanel-render: " + script + ": not a patch file: line 1 begins with '0', not a situation block (\"chubby\")\n"},
+        {"--check /dev/zero", 2, "quorvanel-render: cannot read patch /dev/zero: not a regular file"},
         {"--check " + bad + " " + script + " out.wav", 2, "--check takes one PATCH and nothing else"},
         {"--pitch 30 " + script + " -", 2, "--pitch 30: not a frequency of 31.25..12000 Hz"},
     };
     for (const auto& c : cases) {
         std::string err;
-        EXPECT_EQ(shell(kProgram + " " + c.args + " 2>&1 >/dev/null", &err), c.status) << c.args;
+        EXPECT_EQ(shell("timeout 5 " + kProgram + " " + c.args + " 2>&1 >/dev/null", &err), c.status) << c.args;
         if (c.says.empty()) EXPECT_EQ(err, "") << c.args;
         else EXPECT_NE(err.find(c.says), std::string::npos) << c.args << ": " << err;
     }

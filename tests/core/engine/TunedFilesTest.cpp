@@ -55,10 +55,12 @@ TEST(TunedFiles, FluidSynthPlaysBothWaysAtTheInstrumentsPitch) {
 
 // The current bank at the end (bank 2, after bank 1 was loaded, then a
 // digit) reduced into the octave: 1/255 → 256/255, 240/7 → 15/14, 9/16 →
-// 9/8, 14/8 = 7/4 once, 1/1 the scale's implied start.
+// 9/8, 14/8 = 7/4 once, 1/1 the scale's implied start, and so are 2/1,
+// 4/1 and 1/2.
 TEST(TunedFiles, TheScaleIsTheCurrentBanksRatiosInOneOctave) {
     const char* const chord[4] = {"1 / 1", "5 / 4", "3 / 2", "1 / 255"};
     const char* const more[4] = {"7 / 4", "14 / 8", "9 / 16", "240 / 7"};
+    const char* const octaves[4] = {"2 / 1", "4 / 1", "1 / 2", "1 / 1"};
     struct Case {
         std::string script;
         std::string degrees;
@@ -69,7 +71,8 @@ TEST(TunedFiles, TheScaleIsTheCurrentBanksRatiosInOneOctave) {
     };
     for (const Case& c : cases) {
         TempDir dir;
-        enginetest::spit(dir / "p.texte", enginetest::situationBlock(chord) + enginetest::situationBlock(more));
+        enginetest::spit(dir / "p.texte", enginetest::situationBlock(chord) + enginetest::situationBlock(more) +
+                                              enginetest::situationBlock(octaves));
         enginetest::spit(dir / "s.txt", c.script);
         ASSERT_EQ(renderTool({"-p", dir / "p.texte", "--scala", dir / "bank.scl", dir / "s.txt", dir / "o.wav"}), 0);
         EXPECT_EQ(enginetest::slurp(dir / "bank.scl"),
@@ -93,7 +96,9 @@ TEST(TunedFiles, TheFilesFollowThePitchOfOne) {
     } cases[] = {{"689.0625", 11025, 500000, "689.062500"},
                  {"440", 7040, 500000, "440.000000"},           // 14080 frames a second
                  {"261.63", 4186, 500000, "261.625000"},        // 8372
-                 {"1000.03", 32001, 1000000, "1000.031250"}};  // 32001: no factor shared with a million
+                 {"1000.03", 32001, 1000000, "1000.031250"},   // 32001: no factor shared with a million
+                 {"3000", 12, 125, "3000.000000"},              // 96000: 48000 a quarter would be too many
+                 {"12000", 48, 125, "12000.000000"}};           // the highest pitch
     for (const Case& c : cases) {
         TempDir dir;
         enginetest::spit(dir / "s.txt", "0 report 100 0 0 0 0 0 0 0\n");
@@ -107,27 +112,54 @@ TEST(TunedFiles, TheFilesFollowThePitchOfOne) {
         EXPECT_EQ(byte(12) << 8 | byte(13), c.ticks) << c.pitch;
         EXPECT_EQ(byte(tempo + 3) << 16 | byte(tempo + 4) << 8 | byte(tempo + 5), c.microseconds) << c.pitch;
         EXPECT_NE(enginetest::slurp(dir / "o.kbm").find(std::string("\n") + c.hz + "\n"), std::string::npos) << c.pitch;
+        // The voice still sounding ends with the file: its note off (channel
+        // 2), then the end of the track.
+        ASSERT_GE(mid.size(), 7u);
+        EXPECT_EQ(byte(mid.size() - 7), 0x81) << c.pitch;
+        EXPECT_EQ(mid.substr(mid.size() - 5), std::string("\x40\x00\xff\x2f\x00", 5)) << c.pitch;
     }
 }
 
-TEST(TunedFiles, BadTuningOptionsExitTwoWritingNothing) {
+// Every output is checked before the render: one that is an input or
+// another output, by where its name leads, is refused (2), one that
+// cannot be written fails (1), and either way nothing is written, an
+// existing WAV least of all. One that fails only as it is written fails
+// the render, naming itself.
+TEST(TunedFiles, OutputsAreCheckedBeforeAnythingIsWritten) {
     TempDir dir;
     enginetest::spit(dir / "s.txt", "0 key a\n");
     enginetest::spit(dir / "p.kbm", "chubby 0\n");
-    const std::vector<std::vector<std::string>> cases = {
-        {"--midi-out", dir / "n.mid", "--tuning-out", "midi"},
-        {"--tuning-out", "mts"},
-        {"--midi-out", dir / "o.wav"},
-        {"-p", dir / "p.kbm", "--scala", dir / "p.scl"},
+    const struct {
+        std::vector<std::string> args;
+        const char* out;  // o.wav exists, new.wav does not
+        int status;
+    } cases[] = {
+        {{"--midi-out", dir / "n.mid", "--tuning-out", "midi"}, "o.wav", 2},
+        {{"--tuning-out", "mts"}, "o.wav", 2},
+        {{"--midi-out", dir / "o.wav"}, "o.wav", 2},
+        {{"-p", dir / "p.kbm", "--scala", dir / "p.scl"}, "o.wav", 2},
+        {{"--midi-out", dir / "./new.wav"}, "new.wav", 2},
+        {{"--scala", dir / "n.mid", "--midi-out", dir / "../" + dir.path.substr(5) + "/n.mid"}, "new.wav", 2},
+        {{"--picture", "0", dir / "n.mid", "--midi-out", dir / "n.mid"}, "new.wav", 2},
+        {{"--midi-out", dir / "missing/n.mid"}, "o.wav", 1},
+        {{"--scala", dir / "missing/s.scl"}, "new.wav", 1},
+        {{"--picture", "0", dir.path}, "o.wav", 1},
     };
-    for (std::vector<std::string> args : cases) {
-        std::string line;
-        for (const std::string& a : args) line += a + " ";
-        args.insert(args.end(), {dir / "s.txt", dir / "o.wav"});
-        EXPECT_EQ(renderTool(args), 2) << line;
-        EXPECT_NE(access((dir / "o.wav").c_str(), F_OK), 0) << line;
-        EXPECT_NE(access((dir / "n.mid").c_str(), F_OK), 0) << line;
+    for (const auto& c : cases) {
+        enginetest::spit(dir / "o.wav", "untouched");
+        std::string line, said;
+        for (const std::string& a : c.args) line += a + " ";
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {dir / "s.txt", dir / c.out});
+        EXPECT_EQ(renderTool(args, &said), c.status) << line << said;
+        EXPECT_EQ(enginetest::slurp(dir / "o.wav"), "untouched") << line;
+        for (const char* made : {"new.wav", "n.mid", "p.scl", "missing"})
+            EXPECT_NE(access((dir / made).c_str(), F_OK), 0) << line << made;
     }
+    std::string said;
+    EXPECT_EQ(renderTool({"--midi-out", "/dev/full", dir / "s.txt", dir / "new.wav"}, &said), 1);
+    EXPECT_NE(said.find("cannot write /dev/full: No space left on device"), std::string::npos) << said;
+    EXPECT_EQ(said.find("writing"), std::string::npos) << said;
 }
 
 }  // namespace
