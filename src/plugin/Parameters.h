@@ -41,6 +41,12 @@ inline void pitch(Instrument& instrument, double value, uint32_t) { instrument.s
 constexpr uint32_t kKeysId = 6;
 inline void keys(Instrument& instrument, double value, uint32_t frame) { instrument.keysOn(value >= 0.5, frame); }
 
+// How the tuned notes are tuned: 0 MPE, 1 MTS, from the start of the block
+// (the notes sounding end and start again the new way).
+inline void tuning(Instrument& instrument, double value, uint32_t) {
+    instrument.tuningWay(value >= 0.5 ? TunedNotes::Way::Mts : TunedNotes::Way::Mpe);
+}
+
 inline constexpr Info kList[] = {
     {0, "axis0", "Axis 0", -128, 127, 0, true, port<0>},
     {1, "axis1", "Axis 1", -128, 127, 0, true, port<1>},
@@ -49,6 +55,7 @@ inline constexpr Info kList[] = {
     {4, "limit", "Prime limit and bend", -128, 127, 0, true, port<4>},
     {kPitchId, "pitch", "Pitch of 1/1", PitchOfOne::kLowest, PitchOfOne::kHighest, PitchOfOne::kDefault, false, pitch},
     {kKeysId, "keys", "Keys play notes", 0, 1, 1, true, keys},
+    {7, "tuning_out", "Tuned notes by", 0, 1, 0, true, tuning},
 };
 constexpr int kCount = static_cast<int>(sizeof kList / sizeof kList[0]);
 
