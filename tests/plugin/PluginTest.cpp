@@ -558,16 +558,17 @@ TEST(Plugin, PortValuesRoundAndClampToAReportByte) {
 
 // Each message a host or another window may send malformed, through the
 // plugin's run() and the window's picture reader: the well-formed one acts
-// (the window opens and gets a picture, the bank file is loaded and told,
-// the picture is shown), the malformed one nowhere, and nothing reads past
+// (the window opens and gets a picture, the bank or scale file is loaded
+// and told, keys go off and are told, the picture is shown), the malformed
+// one nowhere, and nothing reads past
 // it (the sanitizer build has the last word on that).
 TEST(Plugin, MalformedMessagesAreIgnoredWithoutAReadPastTheirEnd) {
     lv2host::World& w = lv2host::World::get();
     windowio::Uris uris{};
     uris.map(&w.mapFeature);
-    const std::string bank = kSource + "/patches/fmbells.texte";
-    const std::string acts[] = {"Picture", "path:" + bank, "shown"};  // by Message::Kind
-    for (const badmessages::Message& m : badmessages::all(&w.mapFeature, bank)) {
+    const std::string bank = kSource + "/patches/fmbells.texte", scale = kData + "just-major.scl";
+    const std::string acts[] = {"Picture", "path:" + bank, "shown", "keys:0", "path:" + scale};  // by Message::Kind
+    for (const badmessages::Message& m : badmessages::all(&w.mapFeature, bank, scale)) {
         for (bool good : {true, false}) {
             const std::vector<uint8_t>& bytes = good ? m.good : m.bad;
             Instance inst(22050);
