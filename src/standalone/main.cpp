@@ -57,8 +57,26 @@ struct JackStart {
     const char* midi = nullptr;
 } jack_start_with;
 
+LaceyBanks* engine = nullptr;
+
+// What a session keeps of the instrument, at its open: the whole
+// instrument (which every save keeps from then on); `bankToo` is false when
+// it holds the session's bank as well, and true when the bank file (if
+// any) is still to be loaded: there is no instrument file, or an older
+// one. While a take is recorded the bank file alone: a take carries the
+// bank loaded at start. False, with the reason, for a file that cannot be
+// read.
+bool open_session(bool& bankToo, std::string& why) {
+    bool recording = take && take->recording();
+    NsmRestore r = recording ? NsmRestore::Nothing : nsm_restore(*engine, why);
+    if (r == NsmRestore::Unreadable) return false;
+    nsm_keep(recording ? nullptr : engine);
+    bankToo = r != NsmRestore::Whole;
+    return true;
+}
+
 // The session manager's switch: the same instrument as another JACK
-// client, with the patch the new session keeps, when it keeps one.
+// client, with what the new session keeps, when it keeps something.
 bool switch_session(const char* id, const char* file, std::string& why) {
     jack_close();
     if (!open_jack(id, true, jack_start_with.pitch, jack_start_with.bufferUnits)) {
@@ -66,15 +84,20 @@ bool switch_session(const char* id, const char* file, std::string& why) {
         return false;
     }
     jack_start(jack_start_with.connect, jack_start_with.midi);
-    if (access(file, F_OK) != 0) return true;
-    why = InputGate::patchProblem(file);
-    if (!why.empty()) return false;
+    bool bank = access(file, F_OK) == 0;
+    if (!bank && !nsm_keeps_instrument()) return true;  // a new session: the instrument goes on as it is
+    if (bank) {
+        why = InputGate::patchProblem(file);
+        if (!why.empty()) return false;
+    }
     if (take && take->recording()) {
         fprintf(stderr, "quorvanel: the session's switch ends the recording\n");
         host_input.listen(nullptr);
         take->close();
     }
-    host_input.loadPatch(file);
+    bool bankToo = true;
+    if (!open_session(bankToo, why)) return false;
+    if (bankToo && bank) host_input.loadPatch(file);
     return true;
 }
 
@@ -169,6 +192,20 @@ int main(int argc, char** argv) {
     }
     LaceyBanks* banks = new LaceyBanks();
     host_engine(banks);
+    engine = banks;
+    if (nsm_active()) {
+        bool bankToo = true;
+        std::string why;
+        if (!open_session(bankToo, why)) {
+            fprintf(stderr, "quorvanel: %s\n", why.c_str());
+            nsm_opened(why.c_str());
+            return 2;
+        }
+        if (!bankToo) {
+            free(patch);  // the whole instrument holds the session's bank
+            patch = nullptr;
+        }
+    }
     TunedOut& tuned = options.jack ? jack_tuned_out() : seq_tuned_out();
     tuned.watch(banks);
     tuned.notes.setWay(options.tuningOut, 0);

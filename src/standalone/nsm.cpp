@@ -5,7 +5,10 @@
 
 #if QUORVANEL_NSM
 
+#include "engine/FileReplace.h"
 #include "engine/InputGate.h"
+#include "engine/InstrumentState.h"
+#include "engine/PatchFile.h"
 #include "standalone/grax.h"
 
 #include <lo/lo.h>
@@ -23,7 +26,8 @@ constexpr long long kAnswerMostMs = 10000;  // the announce's answer and the ope
 lo_server server = nullptr;
 lo_address manager = nullptr;
 NsmSwitch switchTo = nullptr;
-std::string clientId, file;
+std::string clientId, file, whole;  // the JACK client's name, PATH.texte, PATH.instrument
+LaceyBanks* kept = nullptr;
 bool announced = false, opened = false, dirty = false;
 
 long long now_ms() {
@@ -42,9 +46,16 @@ void error(const char* path, const char* why) {
 
 void notice(const char* path) { lo_send_from(manager, server, LO_TT_IMMEDIATE, path, ""); }
 
-// The save Ctrl+S makes, through the input gate, to the session's file. The
-// bank is written to a new file that then replaces the old one, so a save
-// that worked leaves a file of another inode there.
+// The session's files under `path`.
+void sessionAt(const std::string& path) {
+    file = path + ".texte";
+    whole = path + ".instrument";
+}
+
+// The save Ctrl+S makes, through the input gate, to the session's file,
+// then the whole instrument beside it. The bank is written to a new file
+// that then replaces the old one, so a save that worked leaves a file of
+// another inode there.
 bool save(std::string& why) {
     struct stat before, after;
     bool had = stat(file.c_str(), &before) == 0;
@@ -52,6 +63,13 @@ bool save(std::string& why) {
     if (stat(file.c_str(), &after) != 0 || (had && after.st_ino == before.st_ino)) {
         why = "cannot write " + file;
         return false;
+    }
+    if (kept) {
+        std::string reason = FileReplace::write(whole.c_str(), [](FILE* f) { InstrumentState::write(*kept, f); });
+        if (!reason.empty()) {
+            why = "cannot write " + whole + ": " + reason;
+            return false;
+        }
     }
     dirty = false;
     return true;
@@ -76,17 +94,19 @@ int onOpen(const char*, const char*, lo_arg** argv, int, lo_message, void*) {
     std::string path = text(argv[0]), id = text(argv[2]);
     if (!opened) {
         clientId = id;
-        file = path + ".texte";
+        sessionAt(path);
         opened = true;
         return 0;  // main answers once the client plays
     }
-    std::string why, next = path + ".texte";
-    if (!switchTo(id.c_str(), next.c_str(), why)) {
+    std::string why, was = file, wasWhole = whole;
+    sessionAt(path);
+    if (!switchTo(id.c_str(), file.c_str(), why)) {
+        file = was;
+        whole = wasWhole;
         error("/nsm/client/open", why.c_str());
         return 0;
     }
     clientId = id;
-    file = next;
     dirty = false;
     reply("/nsm/client/open", "switched");
     return 0;
@@ -152,6 +172,26 @@ bool nsm_active() { return opened; }
 const char* nsm_client_id() { return clientId.c_str(); }
 const char* nsm_file() { return file.c_str(); }
 
+NsmRestore nsm_restore(LaceyBanks& engine, std::string& why) {
+    struct stat st, bank;
+    if (!opened || stat(whole.c_str(), &st) != 0) return NsmRestore::Nothing;
+    std::string text;
+    InstrumentState::Banks banks;
+    if (!PatchFile::read(whole.c_str(), text, why) || !InstrumentState::read(text, engine.getStabile(), banks, why)) {
+        why = whole + ": " + why;
+        return NsmRestore::Unreadable;
+    }
+    banks.swapInto(engine);  // the banks the engine had are freed with `banks`
+    bool newer = stat(file.c_str(), &bank) == 0 &&
+                 (bank.st_mtim.tv_sec > st.st_mtim.tv_sec ||
+                  (bank.st_mtim.tv_sec == st.st_mtim.tv_sec && bank.st_mtim.tv_nsec > st.st_mtim.tv_nsec));
+    return newer ? NsmRestore::WholeBankNewer : NsmRestore::Whole;
+}
+
+bool nsm_keeps_instrument() { return opened && access(whole.c_str(), F_OK) == 0; }
+
+void nsm_keep(LaceyBanks* engine) { kept = engine; }
+
 void nsm_opened(const char* why) {
     if (!opened) return;
     if (why) error("/nsm/client/open", why);
@@ -193,6 +233,9 @@ bool nsm_begin(const char*, NsmSwitch) {
 bool nsm_active() { return false; }
 const char* nsm_client_id() { return ""; }
 const char* nsm_file() { return ""; }
+NsmRestore nsm_restore(LaceyBanks&, std::string&) { return NsmRestore::Nothing; }
+bool nsm_keeps_instrument() { return false; }
+void nsm_keep(LaceyBanks*) {}
 void nsm_opened(const char*) {}
 int nsm_run() { return 0; }
 int nsm_pollfds(pollfd*, int) { return 0; }

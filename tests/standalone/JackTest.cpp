@@ -368,8 +368,10 @@ private:
 // The exchange with a session manager, message by message: the announce,
 // the open of a session that keeps a patch (loaded; the JACK client named
 // by the client id), a key that makes the instrument dirty, a save that
-// leaves a patch the renderer's check accepts, a switch to another session,
-// and SIGTERM, which ends the program with status 0.
+// leaves a patch the renderer's check accepts and the whole instrument (a
+// second bank played too), a switch to another session and back, which
+// restores every bank as saved, and SIGTERM, which ends the program with
+// status 0.
 TEST_F(JackProgram, TakesPartInASession) {
     LiveProgram prog("");
     SessionServer nsm;
@@ -389,33 +391,44 @@ TEST_F(JackProgram, TakesPartInASession) {
         jack_client_close(c);
         return n == 4;
     };
+    std::string kept;  // the whole instrument as the first save wrote it
     struct Step {
         std::string send;  // a message to send, "key" for a key to the window, "" for nothing
         std::vector<std::string> args;
+        KeySym key;        // the key a "key" step presses
         std::string answer;  // the beginning of the program's next message, "" for none
         std::function<void()> then;
     };
     const Step steps[] = {
-        {"", {}, "/nsm/server/announce quorvanel :switch:dirty: " + std::string(QUORVANEL_BINARY_DIR) + "/quorvanel 1 1 ",
+        {"", {}, 0, "/nsm/server/announce quorvanel :switch:dirty: " + std::string(QUORVANEL_BINARY_DIR) + "/quorvanel 1 1 ",
          nullptr},
-        {"/reply", {"/nsm/server/announce", "welcome", "test", ":server-control:"}, "", nullptr},
-        {"/nsm/client/open", {a, "A", "nA"}, "/reply /nsm/client/open opened",
+        {"/reply", {"/nsm/server/announce", "welcome", "test", ":server-control:"}, 0, "", nullptr},
+        {"/nsm/client/open", {a, "A", "nA"}, 0, "/reply /nsm/client/open opened",
          [&] {
              EXPECT_TRUE(hasPorts("nA"));
              EXPECT_NE(prog.out().find("inputfile " + a + ".texte\n"), std::string::npos) << prog.out();
          }},
-        {"key", {}, "/nsm/client/is_dirty", nullptr},
-        {"/nsm/client/save", {}, "/reply /nsm/client/save saved",
+        {"key", {}, XK_Return, "/nsm/client/is_dirty", nullptr},
+        {"key", {}, XK_2, "", nullptr},
+        {"key", {}, XK_Return, "", nullptr},
+        {"/nsm/client/save", {}, 0, "/reply /nsm/client/save saved",
          [&] {
              std::string check = std::string(QUORVANEL_BINARY_DIR) + "/quorvanel-render --check " + a + ".texte";
              EXPECT_EQ(std::system(check.c_str()), 0);
+             kept = hosttest::slurp(a + ".instrument");
+             EXPECT_NE(kept.find("\nplay 2 1\n"), std::string::npos) << kept;
          }},
-        {"/nsm/client/open", {b, "B", "nB"}, "/reply /nsm/client/open switched",
+        {"/nsm/client/open", {b, "B", "nB"}, 0, "/reply /nsm/client/open switched",
          [&] { EXPECT_TRUE(hasPorts("nB") && !hasPorts("nA")); }},
+        {"key", {}, XK_3, "/nsm/client/is_dirty", nullptr},
+        {"key", {}, XK_Return, "", nullptr},
+        {"/nsm/client/open", {a, "A", "nA"}, 0, "/reply /nsm/client/open switched", nullptr},
+        {"/nsm/client/save", {}, 0, "/reply /nsm/client/save saved",
+         [&] { EXPECT_EQ(hosttest::slurp(a + ".instrument"), kept); }},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.send + " " + step.answer);
-        if (step.send == "key") hosttest::sendKey(d, hosttest::findWindow(d, dis ? win : 0, 5000), XK_Return, 0);
+        if (step.send == "key") hosttest::sendKey(d, hosttest::findWindow(d, dis ? win : 0, 5000), step.key, 0);
         else if (!step.send.empty()) nsm.send(step.send, step.args);
         XFlush(d);
         std::string heard = nsm.next(step.answer.empty() ? 300 : 10000);

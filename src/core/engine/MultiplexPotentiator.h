@@ -15,6 +15,7 @@
 #include "engine/PatchFile.h"
 #include "engine/PatchWords.h"
 #include "engine/Canvas.h"
+#include "engine/FileReplace.h"
 #include "engine/ChubReport.h"
 #include "engine/KeyNote.h"
 #include "lattice/PerspexStabile.h"
@@ -284,7 +285,7 @@ public:
     // patch. Success prints the path on standard output; failure says
     // what went wrong on standard error.
     void textorium_trigger(char* path) {
-        std::string reason = writeSafely(path);
+        std::string reason = FileReplace::write(path, [this](FILE* f) { text(f); });
         if (reason.empty()) {
             printf("%s \n", path);
             fflush(stdout);
@@ -418,49 +419,6 @@ private:
     static void fill(_CHDC chdc, Colour c, int x, int y, unsigned w, unsigned h) {
         grax_colour(chdc, c);
         grax_fill(chdc, x, y, w, h);
-    }
-
-    // Writes the bank to a temporary file beside the target, flushes it to
-    // the disk and renames it over the target. A target that is a symbolic
-    // link is written through the link, as opening it would. Returns the
-    // empty string on success, else the reason.
-    std::string writeSafely(const char* path) {
-        char* real = realpath(path, nullptr);  // null when it does not exist yet
-        std::string target = real ? real : path;
-        free(real);
-        std::string temp = target + ".XXXXXX";
-        int fd = mkstemp(temp.data());
-        if (fd < 0) return strerror(errno);
-        fchmod(fd, modeFor(target.c_str()));
-        FILE* f = fdopen(fd, "w");
-        if (!f) {
-            int e = errno;
-            close(fd);
-            unlink(temp.c_str());
-            return strerror(e);
-        }
-        text(f);
-        int e = 0;
-        errno = 0;
-        if (fflush(f) != 0 || ferror(f)) e = errno ? errno : EIO;
-        if (!e && fsync(fileno(f)) != 0) e = errno;
-        if (fclose(f) != 0 && !e) e = errno;
-        if (!e && rename(temp.c_str(), target.c_str()) != 0) e = errno;
-        if (e) {
-            unlink(temp.c_str());
-            return strerror(e);
-        }
-        return std::string();
-    }
-
-    // The permissions a plain create would give, or those of the file being
-    // replaced.
-    static mode_t modeFor(const char* target) {
-        struct stat st;
-        if (stat(target, &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
-        mode_t mask = umask(0);
-        umask(mask);
-        return 0666 & ~mask;
     }
 
     int count = 0;
