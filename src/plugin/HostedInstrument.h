@@ -52,6 +52,9 @@ public:
 
     HostedInstrument() : instrument(std::make_unique<Instrument>(kStartRate)), retired(kRetiredRoom) {
         for (int k = 0; k < params::kCount; k++) values[k].store(params::kList[k].start);
+        link.onFile([](void* self, windowio::File file, const std::string& path) {
+            static_cast<HostedInstrument*>(self)->loadFile(file, path);
+        }, this);
     }
     ~HostedInstrument() {
         closeWindow();
@@ -206,6 +209,24 @@ public:
         if (!instrument->restore(kPresetTexts[k].text, why)) return false;
         chosen = k;
         return true;
+    }
+
+    // A file pasted into the window: a bank file into the current bank, as a
+    // state's bank file; a scale or mapping for the keys. What cannot be
+    // read is said on standard error.
+    void loadFile(windowio::File file, const std::string& path) {
+        std::lock_guard<std::mutex> one(mainLock);
+        tidyLocked();
+        std::string why;
+        double hz = 0;
+        if (file == windowio::File::Bank) {
+            MultiplexPotentiator* bank = instrument->readBank(path.c_str(), why);
+            if (!bank) why = "cannot load " + path + ": " + why;
+            else delete offered.exchange(bank), bankPath = path;
+        } else if (instrument->keysFile(file == windowio::File::Map, path.c_str(), why, hz) && hz > 0) {
+            std::fprintf(stderr, "quorvanel: %s puts 1/1 at %.4f Hz; the Pitch of 1/1 parameter sets it\n", path.c_str(), hz);
+        }
+        if (!why.empty()) std::fprintf(stderr, "quorvanel: %s\n", why.c_str());
     }
 
     // Destroys what the audio thread took out of the engine.

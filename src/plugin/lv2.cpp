@@ -196,17 +196,18 @@ void patchMessage(Plugin* p, const LV2_Atom_Object* object, uint32_t frame) {
         p->tell |= kTellKeys;
         return;
     }
+    const char* path;
+    uint32_t length;
+    windowio::File file = windowio::readFile(object, p->windowUris, path, length);
+    if (file == windowio::File::Count || length >= kPathRoom) return;
     Work& w = p->message;
-    if (key == u.bank) w.kind = Work::Load;
-    else if (key == u.files[0] || key == u.files[1]) w.kind = Work::Tune, w.which = key == u.files[1];
-    else return;
-    const LV2_Atom* value = r.value(u.patchValue, u.atomPath, 1);
-    if (!value || value->size >= kPathRoom) return;
+    w.kind = file == windowio::File::Bank ? Work::Load : Work::Tune;
+    w.which = file == windowio::File::Map;
     w.bank = nullptr;
     w.banks = nullptr;
     w.keys = nullptr;
-    std::memcpy(w.path, LV2_ATOM_BODY_CONST(value), value->size);
-    w.path[value->size - 1] = '\0';
+    std::memcpy(w.path, path, length);
+    w.path[length] = '\0';
     p->schedule->schedule_work(p->schedule->handle, sizeof(Work), &w);
 }
 

@@ -233,7 +233,7 @@ TEST(Clap, ProcessAllocatesNothingWithTheWindowOpen) {
     if (!kCounts) GTEST_SKIP() << "AddressSanitizer's allocator is not counted";
 }
 
-TEST(Clap, TheWindowShowsThePluginsRepaintAndTakesKeysAndPresses) {
+TEST(Clap, TheWindowShowsThePluginsRepaintAndTakesKeysPressesAndPastedFiles) {
     Parent top;
     if (!top.dis) GTEST_SKIP() << "no display";
     Display* dis = top.dis;
@@ -294,6 +294,36 @@ TEST(Clap, TheWindowShowsThePluginsRepaintAndTakesKeysAndPresses) {
         diff = plugintest::windowDifferences(dis, win, want, 1, 25);
     }
     EXPECT_EQ(diff, 0);
+    // Ctrl+V pastes the file a file manager copied (a URI list on the
+    // clipboard, which this test's window holds): a scale, a mapping and a
+    // bank file, each by its name's ending; the state then carries them.
+    const std::string data = QUORVANEL_SOURCE_DIR "/tests/plugin/data/", bells = QUORVANEL_SOURCE_DIR "/patches/fmbells.texte";
+    Atom clipboard = XInternAtom(dis, "CLIPBOARD", False), uris = XInternAtom(dis, "text/uri-list", False);
+    for (const std::string& file : {data + "just-major.scl", data + "d-linear.kbm", bells}) {
+        std::string list = "file://" + file + "\r\n";
+        XSetSelectionOwner(dis, clipboard, parent, CurrentTime);
+        XEvent paste{};
+        paste.type = KeyPress;
+        paste.xkey.keycode = XKeysymToKeycode(dis, XK_v);
+        paste.xkey.state = ControlMask;
+        send(paste);
+        for (int k = 0; k < 20; k++, blocks(1))
+            for (XEvent e; XPending(dis);) {
+                XNextEvent(dis, &e);
+                if (e.type != SelectionRequest) continue;
+                const XSelectionRequestEvent& r = e.xselectionrequest;
+                XEvent answer{};
+                answer.xselection = {SelectionNotify, 0, True, dis, r.requestor, r.selection, r.target, r.target == uris ? r.property : None, r.time};
+                XChangeProperty(dis, r.requestor, r.property, uris, 8, PropModeReplace, reinterpret_cast<const unsigned char*>(list.data()),
+                                static_cast<int>(list.size()));
+                XSendEvent(dis, r.requestor, False, 0, &answer);
+                XFlush(dis);
+            }
+    }
+    std::string state = clap.save();
+    state.erase(0, std::strlen(state.c_str()));
+    EXPECT_EQ(state.rfind(std::string("\0bank ", 6) + bells + "\n", 0), 0u);
+    EXPECT_NE(state.find(carried("scale", data + "just-major.scl") + carried("map", data + "d-linear.kbm")), std::string::npos);
     clap.closeWindow();
 }
 
