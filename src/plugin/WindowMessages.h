@@ -138,16 +138,24 @@ inline File fileFor(const std::string& path) {
     return ends(".scl") ? File::Scale : ends(".kbm") ? File::Map : File::Bank;
 }
 
-// The patch:Set of the parameter `path` is for.
-inline LV2_Atom_Forge_Ref forgeFile(LV2_Atom_Forge* forge, const Uris& u, const std::string& path) {
+// A patch:Set of the plugin's `property`, its value forged by `value`.
+template <class Value>
+LV2_Atom_Forge_Ref forgeSet(LV2_Atom_Forge* forge, const Uris& u, LV2_URID property, Value value) {
     LV2_Atom_Forge_Frame frame;
     LV2_Atom_Forge_Ref ref = lv2_atom_forge_object(forge, &frame, 0, u.patchSet);
     lv2_atom_forge_key(forge, u.patchProperty);
-    lv2_atom_forge_urid(forge, u.files[static_cast<int>(fileFor(path))]);
+    lv2_atom_forge_urid(forge, property);
     lv2_atom_forge_key(forge, u.patchValue);
-    lv2_atom_forge_path(forge, path.c_str(), static_cast<uint32_t>(path.size() + 1));
+    value(forge);
     lv2_atom_forge_pop(forge, &frame);
     return ref;
+}
+
+// The patch:Set of the parameter `path` is for.
+inline LV2_Atom_Forge_Ref forgeFile(LV2_Atom_Forge* forge, const Uris& u, const std::string& path) {
+    return forgeSet(forge, u, u.files[static_cast<int>(fileFor(path))], [&](LV2_Atom_Forge* f) {
+        lv2_atom_forge_path(f, path.c_str(), static_cast<uint32_t>(path.size() + 1));
+    });
 }
 
 // The file parameter a patch:Set sets, and its path: `length` bytes at

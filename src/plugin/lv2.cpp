@@ -214,14 +214,8 @@ void patchMessage(Plugin* p, const LV2_Atom_Object* object, uint32_t frame) {
 // A patch:Set of `property` on the notify port; `value` forges its value.
 template <class Value>
 void tellSet(Plugin* p, LV2_URID property, Value value) {
-    LV2_Atom_Forge_Frame object;
     lv2_atom_forge_frame_time(&p->forge, 0);
-    lv2_atom_forge_object(&p->forge, &object, 0, p->uris.patchSet);
-    lv2_atom_forge_key(&p->forge, p->uris.patchProperty);
-    lv2_atom_forge_urid(&p->forge, property);
-    lv2_atom_forge_key(&p->forge, p->uris.patchValue);
-    value(&p->forge);
-    lv2_atom_forge_pop(&p->forge, &object);
+    windowio::forgeSet(&p->forge, p->windowUris, property, value);
 }
 
 void tellPath(Plugin* p, LV2_URID property, const char* path) {

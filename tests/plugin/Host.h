@@ -5,6 +5,8 @@
 // saves and restores the plugin's state through its state interface.
 #pragma once
 
+#include "plugin/WindowMessages.h"
+
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
 #include <lv2/atom/forge.h>
@@ -75,25 +77,25 @@ private:
 
 // A patch:Set of the plugin's property `key` (the part after '#'), as a
 // host's parameter sends it: a file's path, or keys on or off.
-inline std::vector<uint8_t> patchSet(const char* key, const std::string* path, bool on = false) {
+template <class Value>
+std::vector<uint8_t> patchSetOf(const char* key, Value value) {
     World& w = World::get();
+    windowio::Uris uris{};
+    uris.map(&w.mapFeature);
     std::vector<uint8_t> buf(8192);
     LV2_Atom_Forge forge;
     lv2_atom_forge_init(&forge, &w.mapFeature);
     lv2_atom_forge_set_buffer(&forge, buf.data(), buf.size());
-    LV2_Atom_Forge_Frame frame;
-    lv2_atom_forge_object(&forge, &frame, 0, w.map(LV2_PATCH__Set));
-    lv2_atom_forge_key(&forge, w.map(LV2_PATCH__property));
-    lv2_atom_forge_urid(&forge, w.map((std::string(kUri) + "#" + key).c_str()));
-    lv2_atom_forge_key(&forge, w.map(LV2_PATCH__value));
-    if (path) lv2_atom_forge_path(&forge, path->c_str(), static_cast<uint32_t>(path->size() + 1));
-    else lv2_atom_forge_bool(&forge, on);
-    lv2_atom_forge_pop(&forge, &frame);
+    windowio::forgeSet(&forge, uris, w.map((std::string(kUri) + "#" + key).c_str()), value);
     buf.resize(sizeof(LV2_Atom) + reinterpret_cast<LV2_Atom*>(buf.data())->size);
     return buf;
 }
-inline std::vector<uint8_t> patchSet(const char* key, const std::string& path) { return patchSet(key, &path); }
-inline std::vector<uint8_t> patchSet(const char* key, bool on) { return patchSet(key, nullptr, on); }
+inline std::vector<uint8_t> patchSet(const char* key, const std::string& path) {
+    return patchSetOf(key, [&](LV2_Atom_Forge* f) { lv2_atom_forge_path(f, path.c_str(), static_cast<uint32_t>(path.size() + 1)); });
+}
+inline std::vector<uint8_t> patchSet(const char* key, bool on) {
+    return patchSetOf(key, [on](LV2_Atom_Forge* f) { lv2_atom_forge_bool(f, on); });
+}
 
 // What the plugin's private inspection interface gives.
 struct Inspect {

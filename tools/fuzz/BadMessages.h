@@ -79,22 +79,13 @@ inline std::vector<Message> all(LV2_URID_Map* map, const std::string& bankPath, 
     };
     const Bytes picture = pictureOf(static_cast<int32_t>(text.size()));
     const LV2_URID patchValue = map->map(map->handle, LV2_PATCH__value);
-    // A patch:Set of `property`: a path, or (none) keys off.
-    auto patchSet = [&](const char* property, const std::string* path) {
-        return forged(map, [&](LV2_Atom_Forge* f) {
-            LV2_Atom_Forge_Frame frame;
-            lv2_atom_forge_object(f, &frame, 0, map->map(map->handle, LV2_PATCH__Set));
-            lv2_atom_forge_key(f, map->map(map->handle, LV2_PATCH__property));
-            lv2_atom_forge_urid(f, map->map(map->handle, property));
-            lv2_atom_forge_key(f, patchValue);
-            if (path) lv2_atom_forge_path(f, path->c_str(), static_cast<uint32_t>(path->size()));
-            else lv2_atom_forge_bool(f, false);
-            lv2_atom_forge_pop(f, &frame);
-        });
+    auto setFile = [&](const std::string& path) {
+        return forged(map, [&](LV2_Atom_Forge* f) { windowio::forgeFile(f, u, path); });
     };
-    const Bytes setBank = patchSet(QUORVANEL_LV2_URI "#bank", &bankPath);
-    const Bytes setScale = patchSet(QUORVANEL_LV2_URI "#scale", &scalePath);
-    const Bytes keysOff = patchSet(QUORVANEL_LV2_URI "#keys", nullptr);
+    const Bytes setBank = setFile(bankPath), setScale = setFile(scalePath);
+    const Bytes keysOff = forged(map, [&](LV2_Atom_Forge* f) {
+        windowio::forgeSet(f, u, map->map(map->handle, QUORVANEL_LV2_URI "#keys"), [](LV2_Atom_Forge* g) { lv2_atom_forge_bool(g, false); });
+    });
 
     std::vector<Message> out;
     const uint32_t textAt = valueAt(picture, u.text), yAt = valueAt(opened, u.y);
