@@ -242,7 +242,6 @@ public:
         in.bytes[0] = on;
         push(frame, in);
     }
-    bool keysOn() const { return keysAsked; }
 
     // How the tuned notes are tuned: the notes sounding end and the next
     // unit starts them the new way.
@@ -440,9 +439,7 @@ public:
     // destroyed. Not on the audio thread.
     void offerKeys(KeyScale* keys) {
         std::lock_guard<std::mutex> one(keysLock);
-        texts[0] = keys->scale();
-        texts[1] = keys->map();
-        delete offeredKeys.exchange(keys, std::memory_order_acq_rel);
+        offerLocked(keys);
     }
 
     // The texts of the scale offered last (none given: the default).
@@ -458,15 +455,15 @@ public:
     // scale or mapping. `hz`: the pitch of 1/1 the mapping's reference
     // gives (0 without one). Not on the audio thread.
     bool keysFile(int which, const char* path, std::string& why, double& hz) {
-        KeyScale::Source read[2];
-        keySources(read[0], read[1]);
+        std::lock_guard<std::mutex> one(keysLock);  // the other text stays the one offered with it
+        KeyScale::Source read[2] = {texts[0], texts[1]};
         KeyScale::Source& file = read[which ? 1 : 0];
         if (!KeyScale::readFile(path, file.text, why)) return false;
         file.name = path;
         KeyScale* keys = makeKeys(read[0], read[1], why);
         if (!keys) return false;
         hz = keys->mapPitch();
-        offerKeys(keys);
+        offerLocked(keys);
         return true;
     }
 
@@ -693,6 +690,12 @@ private:
 
     // The callers have made sure of the room.
     void retire(Retired r) { retiredList[retiredCount++] = r; }
+
+    void offerLocked(KeyScale* keys) {
+        texts[0] = keys->scale();
+        texts[1] = keys->map();
+        delete offeredKeys.exchange(keys, std::memory_order_acq_rel);
+    }
 
     // Formats the instrument into the buffer made at construction; with
     // the stream's own buffer given and its lock left to the caller, the
