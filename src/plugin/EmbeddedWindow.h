@@ -15,6 +15,11 @@
 // A press takes the keyboard focus, so that keys reach the window in hosts
 // that let a plugin have it. What a press or key changed shows at once:
 // the plugin's input gate repaints after them when no controller plays.
+// Ctrl+V pastes a file: the one a file manager copied last (the clipboard
+// as a URI list), or a path copied as text, goes to the plugin as its
+// file parameter's value (windowio::forgeFile: a .scl the keys' scale, a
+// .kbm their mapping, any other a bank file), which formats without file
+// parameters (CLAP, VST3) have no other way to be given.
 // Sizes: pixels; the window opens at 500 x 500 and takes no less than 100.
 #pragma once
 
@@ -26,10 +31,12 @@
 #include "hostkit/KeyboardController.h"
 #include "hostkit/XCanvas.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
 #include <cstdint>
+#include <string>
 
 class EmbeddedWindow {
 public:
@@ -64,6 +71,9 @@ public:
             XFree(hints);
         }
         XSelectInput(dis, win, ExposureMask | ButtonPressMask | KeyPressMask | StructureNotifyMask);
+        clipboard = XInternAtom(dis, "CLIPBOARD", False);
+        uriList = XInternAtom(dis, "text/uri-list", False);
+        utf8 = XInternAtom(dis, "UTF8_STRING", False);
         gc = XCreateGC(dis, win, 0, nullptr);
         canvas.attach(dis, win, gc);
         XMapRaised(dis, win);
@@ -127,7 +137,67 @@ public:
 
     const windowio::Uris& messageUris() const { return uris; }
 
+    // The file a pasted text names: its first line that is a local file's
+    // URI (file:///..., file://localhost/..., %XX decoded) or an absolute
+    // path; "" when none is.
+    static std::string pastedPath(const std::string& text) {
+        for (size_t at = 0; at < text.size();) {
+            size_t end = text.find_first_of("\r\n", at);
+            std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+            at = end == std::string::npos ? text.size() : end + 1;
+            if (line.rfind("file://", 0) == 0) {
+                size_t slash = line.find('/', 7);
+                if (slash == std::string::npos || (slash != 7 && line.compare(7, slash - 7, "localhost") != 0)) continue;
+                std::string path;
+                for (size_t k = slash; k < line.size(); k++) {
+                    int hi = k + 2 < line.size() ? hex(line[k + 1]) : -1, lo = hi >= 0 ? hex(line[k + 2]) : -1;
+                    if (line[k] == '%' && lo >= 0) path += static_cast<char>(hi * 16 + lo), k += 2;
+                    else path += line[k];
+                }
+                return path;
+            }
+            if (!line.empty() && line[0] == '/') return line;
+        }
+        return "";
+    }
+
 private:
+    static int hex(char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    }
+
+    // Asks the clipboard's owner for its text as `type`; the answer comes
+    // as a SelectionNotify.
+    void paste(Atom type, Time when) {
+        pasting = type;
+        XConvertSelection(dis, clipboard, type, clipboard, win, when);
+        XFlush(dis);
+    }
+
+    // The clipboard's answer: a URI list, or else text; the file it names
+    // to the plugin.
+    void pasted(const XSelectionEvent& e) {
+        if (e.property == None) {
+            if (pasting == uriList) paste(utf8, e.time);  // no URI list: perhaps a path as text
+            return;
+        }
+        Atom type;
+        int format;
+        unsigned long count, left;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(dis, win, e.property, 0, 16384, True, AnyPropertyType, &type, &format, &count, &left,
+                               &data) != Success)
+            return;
+        std::string text = data && format == 8 ? std::string(reinterpret_cast<char*>(data), count) : "";
+        if (data) XFree(data);
+        std::string path = pastedPath(text);
+        if (path.empty() || path.size() >= 4096) return;
+        alignas(8) uint8_t room[4352];
+        lv2_atom_forge_set_buffer(&forge, room, sizeof room);
+        windowio::forgeFile(&forge, uris, path);
+        post(to, reinterpret_cast<const LV2_Atom*>(room));
+    }
+
     void send(windowio::Event e, int32_t x = 0, int32_t y = 0) {
         alignas(8) uint8_t room[128];
         lv2_atom_forge_set_buffer(&forge, room, sizeof room);
@@ -167,11 +237,16 @@ private:
             KeySym sym = XLookupKeysym(&e.xkey, 0);
             unsigned char key = static_cast<unsigned char>(sym & 0xff);
             if (key == 's' && (e.xkey.state & ControlMask)) break;
+            if (key == 'v' && (e.xkey.state & ControlMask)) {
+                paste(uriList, e.xkey.time);
+                break;
+            }
             if (KeyboardController::keyOf(sym) >= 0) break;
             send(windowio::Event::Key, key);
             break;
         }
         case MappingNotify: XRefreshKeyboardMapping(&e.xmapping); break;
+        case SelectionNotify: pasted(e.xselection); break;
         default: break;
         }
     }
@@ -186,4 +261,5 @@ private:
     LV2_Atom_Forge forge{};
     PictureView view;
     unsigned width = kStartSize, height = kStartSize;
+    Atom clipboard = None, uriList = None, utf8 = None, pasting = None;
 };

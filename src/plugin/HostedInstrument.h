@@ -8,11 +8,17 @@
 //
 // The state is the text the LV2 plugin keeps, the whole instrument, then a
 // NUL byte and one line per further value: "bank PATH" (the bank file last
-// loaded), "preset NAME" (the preset last chosen, if any) and "SYMBOL
-// VALUE" for each parameter. A state without the NUL
-// (an LV2 text) keeps the bank file and the parameters as they are; one
-// with an empty text and a bank file loads that file into the current bank,
-// as the LV2 plugin's bank file parameter does.
+// loaded), "preset NAME" (the preset last chosen, if any), "SYMBOL VALUE"
+// for each parameter, and the keys' scale and mapping when they are not
+// the default, "scale PATH" and "map PATH" each followed by the file's
+// text, a line after '|' for each of its lines (as a recording carries
+// them), so the session plays the same after the file moved or changed.
+// A state without the NUL (an LV2 text) keeps the bank file, the
+// parameters and the keys as they are; one with an empty text and a bank
+// file alone loads that file into the current bank, as the LV2 plugin's
+// bank file parameter does. A state with the parameters but without
+// `keys` was saved before keys played notes: it turns them off, so it
+// plays as it did.
 //
 // Threads. The audio thread: begin, midi, note, paramEvent, render. The
 // host's main thread: everything else, never while the audio thread is in
@@ -30,6 +36,7 @@
 
 #include "PresetTexts.h"  // made at build time from the example patches
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -45,6 +52,9 @@ public:
 
     HostedInstrument() : instrument(std::make_unique<Instrument>(kStartRate)), retired(kRetiredRoom) {
         for (int k = 0; k < params::kCount; k++) values[k].store(params::kList[k].start);
+        link.onFile([](void* self, windowio::File file, const std::string& path) {
+            static_cast<HostedInstrument*>(self)->loadFile(file, path);
+        }, this);
     }
     ~HostedInstrument() {
         closeWindow();
@@ -108,6 +118,18 @@ public:
             std::snprintf(line, sizeof line, "%s %.17g\n", params::kList[k].symbol, value(k));
             out += line;
         }
+        KeyScale::Source texts[2];
+        instrument->keySources(texts[0], texts[1]);
+        for (int t = 0; t < 2; t++) {
+            if (!texts[t].given()) continue;
+            out += std::string(t ? "map " : "scale ") + texts[t].name + "\n";
+            const std::string& text = texts[t].text;
+            for (size_t at = 0; at < text.size();) {
+                size_t stop = std::min(text.find('\n', at), text.size());
+                out += "|" + text.substr(at, stop - at) + "\n";
+                at = stop + 1;
+            }
+        }
         return true;
     }
 
@@ -123,20 +145,35 @@ public:
         std::string text(data, end), path;
         int named = -1;
         double got[params::kCount];
-        bool given[params::kCount] = {};
+        bool given[params::kCount] = {}, whole = false;
+        KeyScale::Source carried[2];
+        std::string* carrying = nullptr;  // the text '|' lines go to
         for (size_t at = end + 1; at < size;) {
             size_t stop = at;
             while (stop < size && data[stop] != '\n') stop++;
             std::string line(data + at, stop - at);
             at = stop + 1;
+            if (!line.empty() && line[0] == '|') {
+                if (carrying) carrying->append(line, 1, std::string::npos).push_back('\n');
+                continue;
+            }
+            carrying = nullptr;
             size_t space = line.find(' ');
             if (space == std::string::npos) continue;
             std::string key = line.substr(0, space);
             if (key == "bank") path = line.substr(space + 1);
             else if (key == "preset") named = presetIndex(line.substr(space + 1));
-            else if (int k = params::indexOf(key.c_str()); k >= 0)
-                given[k] = true, got[k] = std::strtod(line.c_str() + space + 1, nullptr);
+            else if (key == "scale" || key == "map") {
+                KeyScale::Source& c = carried[key == "map"];
+                c.name = line.substr(space + 1);
+                carrying = &c.text;
+            } else if (int k = params::indexOf(key.c_str()); k >= 0)
+                given[k] = true, whole = true, got[k] = std::strtod(line.c_str() + space + 1, nullptr);
         }
+        // A whole state says what the keys play: its scale and mapping, or
+        // the default.
+        std::unique_ptr<KeyScale> keys(whole ? Instrument::makeKeys(carried[0], carried[1], why) : nullptr);
+        if (whole && !keys) return false;
         if (!text.empty() && !instrument->restore(text, why)) return false;
         if (text.empty() && !path.empty()) {
             MultiplexPotentiator* bank = instrument->readBank(path.c_str(), why);
@@ -146,6 +183,8 @@ public:
         if (end < size) bankPath = path, chosen = named;
         for (int k = 0; k < params::kCount; k++)
             if (given[k]) setValue(k, got[k]);
+        if (whole && !given[kKeys]) setValue(kKeys, 0);
+        if (keys) instrument->offerKeys(keys.release());
         return true;
     }
 
@@ -170,6 +209,24 @@ public:
         if (!instrument->restore(kPresetTexts[k].text, why)) return false;
         chosen = k;
         return true;
+    }
+
+    // A file pasted into the window: a bank file into the current bank, as a
+    // state's bank file; a scale or mapping for the keys. What cannot be
+    // read is said on standard error.
+    void loadFile(windowio::File file, const std::string& path) {
+        std::lock_guard<std::mutex> one(mainLock);
+        tidyLocked();
+        std::string why;
+        double hz = 0;
+        if (file == windowio::File::Bank) {
+            MultiplexPotentiator* bank = instrument->readBank(path.c_str(), why);
+            if (!bank) why = "cannot load " + path + ": " + why;
+            else delete offered.exchange(bank), bankPath = path;
+        } else if (instrument->keysFile(file == windowio::File::Map, path.c_str(), why, hz) && hz > 0) {
+            std::fprintf(stderr, "quorvanel: %s puts 1/1 at %.4f Hz; the Pitch of 1/1 parameter sets it\n", path.c_str(), hz);
+        }
+        if (!why.empty()) std::fprintf(stderr, "quorvanel: %s\n", why.c_str());
     }
 
     // Destroys what the audio thread took out of the engine.
@@ -246,6 +303,13 @@ public:
         instrument->midi(frame, m, 3);
     }
 
+    // The tuned notes due in the block just rendered, in order, with their
+    // frames in it (Instrument::nextTuned); popTuned takes the first.
+    bool nextTuned(uint32_t& frame, const TunedNotes::Message*& message) const {
+        return instrument->nextTuned(frame, message);
+    }
+    void popTuned() { instrument->popTuned(); }
+
     // Renders the block; true when something waits for tidy().
     bool render(float* left, float* right, uint32_t n) {
         Instrument& in = *instrument;
@@ -266,10 +330,12 @@ private:
         while (retired.pop(&r, sizeof r) == sizeof r) {
             delete r.bank;
             delete r.banks;
+            delete r.keys;
         }
     }
 
     static inline const int kPitch = params::indexOf(params::kPitchId);
+    static inline const int kKeys = params::indexOf(params::kKeysId);
 
     std::unique_ptr<Instrument> instrument;
     std::atomic<double> values[params::kCount];

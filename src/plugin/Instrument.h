@@ -36,17 +36,25 @@
 // the unit that begins at engine frame F, so the notes keep time with the
 // delayed sound. A port that fills up keeps the rest for the next block.
 //
-// Threads. A block: portValue/setPitch/midi/windowEvent/tuningWay, then
-// render, then nextTuned/popTuned, on the audio thread, allocating, locking
-// and printing nothing. snapshot, restore and
-// readBank run on other threads; the banks they build take over at a unit
-// boundary inside render, and what they replace is handed back through
-// retired() to be destroyed off the audio thread.
+// Keys. While keys are on, MIDI's notes play notes on the ratios of the
+// keys' scale (InputGate::playKeys); off, they are voice buttons and key
+// commands. An instrument starts with keys off and the default scale (the
+// plugins turn keys on for a new instance). Turning them on or off is an
+// input, at its frame; a scale is built off the audio thread (makeKeys)
+// and takes over at a unit boundary, notes sounding keep their ratios.
+//
+// Threads. A block: portValue/setPitch/midi/windowEvent/tuningWay/keysOn,
+// then render, then nextTuned/popTuned, on the audio thread, allocating,
+// locking and printing nothing. snapshot, restore, readBank, offerKeys and
+// keysFile run on other threads; the banks and scales they build take over
+// at a unit boundary inside render, and what they replace is handed back
+// through retired() to be destroyed off the audio thread.
 #pragma once
 
 #include "engine/EventScript.h"
 #include "engine/InputGate.h"
 #include "engine/InstrumentState.h"
+#include "engine/KeyScale.h"
 #include "engine/LaceyBanks.h"
 #include "engine/PatchFile.h"
 #include "engine/PitchOfOne.h"
@@ -88,6 +96,7 @@ public:
     struct Retired {
         MultiplexPotentiator* bank = nullptr;
         InstrumentState::Banks* banks = nullptr;
+        KeyScale* keys = nullptr;
     };
 
     // `rate`: the host's frames per second, rounded to a whole number.
@@ -125,11 +134,14 @@ public:
         if (stateFile) std::fclose(stateFile);
         delete pendingRestore.exchange(nullptr);
         delete pendingBank;
+        delete offeredKeys.exchange(nullptr);
         for (int k = 0; k < retiredCount; k++) {
             delete retiredList[k].bank;
             delete retiredList[k].banks;
+            delete retiredList[k].keys;
         }
         delete engine;
+        delete keyScale;
     }
 
     uint32_t sampleRate() const { return rate; }
@@ -217,6 +229,17 @@ public:
         in.event = e;
         in.x = x;
         in.y = y;
+        push(frame, in);
+    }
+
+    // Keys on or off from `frame` of the block about to be rendered; only a
+    // change is an input. Off ends the notes sounding.
+    void keysOn(bool on, uint32_t frame = 0) {
+        if (on == keysAsked) return;
+        keysAsked = on;
+        Input in;
+        in.kind = Input::Keys;
+        in.bytes[0] = on;
         push(frame, in);
     }
 
@@ -325,6 +348,10 @@ public:
         if (!text.empty()) fresh->restore(text, why);
         fresh->setPitch(pitchHz);
         fresh->tuningWay(tuned.notes.way());
+        fresh->keysOn(keysAsked);
+        KeyScale::Source now[2];
+        keySources(now[0], now[1]);
+        if (KeyScale* keys = makeKeys(now[0], now[1], why)) fresh->offerKeys(keys);
         uint32_t w, h;
         window.size(w, h);
         if (window.isOpen()) fresh->windowEvent(0, windowio::Event::Opened, static_cast<int32_t>(w), static_cast<int32_t>(h));
@@ -395,6 +422,51 @@ public:
         return bank;
     }
 
+    // The keys' scale from a scale and a mapping text (one not given: the
+    // default scale, or no mapping); null, with what is wrong as
+    // "NAME:LINE: what", when a text is no scale or mapping. Any thread.
+    static KeyScale* makeKeys(const KeyScale::Source& scale, const KeyScale::Source& map, std::string& why) {
+        auto keys = std::make_unique<KeyScale>();
+        KeyScale::Problem p;
+        if (keys->build(scale, map, &p)) return keys.release();
+        const std::string& name = (p.inMap ? map : scale).name;
+        why = (name.empty() ? p.inMap ? "the mapping" : "the scale" : name) + ":" + std::to_string(p.line) + ": " + p.what;
+        return nullptr;
+    }
+
+    // A scale made by makeKeys: the keys play it from the next unit
+    // boundary on; one offered earlier that has not taken over yet is
+    // destroyed. Not on the audio thread.
+    void offerKeys(KeyScale* keys) {
+        std::lock_guard<std::mutex> one(keysLock);
+        offerLocked(keys);
+    }
+
+    // The texts of the scale offered last (none given: the default).
+    void keySources(KeyScale::Source& scale, KeyScale::Source& map) {
+        std::lock_guard<std::mutex> one(keysLock);
+        scale = texts[0];
+        map = texts[1];
+    }
+
+    // Reads a scale (`which` 0, .scl) or mapping (1, .kbm) file, as patch
+    // files are read, and offers the keys it makes with the other text as
+    // it is; false, with the reason, when the file cannot be read or is no
+    // scale or mapping. `hz`: the pitch of 1/1 the mapping's reference
+    // gives (0 without one). Not on the audio thread.
+    bool keysFile(int which, const char* path, std::string& why, double& hz) {
+        std::lock_guard<std::mutex> one(keysLock);  // the other text stays the one offered with it
+        KeyScale::Source read[2] = {texts[0], texts[1]};
+        KeyScale::Source& file = read[which ? 1 : 0];
+        if (!KeyScale::readFile(path, file.text, why)) return false;
+        file.name = path;
+        KeyScale* keys = makeKeys(read[0], read[1], why);
+        if (!keys) return false;
+        hz = keys->mapPitch();
+        offerLocked(keys);
+        return true;
+    }
+
 private:
     static constexpr int kTunedRoom = 4096;  // tuned messages waiting for their block
 
@@ -426,7 +498,7 @@ private:
     }
 
     struct Input {
-        enum Kind : unsigned char { Midi, Port, Window };
+        enum Kind : unsigned char { Midi, Port, Window, Keys };
         long long unit = 0;
         Kind kind = Midi;
         unsigned char length = 0;
@@ -539,7 +611,10 @@ private:
             const Input& in = queue[queueHead];
             if (in.kind == Input::Midi) gate.midi(in.bytes, in.length);
             else if (in.kind == Input::Window) fromWindow(in);
-            else ports.set(in.bytes[0], static_cast<signed char>(in.bytes[1]));
+            else if (in.kind == Input::Keys) {
+                keysPlaying = in.bytes[0];
+                gate.playKeys(keysPlaying ? keyScale : nullptr);
+            } else ports.set(in.bytes[0], static_cast<signed char>(in.bytes[1]));
             queueHead = (queueHead + 1) % kQueue;
             queued--;
         }
@@ -585,6 +660,12 @@ private:
             retire(Retired{engine->replaceBank(engine->getCurrent(), pendingBank), nullptr});
             pendingBank = nullptr;
         }
+        KeyScale* keys = nullptr;
+        if (retiredCount < kRetireRoom && (keys = offeredKeys.exchange(nullptr, std::memory_order_acq_rel))) {
+            retire(Retired{nullptr, nullptr, keyScale});
+            keyScale = keys;
+            if (keysPlaying) gate.playKeys(keyScale);
+        }
     }
 
     // The window's events through the gate, as the program's window gives
@@ -609,6 +690,12 @@ private:
 
     // The callers have made sure of the room.
     void retire(Retired r) { retiredList[retiredCount++] = r; }
+
+    void offerLocked(KeyScale* keys) {
+        texts[0] = keys->scale();
+        texts[1] = keys->map();
+        delete offeredKeys.exchange(keys, std::memory_order_acq_rel);
+    }
 
     // Formats the instrument into the buffer made at construction; with
     // the stream's own buffer given and its lock left to the caller, the
@@ -666,6 +753,12 @@ private:
     uint64_t tunedLost = 0;
 
     MultiplexPotentiator* pendingBank = nullptr;  // audio thread only
+    KeyScale* keyScale = new KeyScale();          // the scale keys play; audio thread only
+    bool keysPlaying = false;                     // keys on, as the units have it; audio thread only
+    bool keysAsked = false;                       // keys on, as the last input asked
+    std::atomic<KeyScale*> offeredKeys{nullptr};  // offerKeys -> the next unit boundary
+    std::mutex keysLock;                          // over texts
+    KeyScale::Source texts[2];                    // the scale's and the mapping's, as last offered
     std::atomic<InstrumentState::Banks*> pendingRestore{nullptr};
     Retired retiredList[kRetireRoom];
     int retiredCount = 0;

@@ -1,6 +1,6 @@
 // The parameters the CLAP and VST3 plugins show their hosts, one row each:
-// a stable id, the symbol the LV2 port has (and the plugin's state keeps
-// the value under), a name, the plain range and default, whether only
+// a stable id, the symbol the LV2 port or property has (and the plugin's
+// state keeps the value under), a name, the plain range and default, whether only
 // whole numbers are taken, and how a value reaches the instrument. A row's
 // `apply` is given the value at a frame of the block about to be rendered,
 // and at the start of every block with the value as it stands, as an LV2
@@ -35,6 +35,18 @@ void port(Instrument& instrument, double value, uint32_t frame) {
 constexpr uint32_t kPitchId = 5;
 inline void pitch(Instrument& instrument, double value, uint32_t) { instrument.setPitch(value); }
 
+// Keys play notes (1) or not (0), from its frame. A new instance plays
+// them; a state saved before keys played notes has none, and turns them
+// off (HostedInstrument::load).
+constexpr uint32_t kKeysId = 6;
+inline void keys(Instrument& instrument, double value, uint32_t frame) { instrument.keysOn(value >= 0.5, frame); }
+
+// How the tuned notes are tuned: 0 MPE, 1 MTS, from the start of the block
+// (the notes sounding end and start again the new way).
+inline void tuning(Instrument& instrument, double value, uint32_t) {
+    instrument.tuningWay(value >= 0.5 ? TunedNotes::Way::Mts : TunedNotes::Way::Mpe);
+}
+
 inline constexpr Info kList[] = {
     {0, "axis0", "Axis 0", -128, 127, 0, true, port<0>},
     {1, "axis1", "Axis 1", -128, 127, 0, true, port<1>},
@@ -42,6 +54,8 @@ inline constexpr Info kList[] = {
     {3, "axis3", "Axis 3", -128, 127, 0, true, port<3>},
     {4, "limit", "Prime limit and bend", -128, 127, 0, true, port<4>},
     {kPitchId, "pitch", "Pitch of 1/1", PitchOfOne::kLowest, PitchOfOne::kHighest, PitchOfOne::kDefault, false, pitch},
+    {kKeysId, "keys", "Keys play notes", 0, 1, 1, true, keys},
+    {7, "tuning_out", "Tuned notes by", 0, 1, 0, true, tuning},
 };
 constexpr int kCount = static_cast<int>(sizeof kList / sizeof kList[0]);
 

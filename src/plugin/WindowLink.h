@@ -3,7 +3,9 @@
 // host, here through two MessageRings, so the window is the LV2 one
 // (EmbeddedWindow) and the instrument hears it as the LV2 plugin does.
 // To the plugin: the window's events, read at the start of a block and
-// acting at its first frame, as an LV2 host delivers them. To the window:
+// acting at its first frame, as an LV2 host delivers them; a file pasted
+// into the window, handed to `file` at once, on the window's thread (a
+// file is read there, never on the audio thread). To the window:
 // sequences of picture messages, as they would stand on the notify port,
 // as many parts as the ring has room for; the rest go after later blocks.
 // The audio thread's side allocates nothing and waits for nothing.
@@ -16,6 +18,7 @@
 #include "plugin/UridTable.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class WindowLink {
@@ -66,9 +69,23 @@ public:
 
     // --- The window's thread --------------------------------------------
 
+    // Where a pasted file goes: `to`, the file parameter and the path.
+    using FileTo = void (*)(void* to, windowio::File file, const std::string& path);
+    void onFile(FileTo call, void* to) {
+        file = call;
+        fileTo = to;
+    }
+
     // EmbeddedWindow's way out.
     static void send(void* link, const LV2_Atom* atom) {
-        static_cast<WindowLink*>(link)->events.push(atom, sizeof(LV2_Atom) + atom->size);
+        WindowLink* l = static_cast<WindowLink*>(link);
+        const char* path;
+        uint32_t length;
+        windowio::File f = atom->type == l->uris.atomObject
+                               ? windowio::readFile(reinterpret_cast<const LV2_Atom_Object*>(atom), l->uris, path, length)
+                               : windowio::File::Count;
+        if (f == windowio::File::Count) l->events.push(atom, sizeof(LV2_Atom) + atom->size);
+        else if (l->file) l->file(l->fileTo, f, std::string(path, length));
     }
 
     // The pictures that came, each message to the window.
@@ -92,6 +109,8 @@ private:
     windowio::Uris uris{};
     LV2_Atom_Forge forge{};
     MessageRing events, pictures;
+    FileTo file = nullptr;
+    void* fileTo = nullptr;
     std::vector<uint64_t> scratch;                                 // the audio thread's, 8-byte aligned
     std::vector<uint64_t> inbox = std::vector<uint64_t>(windowio::kNotifyRoom / 8);  // the window's
 };

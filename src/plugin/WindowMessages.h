@@ -5,7 +5,9 @@
 // program's window events: Opened (its size), Size, Click (window pixels),
 // Key (the low byte of the key's first key symbol), Repaint (the window was uncovered) and Closed.
 // Each is an object of that type with the integer properties x and y
-// (Size, Opened: width and height; Key: x is the key).
+// (Size, Opened: width and height; Key: x is the key). A file pasted into
+// the window goes as the patch:Set of the plugin's file parameter its name
+// ends for (File), as a host's file chooser sends it.
 //
 // Plugin to window, on the notify output: a Picture after each repaint
 // while the window is open. One picture may take several messages when
@@ -25,9 +27,13 @@
 
 #include <lv2/atom/atom.h>
 #include <lv2/atom/forge.h>
+#include <lv2/patch/patch.h>
 #include <lv2/urid/urid.h>
 
 #include <cstdint>
+#include <cstring>
+#include <string>
+#include <strings.h>
 
 #ifndef QUORVANEL_LV2_URI
 #define QUORVANEL_LV2_URI "urn:quorvanel:instrument"
@@ -46,9 +52,13 @@ constexpr uint32_t kNotifyRoom = 65536;
 // Room a picture message takes beyond its text.
 constexpr uint32_t kPictureOverhead = 256 + 16 * 5 + 16;
 
+// The plugin's file parameters.
+enum class File : int { Bank, Scale, Map, Count };
+
 struct Uris {
     LV2_URID events[static_cast<int>(Event::Count)];
     LV2_URID picture, x, y, header, levels, text, atomInt, atomVector, atomChunk, atomObject, eventTransfer;
+    LV2_URID files[static_cast<int>(File::Count)], patchSet, patchProperty, patchValue, atomPath, atomUrid;
 
     void map(LV2_URID_Map* m) {
         static const char* const names[] = {"#Opened", "#Size", "#Click", "#Key", "#Repaint", "#Closed"};
@@ -64,6 +74,14 @@ struct Uris {
         atomChunk = m->map(m->handle, LV2_ATOM__Chunk);
         atomObject = m->map(m->handle, LV2_ATOM__Object);
         eventTransfer = m->map(m->handle, LV2_ATOM__eventTransfer);
+        files[0] = id(m, "#bank");
+        files[1] = id(m, "#scale");
+        files[2] = id(m, "#map");
+        patchSet = m->map(m->handle, LV2_PATCH__Set);
+        patchProperty = m->map(m->handle, LV2_PATCH__property);
+        patchValue = m->map(m->handle, LV2_PATCH__value);
+        atomPath = m->map(m->handle, LV2_ATOM__Path);
+        atomUrid = m->map(m->handle, LV2_ATOM__URID);
     }
 
     // The window event an object is, or Event::Count (also for a
@@ -108,6 +126,52 @@ inline bool eventPoint(const LV2_Atom_Object* o, const Uris& u, int32_t& x, int3
     x = ax && ay ? reinterpret_cast<const LV2_Atom_Int*>(ax)->body : 0;
     y = ax && ay ? reinterpret_cast<const LV2_Atom_Int*>(ay)->body : 0;
     return ax && ay;
+}
+
+// The file parameter a file's name is for: a .scl the keys' scale, a .kbm
+// their mapping, any other a bank file.
+inline File fileFor(const std::string& path) {
+    auto ends = [&](const char* tail) {
+        size_t n = std::strlen(tail);
+        return path.size() > n && strcasecmp(path.c_str() + path.size() - n, tail) == 0;
+    };
+    return ends(".scl") ? File::Scale : ends(".kbm") ? File::Map : File::Bank;
+}
+
+// A patch:Set of the plugin's `property`, its value forged by `value`.
+template <class Value>
+LV2_Atom_Forge_Ref forgeSet(LV2_Atom_Forge* forge, const Uris& u, LV2_URID property, Value value) {
+    LV2_Atom_Forge_Frame frame;
+    LV2_Atom_Forge_Ref ref = lv2_atom_forge_object(forge, &frame, 0, u.patchSet);
+    lv2_atom_forge_key(forge, u.patchProperty);
+    lv2_atom_forge_urid(forge, property);
+    lv2_atom_forge_key(forge, u.patchValue);
+    value(forge);
+    lv2_atom_forge_pop(forge, &frame);
+    return ref;
+}
+
+// The patch:Set of the parameter `path` is for.
+inline LV2_Atom_Forge_Ref forgeFile(LV2_Atom_Forge* forge, const Uris& u, const std::string& path) {
+    return forgeSet(forge, u, u.files[static_cast<int>(fileFor(path))], [&](LV2_Atom_Forge* f) {
+        lv2_atom_forge_path(f, path.c_str(), static_cast<uint32_t>(path.size() + 1));
+    });
+}
+
+// The file parameter a patch:Set sets, and its path: `length` bytes at
+// `path`, up to the value's first NUL or its end; File::Count for anything
+// else. Allocates nothing.
+inline File readFile(const LV2_Atom_Object* o, const Uris& u, const char*& path, uint32_t& length) {
+    AtomObjectReader r(o);
+    const LV2_Atom* property = r.type() == u.patchSet ? r.value(u.patchProperty, u.atomUrid, sizeof(LV2_URID)) : nullptr;
+    const LV2_Atom* value = r.value(u.patchValue, u.atomPath, 1);
+    for (int k = 0; property && value && k < static_cast<int>(File::Count); k++) {
+        if (reinterpret_cast<const LV2_Atom_URID*>(property)->body != u.files[k]) continue;
+        path = static_cast<const char*>(LV2_ATOM_BODY_CONST(value));
+        length = static_cast<uint32_t>(strnlen(path, value->size));
+        return static_cast<File>(k);
+    }
+    return File::Count;
 }
 
 // One picture message: the header, the levels and `n` bytes of text.

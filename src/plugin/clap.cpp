@@ -1,7 +1,8 @@
 // The instrument as a CLAP plugin (quorvanel.clap): a note port that takes
-// MIDI and CLAP notes, a stereo output, the parameters of Parameters.h,
-// the latency, the state, and the window embedded in the host's X11 window
-// and serviced from the host's timer. Everything else is HostedInstrument's.
+// MIDI and CLAP notes, a stereo output, a note port that sends the tuned
+// notes as MIDI (the LV2's midi_out), the parameters of Parameters.h, the
+// latency, the state, and the window embedded in the host's X11 window and
+// serviced from the host's timer. Everything else is HostedInstrument's.
 // The CLAP headers are those of Debian's dpf-source (CLAP 1.1).
 #include <clap/entry.h>
 #include <clap/ext/audio-ports.h>
@@ -100,6 +101,33 @@ void take(Plugin* p, const clap_event_header_t* h, uint32_t frame, bool live) {
     }
 }
 
+// The tuned notes due in the block, each at its frame on the output note
+// port: three bytes or fewer as a MIDI event, a tuning change as system
+// exclusive (its bytes stay where they are until the next block). What the
+// host does not take waits for the next block, as the LV2's full port
+// keeps it.
+void sendTuned(Plugin* p, const clap_output_events_t* out) {
+    uint32_t frame;
+    const TunedNotes::Message* m;
+    while (out && p->core.nextTuned(frame, m)) {
+        clap_event_header_t header{0, frame, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_MIDI, 0};
+        bool taken;
+        if (m->length <= 3) {
+            clap_event_midi_t e{header, 0, {}};
+            e.header.size = sizeof e;
+            std::memcpy(e.data, m->bytes, static_cast<size_t>(m->length));
+            taken = out->try_push(out, &e.header);
+        } else {
+            clap_event_midi_sysex_t e{header, 0, m->bytes, static_cast<uint32_t>(m->length)};
+            e.header.size = sizeof e;
+            e.header.type = CLAP_EVENT_MIDI_SYSEX;
+            taken = out->try_push(out, &e.header);
+        }
+        if (!taken) break;
+        p->core.popTuned();
+    }
+}
+
 clap_process_status process(const clap_plugin_t* plugin, const clap_process_t* process) {
     Plugin* p = of(plugin);
     uint32_t n = process->frames_count;
@@ -114,6 +142,7 @@ clap_process_status process(const clap_plugin_t* plugin, const clap_process_t* p
         return CLAP_PROCESS_ERROR;
     float** out = process->audio_outputs[0].data32;
     if (p->core.render(out[0], out[1], n)) p->host->request_callback(p->host);
+    sendTuned(p, process->out_events);
     // A new pitch of 1/1 moved the latency: the host reads it when it
     // activates the plugin again.
     if (p->core.latencyToTell()) p->host->request_restart(p->host);
@@ -204,15 +233,17 @@ bool audioPort(const clap_plugin_t*, uint32_t index, bool input, clap_audio_port
     return true;
 }
 
-uint32_t notePorts(const clap_plugin_t*, bool input) { return input ? 1 : 0; }
+// One note port each way: MIDI and CLAP notes in; the tuned notes out, as
+// MIDI.
+uint32_t notePorts(const clap_plugin_t*, bool) { return 1; }
 
 bool notePort(const clap_plugin_t*, uint32_t index, bool input, clap_note_port_info_t* info) {
-    if (!input || index != 0) return false;
+    if (index != 0) return false;
     std::memset(info, 0, sizeof *info);
-    info->id = 0;
-    info->supported_dialects = CLAP_NOTE_DIALECT_CLAP | CLAP_NOTE_DIALECT_MIDI;
+    info->id = input ? 0 : 1;
+    info->supported_dialects = input ? CLAP_NOTE_DIALECT_CLAP | CLAP_NOTE_DIALECT_MIDI : CLAP_NOTE_DIALECT_MIDI;
     info->preferred_dialect = CLAP_NOTE_DIALECT_MIDI;
-    std::snprintf(info->name, sizeof info->name, "MIDI in");
+    std::snprintf(info->name, sizeof info->name, "%s", input ? "MIDI in" : "Tuned notes");
     return true;
 }
 

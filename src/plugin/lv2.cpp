@@ -1,7 +1,17 @@
 // The instrument as an LV2 plugin, on the plain C API: the ports, the MIDI
-// and patch messages of the atom input, the tuned notes on the MIDI output, the bank file parameter (read by
-// the worker, off the audio thread), and the session state (the whole
-// instrument as one text). The sound and its timing are Instrument's.
+// and patch messages of the atom input, the tuned notes on the MIDI
+// output, the parameters (the bank file, keys on or off, the keys' scale
+// and mapping files; the files read by the worker, off the audio thread),
+// and the session state (the whole instrument as one text, and the keys).
+// The sound and its timing are Instrument's.
+//
+// Keys are a property of the state, not a control port: a host gives a
+// port that an old session lacks its default, which would turn keys on in
+// a session saved before they played notes. So a new instance plays keys,
+// a state that holds the instrument but no `keys` (saved before them)
+// turns them off, and a state that holds neither (a host's empty default)
+// changes nothing. The example presets name themselves (`preset`) and
+// leave the keys as they are.
 // Messages (a bank file that cannot be read, what the patch loader changed
 // in one) go to the host's log when it offers one, else to standard error;
 // a session's own text is the plugin's writing and loads without them.
@@ -22,6 +32,7 @@
 #include "plugin/Instrument.h"
 #include "plugin/PictureParts.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -36,6 +47,11 @@ namespace {
 constexpr const char* kUri = QUORVANEL_LV2_URI;
 constexpr const char* kInstrumentKey = QUORVANEL_LV2_URI "#instrument";
 constexpr const char* kBankKey = QUORVANEL_LV2_URI "#bank";
+// Keys on or off; the keys' scale and mapping files, and their texts.
+constexpr const char* kKeysKey = QUORVANEL_LV2_URI "#keys";
+constexpr const char* kFileKeys[2] = {QUORVANEL_LV2_URI "#scale", QUORVANEL_LV2_URI "#map"};
+constexpr const char* kTextKeys[2] = {QUORVANEL_LV2_URI "#scaleText", QUORVANEL_LV2_URI "#mapText"};
+constexpr const char* kPresetKey = QUORVANEL_LV2_URI "#preset";
 // Read by the test host: how many inputs came late and units were made early.
 constexpr const char* kInspectUri = QUORVANEL_LV2_URI "#inspect";
 
@@ -46,10 +62,18 @@ enum Port : uint32_t {
 constexpr size_t kPathRoom = 4096;
 
 struct Uris {
-    LV2_URID atomPath, atomObject, atomUrid, atomString, midiEvent, patchSet, patchGet,
-        patchProperty, patchValue, bank, instrument;
+    LV2_URID atomPath, atomObject, atomUrid, atomString, atomBool, atomInt, midiEvent, patchSet, patchGet,
+        patchProperty, patchValue, bank, instrument, keys, files[2], texts[2], preset;
 
     void map(LV2_URID_Map* m) {
+        atomBool = m->map(m->handle, LV2_ATOM__Bool);
+        atomInt = m->map(m->handle, LV2_ATOM__Int);
+        keys = m->map(m->handle, kKeysKey);
+        for (int t = 0; t < 2; t++) {
+            files[t] = m->map(m->handle, kFileKeys[t]);
+            texts[t] = m->map(m->handle, kTextKeys[t]);
+        }
+        preset = m->map(m->handle, kPresetKey);
         atomPath = m->map(m->handle, LV2_ATOM__Path);
         atomObject = m->map(m->handle, LV2_ATOM__Object);
         atomUrid = m->map(m->handle, LV2_ATOM__URID);
@@ -66,13 +90,18 @@ struct Uris {
 
 // What the audio thread and the worker tell each other.
 struct Work {
-    enum Kind : uint32_t { Load, Loaded, Free };
+    enum Kind : uint32_t { Load, Loaded, Free, Tune, Tuned };
     Kind kind;
     uint32_t instrument;  // Loaded: the instrument the bank was made for (Plugin::made)
+    uint32_t which;       // Tune, Tuned: the scale (0) or the mapping (1)
     MultiplexPotentiator* bank;
     InstrumentState::Banks* banks;
+    KeyScale* keys;
     char path[kPathRoom];
 };
+
+// What the notify port tells the host at the end of a block.
+enum Tell : uint32_t { kTellBank = 1, kTellKeys = 2, kTellFiles = 4, kTellAll = 7 };
 
 struct Plugin {
     explicit Plugin(double rate) : rate(rate), instrument(std::make_unique<Instrument>(rate)) {}
@@ -98,7 +127,9 @@ struct Plugin {
     float* latency = nullptr;
     const float* pitch = nullptr;   // Hz of 1/1; the host keeps it with the session, as every control port
     char bankPath[kPathRoom] = {};  // the last bank file loaded; audio thread
-    bool tellPath = false;          // send it on the notify port
+    std::atomic<bool> keys{true};   // keys on: a new instance plays them
+    char keyPaths[2][kPathRoom] = {};  // the scale and the mapping files last read; audio thread
+    uint32_t tell = 0;              // Tell bits: what to send on the notify port
     Work message{};                 // built here rather than on the audio thread's stack
     Work reply{};                   // a worker's answer, taken on the audio thread
 };
@@ -141,27 +172,55 @@ void connect(LV2_Handle h, uint32_t port, void* data) {
     }
 }
 
-// A patch:Set of the bank file goes to the worker; a patch:Get is answered
-// with the file last loaded. A malformed object is neither.
-void patchMessage(Plugin* p, const LV2_Atom_Object* object) {
+// A patch:Set of a file (the bank, the keys' scale or mapping) goes to the
+// worker; one of keys on or off acts at its frame. A patch:Get is answered
+// with every value. A malformed object is neither.
+void patchMessage(Plugin* p, const LV2_Atom_Object* object, uint32_t frame) {
     const Uris& u = p->uris;
     AtomObjectReader r(object);
     if (r.type() == u.patchGet) {
-        p->tellPath = p->bankPath[0] != 0;
+        p->tell = kTellAll;
         return;
     }
     if (r.type() != u.patchSet) return;
     const LV2_Atom* property = r.value(u.patchProperty, u.atomUrid, sizeof(LV2_URID));
-    if (!property || reinterpret_cast<const LV2_Atom_URID*>(property)->body != u.bank) return;
-    const LV2_Atom* value = r.value(u.patchValue, u.atomPath, 1);
-    if (!value || value->size >= kPathRoom) return;
+    if (!property) return;
+    LV2_URID key = reinterpret_cast<const LV2_Atom_URID*>(property)->body;
+    if (key == u.keys) {
+        const LV2_Atom* on = r.value(u.patchValue, u.atomBool, sizeof(int32_t));
+        if (!on) on = r.value(u.patchValue, u.atomInt, sizeof(int32_t));
+        if (!on) return;
+        bool keys = reinterpret_cast<const LV2_Atom_Int*>(on)->body != 0;
+        p->keys.store(keys, std::memory_order_relaxed);
+        p->instrument->keysOn(keys, frame);
+        p->tell |= kTellKeys;
+        return;
+    }
+    const char* path;
+    uint32_t length;
+    windowio::File file = windowio::readFile(object, p->windowUris, path, length);
+    if (file == windowio::File::Count || length >= kPathRoom) return;
     Work& w = p->message;
-    w.kind = Work::Load;
+    w.kind = file == windowio::File::Bank ? Work::Load : Work::Tune;
+    w.which = file == windowio::File::Map;
     w.bank = nullptr;
     w.banks = nullptr;
-    std::memcpy(w.path, LV2_ATOM_BODY_CONST(value), value->size);
-    w.path[value->size - 1] = '\0';
+    w.keys = nullptr;
+    std::memcpy(w.path, path, length);
+    w.path[length] = '\0';
     p->schedule->schedule_work(p->schedule->handle, sizeof(Work), &w);
+}
+
+// A patch:Set of `property` on the notify port; `value` forges its value.
+template <class Value>
+void tellSet(Plugin* p, LV2_URID property, Value value) {
+    lv2_atom_forge_frame_time(&p->forge, 0);
+    windowio::forgeSet(&p->forge, p->windowUris, property, value);
+}
+
+void tellPath(Plugin* p, LV2_URID property, const char* path) {
+    if (path[0])
+        tellSet(p, property, [&](LV2_Atom_Forge* f) { lv2_atom_forge_path(f, path, static_cast<uint32_t>(std::strlen(path))); });
 }
 
 void tell(Plugin* p) {
@@ -171,17 +230,12 @@ void tell(Plugin* p) {
     lv2_atom_forge_set_buffer(&p->forge, reinterpret_cast<uint8_t*>(p->notify), room);
     LV2_Atom_Forge_Frame sequence;
     lv2_atom_forge_sequence_head(&p->forge, &sequence, 0);
-    if (p->tellPath) {
-        LV2_Atom_Forge_Frame object;
-        lv2_atom_forge_frame_time(&p->forge, 0);
-        lv2_atom_forge_object(&p->forge, &object, 0, u.patchSet);
-        lv2_atom_forge_key(&p->forge, u.patchProperty);
-        lv2_atom_forge_urid(&p->forge, u.bank);
-        lv2_atom_forge_key(&p->forge, u.patchValue);
-        lv2_atom_forge_path(&p->forge, p->bankPath, static_cast<uint32_t>(std::strlen(p->bankPath)));
-        lv2_atom_forge_pop(&p->forge, &object);
-        p->tellPath = false;
-    }
+    if (p->tell & kTellBank) tellPath(p, u.bank, p->bankPath);
+    if (p->tell & kTellKeys)
+        tellSet(p, u.keys, [p](LV2_Atom_Forge* f) { lv2_atom_forge_bool(f, p->keys.load(std::memory_order_relaxed)); });
+    if (p->tell & kTellFiles)
+        for (int t = 0; t < 2; t++) tellPath(p, u.files[t], p->keyPaths[t]);
+    p->tell = 0;
     windowio::forgePictures(p->instrument->pictures(), &p->forge, p->windowUris);
     lv2_atom_forge_pop(&p->forge, &sequence);
 }
@@ -223,6 +277,7 @@ void run(LV2_Handle h, uint32_t n) {
     Plugin* p = static_cast<Plugin*>(h);
     p->ran = true;
     Instrument& in = *p->instrument;
+    in.keysOn(p->keys.load(std::memory_order_relaxed));
     if (p->pitch) in.setPitch(*p->pitch);
     if (p->latency) *p->latency = static_cast<float>(in.latency());
     if (p->tuningOut) in.tuningWay(*p->tuningOut >= 0.5f ? TunedNotes::Way::Mts : TunedNotes::Way::Mpe);
@@ -239,7 +294,7 @@ void run(LV2_Handle h, uint32_t n) {
                 const auto* object = reinterpret_cast<const LV2_Atom_Object*>(&ev->body);
                 windowio::Event e = p->windowUris.eventOf(object);
                 if (e == windowio::Event::Count) {
-                    patchMessage(p, object);
+                    patchMessage(p, object, frame);
                     continue;
                 }
                 int32_t x = 0, y = 0;
@@ -256,6 +311,7 @@ void run(LV2_Handle h, uint32_t n) {
             w.kind = Work::Free;
             w.bank = gone[i].bank;
             w.banks = gone[i].banks;
+            w.keys = gone[i].keys;
             w.path[0] = '\0';
             p->schedule->schedule_work(p->schedule->handle, sizeof(Work), &w);
         }
@@ -275,7 +331,22 @@ LV2_Worker_Status work(LV2_Handle h, LV2_Worker_Respond_Function respond, LV2_Wo
     if (w.kind == Work::Free) {
         delete w.bank;
         delete w.banks;
+        delete w.keys;
         return LV2_WORKER_SUCCESS;
+    }
+    if (w.kind == Work::Tune) {
+        std::string why;
+        double hz = 0;
+        if (!p->instrument->keysFile(w.which, w.path, why, hz)) {
+            lv2_log_error(&p->logger, "quorvanel: %s\n", why.c_str());
+            return LV2_WORKER_ERR_UNKNOWN;
+        }
+        // The pitch of 1/1 is the host's control, automatable; the mapping
+        // does not move it.
+        if (hz > 0)
+            lv2_log_note(&p->logger, "quorvanel: %s puts 1/1 at %.4f Hz; the Pitch of 1/1 control sets it\n", w.path, hz);
+        w.kind = Work::Tuned;
+        return respond(handle, sizeof w, &w);
     }
     if (w.kind != Work::Load) return LV2_WORKER_ERR_UNKNOWN;
     delete w.bank;  // one made for an instrument that is gone (see workResponse)
@@ -302,6 +373,12 @@ LV2_Worker_Status workResponse(LV2_Handle h, uint32_t size, const void* data) {
     // Hosts hand the reply over in their own buffers, not always aligned.
     Work* w = &p->reply;
     std::memcpy(w, data, sizeof(Work));
+    if (w->kind == Work::Tuned) {
+        std::memcpy(p->keyPaths[w->which ? 1 : 0], w->path, kPathRoom);
+        p->keyPaths[w->which ? 1 : 0][kPathRoom - 1] = '\0';
+        p->tell |= kTellFiles;
+        return LV2_WORKER_SUCCESS;
+    }
     if (w->kind != Work::Loaded) return LV2_WORKER_ERR_UNKNOWN;
     if (w->instrument != p->made) {
         // Read for the instrument before the host activated the plugin
@@ -319,67 +396,117 @@ LV2_Worker_Status workResponse(LV2_Handle h, uint32_t size, const void* data) {
     }
     std::memcpy(p->bankPath, w->path, kPathRoom);
     p->bankPath[kPathRoom - 1] = '\0';
-    p->tellPath = true;
+    p->tell |= kTellBank;
     return LV2_WORKER_SUCCESS;
 }
 
 // --- The session state -------------------------------------------------
 
+// The host's path mapping, when it offers one.
+struct Paths {
+    LV2_State_Map_Path* map = nullptr;
+    LV2_State_Free_Path* free = nullptr;
+    explicit Paths(const LV2_Feature* const* features) {
+        lv2_features_query(features, LV2_STATE__mapPath, &map, false, LV2_STATE__freePath, &free, false, nullptr);
+    }
+    // `path` as `abstract` (or back) makes it, into `out`; false without a mapping.
+    bool mapped(const char* path, bool abstract, std::string& out) const {
+        if (!map) return false;
+        char* made = abstract ? map->abstract_path(map->handle, path) : map->absolute_path(map->handle, path);
+        if (!made) return false;
+        out = made;
+        if (free) free->free_path(free->handle, made);
+        else std::free(made);
+        return true;
+    }
+};
+
 LV2_State_Status save(LV2_Handle h, LV2_State_Store_Function store, LV2_State_Handle handle, uint32_t,
                       const LV2_Feature* const* features) {
     Plugin* p = static_cast<Plugin*>(h);
+    const Uris& u = p->uris;
     std::string text;
     if (!p->instrument->snapshot(text)) return LV2_STATE_ERR_UNKNOWN;
     const uint32_t flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
-    LV2_State_Status status =
-        store(handle, p->uris.instrument, text.c_str(), text.size() + 1, p->uris.atomString, flags);
+    LV2_State_Status status = store(handle, u.instrument, text.c_str(), text.size() + 1, u.atomString, flags);
     if (status != LV2_STATE_SUCCESS) return status;
-    // The bank file's name, for the host's file parameter; the banks
-    // themselves are all in the text.
-    const char* path = p->bankPath;
-    if (!path[0]) return LV2_STATE_SUCCESS;
-    LV2_State_Map_Path* mapPath = nullptr;
-    LV2_State_Free_Path* freePath = nullptr;
-    lv2_features_query(features, LV2_STATE__mapPath, &mapPath, false, LV2_STATE__freePath, &freePath, false,
-                       nullptr);
-    if (!mapPath) return LV2_STATE_SUCCESS;
-    char* abstract = mapPath->abstract_path(mapPath->handle, path);
-    if (!abstract) return LV2_STATE_SUCCESS;
-    store(handle, p->uris.bank, abstract, std::strlen(abstract) + 1, p->uris.atomPath, flags);
-    if (freePath) freePath->free_path(freePath->handle, abstract);
-    else std::free(abstract);
+    const int32_t keys = p->keys.load();
+    status = store(handle, u.keys, &keys, sizeof keys, u.atomBool, flags);
+    if (status != LV2_STATE_SUCCESS) return status;
+    // The files' texts, so that the session plays the same when a file has
+    // moved or changed since, and their names, for the host's file
+    // parameters; the bank file's name alone, the banks being in the text.
+    Paths paths(features);
+    KeyScale::Source texts[2];
+    p->instrument->keySources(texts[0], texts[1]);
+    std::string abstract;
+    for (int t = 0; t < 2; t++) {
+        if (!texts[t].given()) continue;
+        status = store(handle, u.texts[t], texts[t].text.c_str(), texts[t].text.size() + 1, u.atomString, flags);
+        if (status != LV2_STATE_SUCCESS) return status;
+        if (!texts[t].name.empty() && paths.mapped(texts[t].name.c_str(), true, abstract))
+            store(handle, u.files[t], abstract.c_str(), abstract.size() + 1, u.atomPath, flags);
+    }
+    if (p->bankPath[0] && paths.mapped(p->bankPath, true, abstract))
+        store(handle, u.bank, abstract.c_str(), abstract.size() + 1, u.atomPath, flags);
     return LV2_STATE_SUCCESS;
 }
 
 LV2_State_Status restore(LV2_Handle h, LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle, uint32_t,
                          const LV2_Feature* const* features) {
     Plugin* p = static_cast<Plugin*>(h);
+    const Uris& u = p->uris;
     size_t size = 0;
     uint32_t type = 0, flags = 0;
-    const void* value = retrieve(handle, p->uris.instrument, &size, &type, &flags);
-    if (!value || type != p->uris.atomString) return LV2_STATE_ERR_NO_PROPERTY;
+    const void* value = retrieve(handle, u.instrument, &size, &type, &flags);
+    if (!value || type != u.atomString) return LV2_STATE_ERR_NO_PROPERTY;
     std::string text(static_cast<const char*>(value), strnlen(static_cast<const char*>(value), size));
+    Paths paths(features);
+    // A path the session holds, made absolute; empty when it holds none or
+    // one that does not end inside what the session kept.
+    auto pathOf = [&](LV2_URID key) {
+        std::string out;
+        const void* path = retrieve(handle, key, &size, &type, &flags);
+        if (path && type == u.atomPath && std::memchr(path, '\0', size)) paths.mapped(static_cast<const char*>(path), false, out);
+        return out;
+    };
+    // A state names what the keys play unless it is a preset; one saved
+    // before keys played notes names nothing: the default scale, keys off.
+    const bool preset = retrieve(handle, u.preset, &size, &type, &flags) != nullptr;
+    std::unique_ptr<KeyScale> keys;
     std::string why;
+    if (!preset) {
+        KeyScale::Source texts[2];
+        for (int t = 0; t < 2; t++) {
+            const void* v = retrieve(handle, u.texts[t], &size, &type, &flags);
+            if (!v || type != u.atomString) continue;
+            texts[t].text.assign(static_cast<const char*>(v), strnlen(static_cast<const char*>(v), size));
+            texts[t].name = pathOf(u.files[t]);
+        }
+        keys.reset(Instrument::makeKeys(texts[0], texts[1], why));
+        if (!keys) {
+            lv2_log_error(&p->logger, "quorvanel: cannot restore the keys: %s\n", why.c_str());
+            return LV2_STATE_ERR_BAD_TYPE;
+        }
+    }
     if (!p->instrument->restore(text, why)) {
         lv2_log_error(&p->logger, "quorvanel: cannot restore the instrument: %s\n", why.c_str());
         return LV2_STATE_ERR_BAD_TYPE;
     }
-    const void* path = retrieve(handle, p->uris.bank, &size, &type, &flags);
-    LV2_State_Map_Path* mapPath = nullptr;
-    LV2_State_Free_Path* freePath = nullptr;
-    lv2_features_query(features, LV2_STATE__mapPath, &mapPath, false, LV2_STATE__freePath, &freePath, false,
-                       nullptr);
-    // A path that does not end inside what the session kept is not read.
-    if (path && type == p->uris.atomPath && mapPath && std::memchr(path, '\0', size)) {
-        char* absolute = mapPath->absolute_path(mapPath->handle, static_cast<const char*>(path));
-        if (absolute) {
-            // Only told to the host: the banks came with the text.
-            std::strncpy(p->bankPath, absolute, kPathRoom - 1);
-            p->tellPath = true;
-            if (freePath) freePath->free_path(freePath->handle, absolute);
-            else std::free(absolute);
-        }
+    if (keys) {
+        const void* on = retrieve(handle, u.keys, &size, &type, &flags);
+        bool known = on && (type == u.atomBool || type == u.atomInt) && size >= sizeof(int32_t);
+        int32_t flag = 0;
+        if (known) std::memcpy(&flag, on, sizeof flag);
+        p->keys.store(flag != 0);
+        const KeyScale::Source* named[2] = {&keys->scale(), &keys->map()};
+        for (int t = 0; t < 2; t++) std::strncpy(p->keyPaths[t], named[t]->name.c_str(), kPathRoom - 1);
+        p->instrument->offerKeys(keys.release());
     }
+    // Only told to the host: the banks came with the text.
+    std::string bank = pathOf(u.bank);
+    if (!bank.empty()) std::strncpy(p->bankPath, bank.c_str(), kPathRoom - 1);
+    p->tell = kTellAll;
     return LV2_STATE_SUCCESS;
 }
 

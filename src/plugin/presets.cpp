@@ -1,7 +1,8 @@
 // Writes the plugins' presets: one per example patch, each the whole
 // instrument as it stands after the patch is loaded into the current bank
 // at start, so choosing a preset in a host sounds like starting the
-// program with that patch.
+// program with that patch. An LV2 preset also names itself, which tells
+// the plugin to leave the keys as they are.
 //   quorvanel-lv2-presets URI OUT.ttl PATCH...    the LV2 bundle's presets
 //   quorvanel-lv2-presets --header OUT.h PATCH...  the same texts as C++, for
 //                                                  the VST3 plugin's programs
@@ -92,8 +93,8 @@ int main(int argc, char** argv) {
             continue;
         }
         ttl += "\n<" + uri + ":preset:" + name + ">\n\ta pset:Preset ;\n\tlv2:appliesTo <" + uri +
-               "> ;\n\trdfs:label \"" + name + "\" ;\n\tstate:state [\n\t\t<" + uri + "#instrument> \"\"\"" +
-               quoted(text, false) + "\"\"\"\n\t] .\n";
+               "> ;\n\trdfs:label \"" + name + "\" ;\n\tstate:state [\n\t\t<" + uri + "#preset> \"" + name + "\" ;\n\t\t<" +
+               uri + "#instrument> \"\"\"" + quoted(text, false) + "\"\"\"\n\t] .\n";
     }
     if (header) ttl += "};\n";
     FILE* out = std::fopen(argv[2], "w");

@@ -6,7 +6,8 @@
 // VST3 passes notes as events and every other MIDI message through the
 // controller's MIDI mapping: the CCs the instrument's MIDI map reads, the
 // pitch bend and the program change are hidden parameters per channel,
-// turned back into MIDI at their sample offset. The presets (the example
+// turned back into MIDI at their sample offset. The tuned notes go out on
+// an event output bus, as events (the LV2's midi_out as VST3 carries MIDI). The presets (the example
 // patches) are the programs of one program list, chosen by a program
 // change parameter. The window is an IPlugView embedded in the host's X11
 // window and serviced by the host's run loop: a timer and the window's X
@@ -37,12 +38,16 @@ constexpr const char* kName = "quorvanel";
 constexpr uint32_t kTimerMs = 30;
 
 // Parameter ids beyond the table's: the program change, and MIDI's per
-// channel (kMidi + 16 × channel + the controller's place in kControllers).
+// channel, kMidi + a place: 9 × channel + k for the first nine controllers
+// of kControllers (as they were first numbered), 144 + channel for the
+// sustain pedal, which keys added. Ids once given never change: hosts keep
+// values under them.
 constexpr v3_param_id kProgram = 1000;
 constexpr v3_param_id kMidi = 2000;
-constexpr int kPitchBend = 129, kProgramChange = 130;  // VST3's controller numbers beyond the CCs
-constexpr int16_t kControllers[] = {1, 16, 17, 18, 19, 121, 123, kPitchBend, kProgramChange};
+constexpr int kAftertouch = 128, kPitchBend = 129, kProgramChange = 130;  // VST3's controller numbers beyond the CCs
+constexpr int16_t kControllers[] = {1, 16, 17, 18, 19, 121, 123, kPitchBend, kProgramChange, 64};
 constexpr int kMapped = static_cast<int>(sizeof kControllers / sizeof kControllers[0]);
+constexpr int kFirstMapped = 9;
 constexpr int kMidiParams = 16 * kMapped;
 
 // A name into one of VST3's fields: UTF-16 (ours are ASCII) or bytes.
@@ -128,6 +133,7 @@ struct Plugin {
     v3_result query(const v3_tuid iid, void** out);
     void process(v3_process_data* data);
     void input(const Input& in, uint32_t frames);
+    void sendTuned(v3_event_list** out);
     // On the host's UI thread, where VST3 takes restarts: a new pitch of
     // 1/1 moved the latency, which the host then reads again.
     void tellLatency() {
@@ -177,16 +183,16 @@ const v3_component_cpp kComponent = {
         [](void*, v3_tuid) -> v3_result { return V3_NOT_IMPLEMENTED; },  // no separate controller class
         [](void*, int32_t) -> v3_result { return V3_OK; },
         [](void*, int32_t media, int32_t direction) -> int32_t {
-            return (media == V3_AUDIO && direction == V3_OUTPUT) || (media == V3_EVENT && direction == V3_INPUT);
+            return (media == V3_AUDIO && direction == V3_OUTPUT) || media == V3_EVENT;
         },
         [](void*, int32_t media, int32_t direction, int32_t index, v3_bus_info* info) -> v3_result {
-            bool audio = media == V3_AUDIO && direction == V3_OUTPUT, events = media == V3_EVENT && direction == V3_INPUT;
+            bool audio = media == V3_AUDIO && direction == V3_OUTPUT, events = media == V3_EVENT;
             if (index != 0 || !(audio || events)) return V3_INVALID_ARG;
             std::memset(info, 0, sizeof *info);
             info->media_type = media;
             info->direction = direction;
             info->channel_count = audio ? 2 : 16;
-            text(info->bus_name, audio ? "Output" : "MIDI in");
+            text(info->bus_name, audio ? "Output" : direction == V3_INPUT ? "MIDI in" : "Tuned notes");
             info->bus_type = V3_MAIN;
             info->flags = V3_DEFAULT_ACTIVE;
             return V3_OK;
@@ -248,7 +254,11 @@ bool normal(double& x) {
     return true;
 }
 
-int16_t controllerOf(int place) { return kControllers[place % kMapped]; }
+int channelOf(int place) { return place < 16 * kFirstMapped ? place / kFirstMapped : (place - 16 * kFirstMapped) % 16; }
+int16_t controllerOf(int place) {
+    return kControllers[place < 16 * kFirstMapped ? place % kFirstMapped : kFirstMapped + (place - 16 * kFirstMapped) / 16];
+}
+int placeOf(int channel, int k) { return k < kFirstMapped ? channel * kFirstMapped + k : 16 * kFirstMapped + 16 * (k - kFirstMapped) + channel; }
 double midiRange(int place) { return controllerOf(place) == kPitchBend ? 16383 : 127; }
 double programRange() { return HostedInstrument::kPresets > 1 ? HostedInstrument::kPresets - 1 : 1; }
 
@@ -287,7 +297,7 @@ v3_result V3_API parameterInfo(void*, int32_t index, v3_param_info* info) {
     } else {
         int place = index - params::kCount - 1;
         char name[32];
-        std::snprintf(name, sizeof name, "MIDI %d:%d", place / kMapped + 1, controllerOf(place));
+        std::snprintf(name, sizeof name, "MIDI %d:%d", channelOf(place) + 1, controllerOf(place));
         info->param_id = kMidi + static_cast<v3_param_id>(place);
         text(info->title, name);
         text(info->short_title, name);
@@ -380,7 +390,7 @@ const v3_midi_mapping_cpp kMapping = {
         if (bus != 0 || channel < 0 || channel > 15) return V3_FALSE;
         for (int k = 0; k < kMapped; k++)
             if (kControllers[k] == cc) {
-                *id = kMidi + static_cast<v3_param_id>(channel * kMapped + k);
+                *id = kMidi + static_cast<v3_param_id>(placeOf(channel, k));
                 return V3_OK;
             }
         return V3_FALSE;
@@ -492,6 +502,64 @@ void Plugin::process(v3_process_data* data) {
     if (!out || !out[0] || !out[1]) return;
     core.render(out[0], out[1], frames);
     data->outputs[0].channel_silence_bitset = 0;
+    sendTuned(data->output_events);
+}
+
+// A tuned note's MIDI message as the VST3 event that carries it: notes as
+// note events (velocity / 127, no note id), key pressure as such,
+// controllers, the bend, channel pressure and the program change as MIDI
+// controller output, a tuning change as system exclusive (its bytes stay
+// where they are until the next block).
+v3_event eventOf(const TunedNotes::Message& m, uint32_t frame) {
+    v3_event e{};
+    e.sample_offset = static_cast<int32_t>(frame);
+    const uint8_t* b = m.bytes;
+    int8_t channel = static_cast<int8_t>(b[0] & 15);
+    auto controller = [&](int number, int value, int value2) {
+        e.type = V3_EVENT_LEGACY_MIDI_CC_OUT;
+        e.midi_cc_out = {static_cast<uint8_t>(number), channel, static_cast<int8_t>(value), static_cast<int8_t>(value2)};
+    };
+    switch (m.length < 2 ? 0 : b[0] & 0xf0) {
+    case 0x90:
+        if (m.length == 3 && b[2]) {
+            e.type = V3_EVENT_NOTE_ON;
+            e.note_on = {channel, b[1], 0, b[2] / 127.0f, 0, -1};
+            break;
+        }
+        [[fallthrough]];
+    case 0x80:
+        e.type = V3_EVENT_NOTE_OFF;
+        e.note_off = {channel, b[1], m.length == 3 ? b[2] / 127.0f : 0, -1, 0};
+        break;
+    case 0xa0:
+        e.type = V3_EVENT_POLY_PRESSURE;
+        e.poly_pressure = {channel, b[1], m.length == 3 ? b[2] / 127.0f : 0, -1};
+        break;
+    case 0xb0: controller(b[1], m.length == 3 ? b[2] : 0, 0); break;
+    case 0xc0: controller(kProgramChange, b[1], 0); break;
+    case 0xd0: controller(kAftertouch, b[1], 0); break;
+    case 0xe0: controller(kPitchBend, b[1], m.length == 3 ? b[2] : 0); break;
+    default:
+        e.type = V3_EVENT_DATA;
+        e.data = {static_cast<uint32_t>(m.length), 0, m.bytes};  // type 0: system exclusive
+        break;
+    }
+    return e;
+}
+
+// The tuned notes due in the block, on the event output bus at their
+// frames. Without the bus (a host that turned it off) they are dropped;
+// what the host's list refuses waits for the next block.
+void Plugin::sendTuned(v3_event_list** out) {
+    uint32_t frame;
+    const TunedNotes::Message* m;
+    while (core.nextTuned(frame, m)) {
+        if (out) {
+            v3_event e = eventOf(*m, frame);
+            if (call(out)->add_event(out, &e) != V3_OK) return;
+        }
+        core.popTuned();
+    }
 }
 
 void Plugin::input(const Input& in, uint32_t frames) {
@@ -512,7 +580,7 @@ void Plugin::input(const Input& in, uint32_t frames) {
     // Hosts send parameters' values again as they please (Ardour all that
     // are not 0 when it starts): a controller that keeps a value acts only
     // when it changes; all notes off and reset all controllers act always.
-    int channel = place / kMapped, cc = controllerOf(place);
+    int channel = channelOf(place), cc = controllerOf(place);
     if (midiValues[place].exchange(x, std::memory_order_relaxed) == x && cc != 121 && cc != 123) return;
     int v = static_cast<int>(toPlain(in.id, x));
     uint8_t m[3] = {static_cast<uint8_t>(0xb0 | channel), static_cast<uint8_t>(cc), static_cast<uint8_t>(v)};

@@ -36,9 +36,9 @@ std::string slurp(const std::string& path) {
     return s.str();
 }
 
-// The instrument text of the newest state the session keeps: for the LV2
-// in the plugin's state folder, for the VST3 in the session file (base64).
-std::string savedInstrument(const std::string& session, bool vst3) {
+// The newest state the session keeps: for the LV2 the plugin's state
+// folder's Turtle, for the VST3 the state in the session file (base64).
+std::string savedState(const std::string& session, bool vst3) {
     std::string text;
     if (vst3) {
         std::string xml = slurp(session + "/take.ardour");
@@ -73,6 +73,12 @@ std::string savedInstrument(const std::string& session, bool vst3) {
         if (d) closedir(d);
         text = slurp(newest);
     }
+    return text;
+}
+
+// The instrument text of that state.
+std::string savedInstrument(const std::string& session, bool vst3) {
+    std::string text = savedState(session, vst3);
     size_t start = text.find("quorvanel instrument 1");
     size_t end = text.find(vst3 ? std::string(1, '\0') : "\"\"\"", start);
     return start == std::string::npos || end == std::string::npos ? "" : text.substr(start, end - start);
@@ -140,6 +146,10 @@ std::string scenario(const std::string& format, const std::string& wav, int atte
         create.wait(120) != 0)
         return "create: " + create.output();
     std::string first = text = savedInstrument(session, vst3);
+    // A new instance plays keys, and the session keeps them on.
+    std::string keys = savedState(session, vst3);
+    if (keys.find(vst3 ? "\nkeys 1\n" : "#keys> true") == std::string::npos)
+        return "the saved state keeps no keys on: " + keys.substr(0, keys.find("quorvanel instrument 1"));
     std::string bells = slurp(kSource + "/patches/fmbells.texte");
     if (first.find("\nbank 1 0 0\n" + bells) == std::string::npos) return "saved state: " + first.substr(0, 400);
     if (slurp(session + "/take.ardour").find(vst3 ? "<Port id=\"0\" value=\"100\"/>" : "<Port symbol=\"axis0\" value=\"100\"/>") ==

@@ -2,9 +2,10 @@
 // loads build/clap/quorvanel.clap, makes an instance at a rate, runs
 // blocks of the same inputs the LV2 host takes (MIDI as MIDI events or,
 // when asked, note ons and offs as CLAP notes; a control value as the
-// parameter of the same place, at the block's first frame), saves and
-// loads the state through memory streams, and opens the window in an X11
-// window of the test's, whose timer the test runs.
+// parameter of the same place, at the block's first frame), keeps the MIDI
+// of its output note port when asked (as the LV2 host keeps its MIDI
+// output), saves and loads the state through memory streams, and opens
+// the window in an X11 window of the test's, whose timer the test runs.
 #pragma once
 
 #include <clap/entry.h>
@@ -61,7 +62,20 @@ public:
             if (of(l)->raw.empty()) return &of(l)->events[k].header;
             return reinterpret_cast<const clap_event_header_t*>(of(l)->raw[k].data());
         };
-        outEvents.try_push = [](const clap_output_events_t*, const clap_event_header_t*) { return true; };
+        outEvents.ctx = this;
+        outEvents.try_push = [](const clap_output_events_t* l, const clap_event_header_t* h) {
+            Instance* self = static_cast<Instance*>(l->ctx);
+            if (!self->keepTuned) return true;
+            uint64_t at = self->frames + h->time;
+            if (h->type == CLAP_EVENT_MIDI) {
+                const auto* m = reinterpret_cast<const clap_event_midi_t*>(h);
+                self->tuned.push_back({at, {m->data, m->data + ((m->data[0] & 0xe0) == 0xc0 ? 2 : 3)}});
+            } else if (h->type == CLAP_EVENT_MIDI_SYSEX) {
+                const auto* m = reinterpret_cast<const clap_event_midi_sysex_t*>(h);
+                self->tuned.push_back({at, {m->buffer, m->buffer + m->size}});
+            }
+            return true;
+        };
     }
     ~Instance() {
         if (!plugin) return;
@@ -113,7 +127,10 @@ public:
         }
     }
 
-    void run(uint32_t n) { processBlock(plugin, left.data(), right.data(), n, &inEvents, &outEvents); }
+    void run(uint32_t n) {
+        processBlock(plugin, left.data(), right.data(), n, &inEvents, &outEvents);
+        frames += n;
+    }
 
     // Events as a host may hand them in, each in an allocation exactly as
     // long as it is: to process() in a block of `n` frames, or (`n` 0) to
@@ -174,6 +191,9 @@ public:
     int timers = 0;       // registered by the plugin
     int callbacks = 0;    // main-thread calls it asked for
     int restarts = 0;     // restarts it asked for (to tell a new latency)
+    bool keepTuned = false;
+    std::vector<lv2host::Instance::Tuned> tuned;  // the output's MIDI, at frames counted from the first block
+    uint64_t frames = 0;
 
 private:
     union Event {

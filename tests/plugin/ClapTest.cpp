@@ -1,14 +1,17 @@
 // The CLAP plugin in a small CLAP host against the LV2 plugin in the lilv
 // host: the very same samples for the same random MIDI, whatever the
-// blocks, with note ons and offs as MIDI or as CLAP notes; the same
-// latency; the state (the LV2's text, the bank file, the parameters) kept
-// and carried between the formats; nothing allocated in process() while
-// the window is open; the window showing the plugin's repaint.
+// blocks, with note ons and offs as MIDI or as CLAP notes; with the VST3
+// plugin too, the same samples and tuned notes for the same notes; the
+// same latency; the state (the LV2's text, the bank file, the parameters,
+// the keys) kept and carried between the formats; nothing allocated in
+// process() while the window is open; the window showing the plugin's
+// repaint.
 #include <gtest/gtest.h>
 
 #include "plugin/Allocations.h"
 #include "plugin/ClapHost.h"
 #include "plugin/Play.h"
+#include "plugin/Vst3Play.h"
 
 #include "plugin/Instrument.h"
 #include "plugin/WindowPixels.h"
@@ -73,6 +76,66 @@ TEST(Clap, SamplesEqualTheLv2sWhateverTheBlocks) {
     }
 }
 
+// A scale or mapping file as the state of the CLAP and VST3 plugins
+// carries it: its path, then its lines after '|'.
+std::string carried(const char* what, const std::string& path) {
+    std::string text, out = std::string(what) + " " + path + "\n";
+    EXPECT_TRUE(EventScript::readFile(path.c_str(), text));
+    for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) out += "|" + text.substr(at, text.find('\n', at) - at) + "\n";
+    return out;
+}
+
+// The same notes through the three formats, keys on as in a new instance,
+// the scale and mapping (when given) as the LV2's file parameters and the
+// others' state give them, tuned notes both ways: the same samples, and on
+// the CLAP's note output and the VST3's event output the same tuned notes
+// at the same frames as on the LV2's midi_out.
+TEST(Clap, TheSameNotesPlayAlikeAsLv2ClapAndVst3) {
+    const std::string data = QUORVANEL_SOURCE_DIR "/tests/plugin/data/";
+    const struct {
+        double rate;
+        float way;  // of the tuned notes: 0 MPE, 1 MTS
+        bool clapNotes, scale;
+        float pitch;
+        uint32_t block;
+    } cases[] = {{48000, 0, true, false, 689.0625f, 512},
+                 {48000, 1, false, true, 440, 300},
+                 {44100, 0, false, true, 689.0625f, 1000},
+                 {22050, 1, true, false, 261.63f, 64}};
+    for (const auto& c : cases) {
+        const uint32_t frames = static_cast<uint32_t>(2 * c.rate);
+        // After the first blocks, by when the LV2's worker has read the files.
+        std::vector<Input> play = randomNotes(static_cast<unsigned>(c.rate), frames / 20, frames, 300);
+        lv2host::Instance lv2(c.rate);
+        lv2.pitch = c.pitch;
+        lv2.tuning = c.way;
+        claphost::Instance clap(c.rate, c.clapNotes);
+        clap.keepTuned = true;
+        vst3play::Player vst3(c.rate);
+        ASSERT_TRUE(clap.ok() && vst3.ok());
+        if (c.scale) {
+            lv2.send(lv2host::patchSet("scale", data + "just-major.scl"));
+            lv2.send(lv2host::patchSet("map", data + "d-linear.kbm"));
+            std::string keys = carried("scale", data + "just-major.scl") + carried("map", data + "d-linear.kbm");
+            ASSERT_TRUE(clap.load(clap.save() + keys));
+            ASSERT_TRUE(vst3.host.load(vst3.host.save() + keys));
+        }
+        Out want = playFixed(lv2, play, frames, c.block);
+        play.insert(play.begin(), {Input{0, {}, 5, c.pitch}, Input{0, {}, 7, c.way}});
+        Out fromClap = playFixed(clap, play, frames, c.block), fromVst3 = playFixed(vst3, play, frames, c.block);
+        SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << (c.way ? "MTS" : "MPE") << (c.scale ? ", a scale" : ""));
+        EXPECT_TRUE(fromClap.left == want.left && fromClap.right == want.right);
+        EXPECT_TRUE(fromVst3.left == want.left && fromVst3.right == want.right);
+        EXPECT_GT(lv2.tuned.size(), 150u);
+        auto same = [&](const std::vector<lv2host::Instance::Tuned>& got) {
+            return std::equal(got.begin(), got.end(), lv2.tuned.begin(), lv2.tuned.end(),
+                              [](const auto& a, const auto& b) { return a.frame == b.frame && a.bytes == b.bytes; });
+        };
+        EXPECT_TRUE(same(clap.tuned)) << clap.tuned.size() << " CLAP messages, " << lv2.tuned.size() << " LV2";
+        EXPECT_TRUE(same(vst3.tuned)) << vst3.tuned.size() << " VST3 messages, " << lv2.tuned.size() << " LV2";
+    }
+}
+
 TEST(Clap, LatencyIsTheLv2s) {
     const struct {
         double rate;
@@ -106,12 +169,13 @@ TEST(Clap, StateIsTheLv2sTextTheBankFileAndTheParameters) {
     ignore = playFixed(a, some, 24000, 512);
     std::string saved = a.save();
     EXPECT_EQ(saved.substr(textOf(saved).size()),
-              std::string("\0bank ", 6) + bells + "\naxis0 40\naxis1 60\naxis2 0\naxis3 0\nlimit 0\npitch 440\n");
+              std::string("\0bank ", 6) + bells + "\naxis0 40\naxis1 60\naxis2 0\naxis3 0\nlimit 0\npitch 440\nkeys 1\ntuning_out 0\n");
 
     // The same text in the LV2 plugin and in another CLAP instance: the
     // same continuation, and the same text again.
     lv2host::Instance lv2(48000);
-    ASSERT_EQ(lv2.restore({{std::string(lv2host::kUri) + "#instrument", {LV2_ATOM__String, textOf(saved) + '\0'}}}),
+    ASSERT_EQ(lv2.restore({{std::string(lv2host::kUri) + "#instrument", {LV2_ATOM__String, textOf(saved) + '\0'}},
+                           {std::string(lv2host::kUri) + "#keys", {LV2_ATOM__Bool, std::string("\1\0\0\0", 4)}}}),
               LV2_STATE_SUCCESS);
     lv2.pitch = 440;  // an LV2 host keeps the port's value itself
     claphost::Instance b(48000);
@@ -148,13 +212,17 @@ TEST(Clap, ProcessAllocatesNothingWithTheWindowOpen) {
             saved = inst.save();
         });
         std::vector<Input> play = randomPlay(31, 48000, 2000);
-        bool loaded = false;
+        bool loaded = false, tuned = false;
+        const std::string data = QUORVANEL_SOURCE_DIR "/tests/plugin/data/";
         long made = countedPlay(inst, play, [&](uint32_t t) {
             inst.tick();  // the window's side: events out, pictures in
             if (t >= 24000 && !loaded)  // a bank file: the bank it replaces is retired
                 loaded = inst.load(std::string("\0bank ", 6) + QUORVANEL_SOURCE_DIR "/patches/fmbells.texte\n");
+            if (t >= 36000 && !tuned)  // keys on a scale and mapping: the scale they replace is retired
+                tuned = inst.load(std::string("\0keys 1\n", 8) + carried("scale", data + "just-major.scl") +
+                                  carried("map", data + "d-linear.kbm"));
         });
-        EXPECT_TRUE(loaded);
+        EXPECT_TRUE(loaded && tuned);
         saver.join();
         inst.closeWindow();
         EXPECT_EQ(inst.timers, 0);
@@ -165,7 +233,7 @@ TEST(Clap, ProcessAllocatesNothingWithTheWindowOpen) {
     if (!kCounts) GTEST_SKIP() << "AddressSanitizer's allocator is not counted";
 }
 
-TEST(Clap, TheWindowShowsThePluginsRepaintAndTakesKeysAndPresses) {
+TEST(Clap, TheWindowShowsThePluginsRepaintAndTakesKeysPressesAndPastedFiles) {
     Parent top;
     if (!top.dis) GTEST_SKIP() << "no display";
     Display* dis = top.dis;
@@ -226,6 +294,36 @@ TEST(Clap, TheWindowShowsThePluginsRepaintAndTakesKeysAndPresses) {
         diff = plugintest::windowDifferences(dis, win, want, 1, 25);
     }
     EXPECT_EQ(diff, 0);
+    // Ctrl+V pastes the file a file manager copied (a URI list on the
+    // clipboard, which this test's window holds): a scale, a mapping and a
+    // bank file, each by its name's ending; the state then carries them.
+    const std::string data = QUORVANEL_SOURCE_DIR "/tests/plugin/data/", bells = QUORVANEL_SOURCE_DIR "/patches/fmbells.texte";
+    Atom clipboard = XInternAtom(dis, "CLIPBOARD", False), uris = XInternAtom(dis, "text/uri-list", False);
+    for (const std::string& file : {data + "just-major.scl", data + "d-linear.kbm", bells}) {
+        std::string list = "file://" + file + "\r\n";
+        XSetSelectionOwner(dis, clipboard, parent, CurrentTime);
+        XEvent paste{};
+        paste.type = KeyPress;
+        paste.xkey.keycode = XKeysymToKeycode(dis, XK_v);
+        paste.xkey.state = ControlMask;
+        send(paste);
+        for (int k = 0; k < 20; k++, blocks(1))
+            for (XEvent e; XPending(dis);) {
+                XNextEvent(dis, &e);
+                if (e.type != SelectionRequest) continue;
+                const XSelectionRequestEvent& r = e.xselectionrequest;
+                XEvent answer{};
+                answer.xselection = {SelectionNotify, 0, True, dis, r.requestor, r.selection, r.target, r.target == uris ? r.property : None, r.time};
+                XChangeProperty(dis, r.requestor, r.property, uris, 8, PropModeReplace, reinterpret_cast<const unsigned char*>(list.data()),
+                                static_cast<int>(list.size()));
+                XSendEvent(dis, r.requestor, False, 0, &answer);
+                XFlush(dis);
+            }
+    }
+    std::string state = clap.save();
+    state.erase(0, std::strlen(state.c_str()));
+    EXPECT_EQ(state.rfind(std::string("\0bank ", 6) + bells + "\n", 0), 0u);
+    EXPECT_NE(state.find(carried("scale", data + "just-major.scl") + carried("map", data + "d-linear.kbm")), std::string::npos);
     clap.closeWindow();
 }
 

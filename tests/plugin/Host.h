@@ -5,8 +5,11 @@
 // saves and restores the plugin's state through its state interface.
 #pragma once
 
+#include "plugin/WindowMessages.h"
+
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
+#include <lv2/atom/forge.h>
 #include <lv2/atom/util.h>
 #include <lv2/midi/midi.h>
 #include <lv2/patch/patch.h>
@@ -71,6 +74,28 @@ private:
     std::map<std::string, LV2_URID> ids;
     std::vector<std::string> names;
 };
+
+// A patch:Set of the plugin's property `key` (the part after '#'), as a
+// host's parameter sends it: a file's path, or keys on or off.
+template <class Value>
+std::vector<uint8_t> patchSetOf(const char* key, Value value) {
+    World& w = World::get();
+    windowio::Uris uris{};
+    uris.map(&w.mapFeature);
+    std::vector<uint8_t> buf(8192);
+    LV2_Atom_Forge forge;
+    lv2_atom_forge_init(&forge, &w.mapFeature);
+    lv2_atom_forge_set_buffer(&forge, buf.data(), buf.size());
+    windowio::forgeSet(&forge, uris, w.map((std::string(kUri) + "#" + key).c_str()), value);
+    buf.resize(sizeof(LV2_Atom) + reinterpret_cast<LV2_Atom*>(buf.data())->size);
+    return buf;
+}
+inline std::vector<uint8_t> patchSet(const char* key, const std::string& path) {
+    return patchSetOf(key, [&](LV2_Atom_Forge* f) { lv2_atom_forge_path(f, path.c_str(), static_cast<uint32_t>(path.size() + 1)); });
+}
+inline std::vector<uint8_t> patchSet(const char* key, bool on) {
+    return patchSetOf(key, [on](LV2_Atom_Forge* f) { lv2_atom_forge_bool(f, on); });
+}
 
 // What the plugin's private inspection interface gives.
 struct Inspect {
@@ -203,7 +228,8 @@ public:
     }
 
     // What the last block told on the notify port: "path:PATH" for a
-    // patch:Set of the bank file, the type's name after '#' for others.
+    // patch:Set of a file, "keys:1" or "keys:0" for keys on or off, the
+    // type's name after '#' for others.
     std::string told() const {
         World& w = World::get();
         std::string out;
@@ -214,8 +240,11 @@ public:
             lv2_atom_object_get(o, w.map(LV2_PATCH__value), &value, 0);
             std::string type = w.unmap(o->body.otype);
             out += out.empty() ? "" : " ";
-            out += value ? "path:" + std::string(static_cast<const char*>(LV2_ATOM_BODY_CONST(value)))
-                         : type.substr(type.find('#') + 1);
+            if (value && value->type == w.map(LV2_ATOM__Bool))
+                out += "keys:" + std::to_string(reinterpret_cast<const LV2_Atom_Bool*>(value)->body);
+            else
+                out += value ? "path:" + std::string(static_cast<const char*>(LV2_ATOM_BODY_CONST(value)))
+                             : type.substr(type.find('#') + 1);
         }
         return out;
     }
@@ -238,6 +267,7 @@ public:
     }
 
     // Appends a raw atom event (a patch message) to the next block's input.
+    void send(const std::vector<uint8_t>& atom) { pendingAtoms.push_back(atom); }
     void sendAtom(const LV2_Atom* body) { pendingAtoms.emplace_back(reinterpret_cast<const uint8_t*>(body),
                                                                     reinterpret_cast<const uint8_t*>(body) + sizeof(LV2_Atom) + body->size); }
 
@@ -278,6 +308,43 @@ public:
             *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
             return it->second.second.data();
         }, const_cast<State*>(&s), 0, featureList.data());
+    }
+
+    // The state as a host keeps a session: lilv's snapshot of the plugin's
+    // properties and the control ports' values, as Turtle; and back, the
+    // ports first, then the properties. A control port the session lacks
+    // keeps its value.
+    std::string saveSession() {
+        World& w = World::get();
+        LilvState* s = lilv_state_new_from_instance(w.plugin, instance, &w.mapFeature, nullptr, nullptr, nullptr, nullptr,
+                                                    [](const char* symbol, void* self, uint32_t* size, uint32_t* type) -> const void* {
+                                                        *size = sizeof(float);
+                                                        *type = World::get().map(LV2_ATOM__Float);
+                                                        return static_cast<Instance*>(self)->control(symbol);
+                                                    }, this, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, featureList.data());
+        char* text = lilv_state_to_string(w.world, &w.mapFeature, &w.unmapFeature, s, "urn:quorvanel:test-session", nullptr);
+        std::string out = text ? text : "";
+        lilv_free(text);
+        lilv_state_free(s);
+        return out;
+    }
+    bool restoreSession(const std::string& text) {
+        World& w = World::get();
+        LilvState* s = lilv_state_new_from_string(w.world, &w.mapFeature, text.c_str());
+        if (!s) return false;
+        lilv_state_restore(s, instance, [](const char* symbol, void* self, const void* value, uint32_t size, uint32_t type) {
+            float* port = static_cast<Instance*>(self)->control(symbol);
+            if (port && size == sizeof(float) && type == World::get().map(LV2_ATOM__Float)) std::memcpy(port, value, size);
+        }, this, 0, featureList.data());
+        lilv_state_free(s);
+        return true;
+    }
+    // A control input's value by its port's symbol; null for another.
+    float* control(const char* symbol) {
+        static const char* const axes[] = {"axis0", "axis1", "axis2", "axis3", "limit"};
+        for (int c = 0; c < 5; c++)
+            if (!std::strcmp(symbol, axes[c])) return &controls[c];
+        return !std::strcmp(symbol, "pitch") ? &pitch : !std::strcmp(symbol, "tuning_out") ? &tuning : nullptr;
     }
 
     uint64_t late() const { return inspect->lateInputs(handle); }
@@ -324,7 +391,7 @@ private:
                                    return copy(a.rfind(root, 0) == 0 ? a.substr(root.size()) : a);
                                },
                                [](LV2_State_Map_Path_Handle, const char* abstract) {
-                                   return copy(std::string(QUORVANEL_SOURCE_DIR) + "/" + abstract);
+                                   return copy(abstract[0] == '/' ? abstract : std::string(QUORVANEL_SOURCE_DIR) + "/" + abstract);
                                }};
     LV2_Worker_Schedule schedule{};
     LV2_Feature features[4];

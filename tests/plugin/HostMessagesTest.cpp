@@ -6,12 +6,11 @@
 // bank file. Each row also says what the plugin made of the message.
 #include <gtest/gtest.h>
 
-#include "fuzz/Vst3Host.h"
 #include "plugin/Allocations.h"
 #include "plugin/ClapHost.h"
 #include "plugin/Play.h"
+#include "plugin/Vst3Play.h"
 
-#include <dlfcn.h>
 #include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,12 +21,6 @@
 #include <limits>
 
 namespace {
-
-void* vst3Factory() {
-    static void* lib = dlopen(QUORVANEL_VST3_BINARY, RTLD_NOW | RTLD_LOCAL);
-    auto get = lib ? reinterpret_cast<void* (*)()>(dlsym(lib, "GetPluginFactory")) : nullptr;
-    return get ? get() : nullptr;
-}
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN(), kInf = std::numeric_limits<double>::infinity();
 constexpr uint32_t kProgram = 1000, kCc1 = 2000, kBend = 2007;  // the VST3 plugin's ids: channel 1's CC 1 and bend
@@ -64,7 +57,10 @@ TEST(HostMessages, EachIsHeldToWhatItMayMeanOrSkipped) {
         {"id 0xFFFFFFFF", Via::Vst3Set, 0xFFFFFFFF, 0.5, 0, 0, ""},
         {"id 0xFFFFFFFF in a block", Via::Vst3Block, 0xFFFFFFFF, 0.5, 0, 0, ""},
         {"id 0x800007D0, the first whose place came out below 0", Via::Vst3Block, 0x800007D0, 0.5, 0, 0, ""},
-        {"the id after the last MIDI parameter", Via::Vst3Set, kCc1 + 16 * 9, 0.5, 0, 0, ""},
+        {"the id after the last MIDI parameter", Via::Vst3Set, kCc1 + 16 * 10, 0.5, 0, 0, ""},
+        {"channel 16's sustain pedal at 2.0 in a block: 127", Via::Vst3Block, kCc1 + 16 * 10 - 1, 2.0, 0, 1, "127"},
+        {"keys at 0.4: off", Via::Vst3Set, 6, 0.4, 0, 0, "0"},
+        {"keys not a number: ignored, on", Via::Vst3Block, 6, kNaN, 0, 1, ""},
         {"the program at 2.0: the last preset", Via::Vst3Set, kProgram, 2.0, 0, 1, "wander"},
         {"the program at -inf: the first", Via::Vst3Set, kProgram, -kInf, 0, 0, "demo"},
         {"the program not a number: ignored", Via::Vst3Set, kProgram, kNaN, 0, 0, ""},
@@ -91,7 +87,7 @@ TEST(HostMessages, EachIsHeldToWhatItMayMeanOrSkipped) {
             EXPECT_EQ(clap.value(0), c.after) << c.name;
             continue;
         }
-        vst3host::Instance vst3(vst3Factory(), 48000);
+        vst3host::Instance vst3(vst3play::factory(), 48000);
         ASSERT_TRUE(vst3.ok());
         if (c.via == Via::Vst3Set) EXPECT_EQ(vst3.set(c.what, c.value), *c.shown ? V3_OK : V3_INVALID_ARG) << c.name;
         else vst3.process(512, {{c.what, 100, c.value}});
@@ -110,7 +106,7 @@ TEST(HostMessages, AStatesBankFileIsReadOnlyWhenARegularFile) {
     for (const std::string& bank : {std::string("/dev/zero"), fifo, std::string(dir)}) {
         std::string state = std::string("\0bank ", 6) + bank + "\n";
         claphost::Instance clap(48000);
-        vst3host::Instance vst3(vst3Factory(), 48000);
+        vst3host::Instance vst3(vst3play::factory(), 48000);
         auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(clap.load(state)) << bank;
         EXPECT_FALSE(vst3.load(state)) << bank;
@@ -127,7 +123,7 @@ TEST(HostMessages, AStatesBankFileIsReadOnlyWhenARegularFile) {
 // KB of banks) is destroyed at the next change, not kept.
 TEST(HostMessages, ProgramChangesWithoutAWindowKeepNoRetiredBanks) {
     if (!kCounts) GTEST_SKIP() << "AddressSanitizer's allocator is not counted";
-    vst3host::Instance vst3(vst3Factory(), 48000);
+    vst3host::Instance vst3(vst3play::factory(), 48000);
     vst3.process(512, {});
     size_t before = mallinfo2().uordblks;
     for (int k = 1; k <= 300; k++) {

@@ -1,6 +1,8 @@
 // The plugin in jalv under a JACK server with the dummy backend (no sound
 // card): this test is a JACK client that sends the MIDI and records jalv's
-// output into a WAV file, which must sound at the pitch of a 1/1 voice.
+// output into a WAV file, which must sound at the pitch of a 1/1 voice for
+// the mod wheel, and for a note, as a new instance plays keys, at its
+// key's ratio.
 // On a loaded machine each step waits for what it needs (up to kPatience):
 // the MIDI goes out again each cycle until the plugin sounds (jalv drops
 // what comes before it runs the plugin), and the take is a stretch of
@@ -14,6 +16,7 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -44,6 +47,7 @@ bool patiently(Done done) {
 }
 
 struct Recorder {
+    jack_midi_data_t message[3] = {};  // sent until the plugin sounds
     jack_port_t* midi = nullptr;
     jack_port_t* in[2] = {};
     std::atomic<bool> go{false}, done{false};
@@ -67,9 +71,7 @@ struct Recorder {
         const float* s[2];
         for (int c = 0; c < 2; c++) s[c] = static_cast<const float*>(jack_port_get_buffer(r->in[c], n));
         if (!r->heard) {
-            // The mod wheel: axis 0 = 100, which sounds voice 0 (1/1).
-            const jack_midi_data_t wheel[3] = {0xb0, 0x01, 100};
-            jack_midi_event_write(out, 0, wheel, 3);
+            jack_midi_event_write(out, 0, r->message, 3);
             for (jack_nframes_t k = 0; k < n; k++) r->heard = r->heard || s[0][k] != 0;
             return 0;
         }
@@ -118,10 +120,9 @@ bool writeWav(const std::string& path, const std::vector<float>* take, uint32_t 
     return std::fclose(f) == 0;
 }
 
-TEST(Jalv, PlaysMidiFromAJackClientAtThePitchOfItsRatios) {
-    std::string jackd = hosts::which("jackd"), jalv = hosts::which("jalv");
-    if (jackd.empty() || jalv.empty()) GTEST_SKIP() << "jackd or jalv is not installed (tools/setup.sh installs them)";
-    const std::string server = "quorvanel-test-" + std::to_string(getpid());
+// Plays `message` into jalv until it sounds, and takes what sounds then.
+void playsAtItsPitch(const jack_midi_data_t (&message)[3], double hz, const std::string& jackd, const std::string& jalv) {
+    const std::string server = "quorvanel-test-" + std::to_string(getpid()) + "-" + std::to_string(message[1]);
     setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
     setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
     hosts::Child jack, host;
@@ -138,6 +139,7 @@ TEST(Jalv, PlaysMidiFromAJackClientAtThePitchOfItsRatios) {
     ASSERT_TRUE(host.start({jalv, "-x", "-n", "qv", "urn:quorvanel:instrument"}, {"LV2_PATH=" + kBuild + "/lv2"},
                            kBuild + "/jalv.log"));
     Recorder r;
+    std::copy(message, message + 3, r.message);
     for (int c = 0; c < 2; c++) r.take[c].assign(kTake, 0.0f);
     r.midi = jack_port_register(client, "midi", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     r.in[0] = jack_port_register(client, "left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
@@ -164,14 +166,29 @@ TEST(Jalv, PlaysMidiFromAJackClientAtThePitchOfItsRatios) {
     jack.stop();
     ASSERT_TRUE(whole) << (r.heard ? "no take without an xrun" : "the plugin never sounded") << ", "
                        << r.restarts << " restarts\n" << host.output();
-    ASSERT_TRUE(writeWav(kBuild + "/jalv-take.wav", r.take, static_cast<uint32_t>(kRate)));
+    ASSERT_TRUE(writeWav(kBuild + "/jalv-take-" + std::to_string(message[1]) + ".wav", r.take, static_cast<uint32_t>(kRate)));
     std::fprintf(stderr, "the take began again %d times after an xrun\n", r.restarts.load());
 
-    // Two seconds from one after the first sound: a 1/1 voice is 22050/32 Hz.
+    // Two seconds from one after the first sound.
     double peak = 0;
     for (float v : r.take[0]) peak = std::max(peak, std::fabs(static_cast<double>(v)));
     EXPECT_GT(peak, 0.05);
-    EXPECT_NEAR(hosts::crossingHz(r.take[0], kRate), 22050.0 / 32, 0.05);
+    EXPECT_NEAR(hosts::crossingHz(r.take[0], kRate), hz, 0.05);
+}
+
+TEST(Jalv, PlaysMidiFromAJackClientAtThePitchOfItsRatios) {
+    std::string jackd = hosts::which("jackd"), jalv = hosts::which("jalv");
+    if (jackd.empty() || jalv.empty()) GTEST_SKIP() << "jackd or jalv is not installed (tools/setup.sh installs them)";
+    // The mod wheel: axis 0 = 100, which sounds voice 0 (1/1), 22050/32 Hz;
+    // note 64, 5/4 of it.
+    const struct {
+        jack_midi_data_t message[3];
+        double hz;
+    } cases[] = {{{0xb0, 0x01, 100}, 22050.0 / 32}, {{0x90, 64, 100}, 22050.0 / 32 * 5 / 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "MIDI " << std::hex << int(c.message[0]) << " " << int(c.message[1]));
+        playsAtItsPitch(c.message, c.hz, jackd, jalv);
+    }
 }
 
 }  // namespace

@@ -45,6 +45,34 @@ inline std::vector<Input> randomPlay(unsigned seed, uint32_t frames, int count, 
     return play;
 }
 
+// `count` notes as a keyboard plays them, from frame `from` to `frames`:
+// keys 36..96 on channels 1..3 at velocities 1..127, each a note on until
+// its note off, among them the sustain pedal down and up and the mod
+// wheel. No two at one frame, and a controller's value always changes, so
+// hosts that pass controllers as parameters (VST3) play them alike.
+inline std::vector<Input> randomNotes(unsigned seed, uint32_t from, uint32_t frames, int count) {
+    std::mt19937 rng(seed);
+    std::vector<uint32_t> at;
+    for (int k = 0; k < count; k++) at.push_back(from + rng() % (frames - from));
+    std::sort(at.begin(), at.end());
+    at.erase(std::unique(at.begin(), at.end()), at.end());
+    bool held[3][128] = {}, pedal[3] = {};
+    uint8_t wheel[3] = {};
+    std::vector<Input> play;
+    for (uint32_t f : at) {
+        uint8_t ch = static_cast<uint8_t>(rng() % 3), key = static_cast<uint8_t>(36 + rng() % 61);
+        switch (rng() % 5) {
+        case 0: pedal[ch] = !pedal[ch], play.push_back(Input{f, {static_cast<uint8_t>(0xb0 | ch), 64, pedal[ch] ? uint8_t{127} : uint8_t{0}}}); break;
+        case 1: wheel[ch] = static_cast<uint8_t>(1 + (wheel[ch] + rng() % 126) % 127), play.push_back(Input{f, {static_cast<uint8_t>(0xb0 | ch), 1, wheel[ch]}}); break;
+        default:
+            held[ch][key] = !held[ch][key];
+            if (held[ch][key]) play.push_back(Input{f, {static_cast<uint8_t>(0x90 | ch), key, static_cast<uint8_t>(1 + rng() % 127)}});
+            else play.push_back(Input{f, {static_cast<uint8_t>(0x80 | ch), key, static_cast<uint8_t>(rng() % 128)}});
+        }
+    }
+    return play;
+}
+
 // The inputs of `play` (absolute frames, in order) from `next` on that fall
 // in the block of `n` frames from `t`, at frames inside the block (a
 // control value at its first); `next` moves past them.

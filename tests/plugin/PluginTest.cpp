@@ -26,6 +26,8 @@
 #include "fuzz/BadMessages.h"
 #include "plugin/ConverterQuality.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -81,6 +83,7 @@ using lv2host::Instance;
 using namespace plugintest;
 
 const std::string kSource = QUORVANEL_SOURCE_DIR;
+const std::string kData = kSource + "/tests/plugin/data/";
 
 // A MIDI message as a script event.
 EventScript::Event midiEvent(long long frame, const std::vector<uint8_t>& m) {
@@ -92,12 +95,17 @@ EventScript::Event midiEvent(long long frame, const std::vector<uint8_t>& m) {
     return e;
 }
 
-// The renderer's samples for `events` over 32768.
-Out render(const std::vector<EventScript::Event>& events, uint32_t frames) {
+// The renderer's samples for `events` over 32768; `keys`: MIDI's notes
+// play the default scale, as `--keys` has them.
+Out render(const std::vector<EventScript::Event>& events, uint32_t frames, bool keys = false) {
     LaceyBanks engine;
     FILE* f = std::tmpfile();
     WavWriter wav(f, frames);
-    EXPECT_TRUE(OfflineRenderer::render(engine, events, frames, wav));
+    InputGate::Unseen window;
+    InputGate gate(&engine, &window);
+    KeyScale scale;
+    if (keys) gate.playKeys(&scale);
+    EXPECT_TRUE(OfflineRenderer::render(gate, engine, events, frames, wav));
     std::fseek(f, 44, SEEK_SET);
     Out o;
     int16_t pair[2];
@@ -154,7 +162,9 @@ TEST(Plugin, LatencyIsOneUnitAndTheConverterAtEachRate) {
     }
 }
 
-TEST(Plugin, At22050TheRenderersSamplesLateByTheLatency) {
+// Keys on (a new instance) or off: the renderer's samples with `--keys`
+// or without.
+void renderersSamplesLate(bool keys) {
     const uint32_t frames = 22050 * 3;
     std::mt19937 rng(7);
     // Port changes (at block starts) and MIDI at random frames; blocks of
@@ -169,10 +179,11 @@ TEST(Plugin, At22050TheRenderersSamplesLateByTheLatency) {
     }
     std::stable_sort(play.begin(), play.end(), [](const Input& a, const Input& b) { return a.frame < b.frame; });
     Instance inst(22050);
+    if (!keys) inst.send(lv2host::patchSet("keys", false));
     size_t c = 0;
     Out got = playIn(inst, play, frames, [&] { return cuts[c++]; });
     std::vector<EventScript::Event> events = scriptOf(play, frames, 22050);
-    Out want = render(events, frames);
+    Out want = render(events, frames, keys);
     ASSERT_EQ(got.left.size(), frames);
     for (uint32_t t = 0; t < frames; t++) {
         float l = t < 255 ? 0 : want.left[t - 255], r = t < 255 ? 0 : want.right[t - 255];
@@ -180,6 +191,13 @@ TEST(Plugin, At22050TheRenderersSamplesLateByTheLatency) {
         ASSERT_EQ(got.right[t], r) << t;
     }
     EXPECT_EQ(inst.late(), 0u);
+}
+
+TEST(Plugin, At22050TheRenderersSamplesLateByTheLatency) {
+    for (bool keys : {true, false}) {
+        SCOPED_TRACE(keys ? "keys" : "no keys");
+        renderersSamplesLate(keys);
+    }
 }
 
 // Sound and silence in turn, the silences seconds long: while sounding
@@ -241,6 +259,7 @@ TEST(Plugin, AfterLongSilencesTheRenderersSamplesThroughTheConverter) {
                      }}};
         for (Cut& c : cuts) {
             Instance inst(rate);
+            inst.send(lv2host::patchSet("keys", false));  // the notes are key commands here
             Out got = playIn(inst, play, frames, c.next);
             uint32_t latency = static_cast<uint32_t>(inst.latency);
             double silent = 0;
@@ -286,15 +305,31 @@ TEST(Plugin, OutputDoesNotDependOnTheBlocksAndNoInputIsLate) {
 }
 
 TEST(Plugin, AOneToOneVoiceAt48kHzSoundsAtThePitchControl) {
-    // A fresh situation's voice 0 is 1/1; axis 0 alone mixes it in. 0.01 Hz
-    // is less than 0.1 cent at each of these pitches.
-    for (float pitch : {689.0625f, 440.0f, 261.63f}) {
+    // A fresh situation's voice 0 is 1/1; axis 0 alone mixes it in. A new
+    // instance plays keys: note 64 at 5/4 (the default scale), and through
+    // a scale and a mapping that puts 1/1 on key 62, key 65 at 4/3: the
+    // mapping's 293.66 Hz does not move the pitch control. 1/1 within 0.01
+    // Hz (less than 0.1 cent at each of these pitches), a key within 0.1
+    // cent.
+    const struct {
+        float pitch;
+        int key;  // -1: axis 0
+        double ratio;
+        const char *scale, *map;
+    } cases[] = {{689.0625f, -1, 1}, {440, -1, 1}, {261.63f, -1, 1}, {689.0625f, 64, 1.25}, {440, 64, 1.25},
+                 {689.0625f, 65, 4 / 3.0, "just-major.scl", "d-linear.kbm"}};
+    for (const auto& c : cases) {
         Instance inst(48000);
-        inst.pitch = pitch;
-        Out o = playFixed(inst, {Input{0, {}, 0, 100}}, 48000 * 3, 512);
+        inst.pitch = c.pitch;
+        if (c.scale) inst.send(lv2host::patchSet("scale", kData + c.scale));
+        if (c.map) inst.send(lv2host::patchSet("map", kData + c.map));
+        Input play = c.key < 0 ? Input{0, {}, 0, 100} : Input{4800, {0x90, static_cast<uint8_t>(c.key), 100}};
+        Out o = playFixed(inst, {play}, 48000 * 3, 512);
         std::vector<float> tail(o.left.begin() + 48000, o.left.end());
-        EXPECT_NEAR(hosts::crossingHz(tail, 48000), pitch, 0.01);
-        EXPECT_EQ(inst.latency, Instrument::latencyFor(48000 / (32.0 * pitch), true)) << pitch;
+        double hz = hosts::crossingHz(tail, 48000);
+        if (c.key < 0) EXPECT_NEAR(hz, c.pitch, 0.01) << c.pitch;
+        else EXPECT_NEAR(1200 * std::log2(hz / (c.pitch * c.ratio)), 0, 0.1) << c.pitch << " key " << c.key << ": " << hz;
+        EXPECT_EQ(inst.latency, Instrument::latencyFor(48000 / (32.0 * c.pitch), true)) << c.pitch;
     }
 }
 
@@ -419,23 +454,16 @@ TEST(Plugin, PitchChangesLeaveNoInputLateWhateverTheBlocks) {
     }
 }
 
-// A patch:Set of the bank file, as a host's file chooser sends it.
-std::vector<uint8_t> setBank(const std::string& path) {
-    lv2host::World& w = lv2host::World::get();
-    std::vector<uint8_t> buf(8192);
-    LV2_Atom_Forge forge;
-    lv2_atom_forge_init(&forge, &w.mapFeature);
-    lv2_atom_forge_set_buffer(&forge, buf.data(), buf.size());
-    LV2_Atom_Forge_Frame frame;
-    auto* atom = reinterpret_cast<LV2_Atom*>(buf.data());
-    lv2_atom_forge_object(&forge, &frame, 0, w.map(LV2_PATCH__Set));
-    lv2_atom_forge_key(&forge, w.map(LV2_PATCH__property));
-    lv2_atom_forge_urid(&forge, w.map((std::string(lv2host::kUri) + "#bank").c_str()));
-    lv2_atom_forge_key(&forge, w.map(LV2_PATCH__value));
-    lv2_atom_forge_path(&forge, path.c_str(), static_cast<uint32_t>(path.size() + 1));
-    lv2_atom_forge_pop(&forge, &frame);
-    buf.resize(sizeof(LV2_Atom) + atom->size);
-    return buf;
+// Whether keys are on, as the plugin saves it.
+bool keysOf(Instance& inst) {
+    std::string v = inst.save()[std::string(lv2host::kUri) + "#keys"].second;
+    return v.size() == 4 && v[0] != 0;
+}
+
+std::string slurp(const std::string& path) {
+    std::string text;
+    EXPECT_TRUE(EventScript::readFile(path.c_str(), text)) << path;
+    return text;
 }
 
 std::string instrumentText(Instance& inst) {
@@ -445,15 +473,16 @@ std::string instrumentText(Instance& inst) {
 }
 
 // Activated again after it played, the plugin forgets its history (time,
-// phases, controllers) and keeps its banks: it plays on as a fresh instance
-// given its state. Activated again before it played, it is a fresh one.
+// phases, controllers) and keeps its banks and its keys' scale: it plays on
+// as a fresh instance given its state. Activated again before it played,
+// it is a fresh one.
 TEST(Plugin, ActivatedAgainItPlaysAsAFreshInstanceGivenItsState) {
     Instance a(48000), fresh(48000), twice(48000), once(48000);
+    a.send(lv2host::patchSet("scale", kData + "just-major.scl"));
     Out ignore = playFixed(a, randomPlay(8, 48000, 300), 48000, 256);
-    std::string text = instrumentText(a);
+    Instance::State state = a.save();
     a.reactivate();
-    ASSERT_EQ(fresh.restore({{std::string(lv2host::kUri) + "#instrument", {LV2_ATOM__String, text + '\0'}}}),
-              LV2_STATE_SUCCESS);
+    ASSERT_EQ(fresh.restore(state), LV2_STATE_SUCCESS);
     twice.reactivate();
     std::vector<Input> more = randomPlay(9, 48000, 200);
     Out oa = playFixed(a, more, 48000, 512), of = playFixed(fresh, more, 48000, 512);
@@ -466,8 +495,7 @@ TEST(Plugin, ActivatedAgainItPlaysAsAFreshInstanceGivenItsState) {
 TEST(Plugin, StateKeepsTheInstrumentAndItsContinuation) {
     const double rate = 48000;
     Instance a(rate);
-    std::vector<uint8_t> msg = setBank(kSource + "/patches/fmbells.texte");
-    a.sendAtom(reinterpret_cast<const LV2_Atom*>(msg.data()));
+    a.send(lv2host::patchSet("bank", kSource + "/patches/fmbells.texte"));
     Out first = playFixed(a, {}, 1024, 512);  // the worker answers after the first block
     EXPECT_EQ(a.told(), "path:" + kSource + "/patches/fmbells.texte") << "the host is told the file";
     // The bank file took over the current bank (1, at start).
@@ -487,7 +515,7 @@ TEST(Plugin, StateKeepsTheInstrumentAndItsContinuation) {
     ASSERT_EQ(c.restore(state), LV2_STATE_SUCCESS);
     b.block(16, {}, ignore.left, ignore.right);
     c.block(16, {}, ignore.left, ignore.right);
-    EXPECT_EQ(b.told(), "path:" + kSource + "/patches/fmbells.texte") << "the restored file is told back";
+    EXPECT_EQ(b.told(), "path:" + kSource + "/patches/fmbells.texte keys:1") << "the restored values are told back";
     EXPECT_TRUE(instrumentText(b) == saved);
     std::vector<Input> more = randomPlay(6, 48000, 200, false);
     Out ob = playFixed(b, more, 48000, 100), oc = playIn(c, more, 48000, [] { return 4096u; });
@@ -530,16 +558,17 @@ TEST(Plugin, PortValuesRoundAndClampToAReportByte) {
 
 // Each message a host or another window may send malformed, through the
 // plugin's run() and the window's picture reader: the well-formed one acts
-// (the window opens and gets a picture, the bank file is loaded and told,
-// the picture is shown), the malformed one nowhere, and nothing reads past
+// (the window opens and gets a picture, the bank or scale file is loaded
+// and told, keys go off and are told, the picture is shown), the malformed
+// one nowhere, and nothing reads past
 // it (the sanitizer build has the last word on that).
 TEST(Plugin, MalformedMessagesAreIgnoredWithoutAReadPastTheirEnd) {
     lv2host::World& w = lv2host::World::get();
     windowio::Uris uris{};
     uris.map(&w.mapFeature);
-    const std::string bank = kSource + "/patches/fmbells.texte";
-    const std::string acts[] = {"Picture", "path:" + bank, "shown"};  // by Message::Kind
-    for (const badmessages::Message& m : badmessages::all(&w.mapFeature, bank)) {
+    const std::string bank = kSource + "/patches/fmbells.texte", scale = kData + "just-major.scl";
+    const std::string acts[] = {"Picture", "path:" + bank, "shown", "keys:0", "path:" + scale};  // by Message::Kind
+    for (const badmessages::Message& m : badmessages::all(&w.mapFeature, bank, scale)) {
         for (bool good : {true, false}) {
             const std::vector<uint8_t>& bytes = good ? m.good : m.bad;
             Instance inst(22050);
@@ -574,8 +603,10 @@ TEST(Plugin, TwoInstancesInterleavedEqualEachAlone) {
 }
 
 TEST(Plugin, RunAllocatesNothing) {
-    // Every mapped message, Return and BackSpace (notes 48, 49: a
-    // situation added and deleted) among them, and pitch changes.
+    // Every mapped message and pitch changes: at 22050 keys off, Return and
+    // BackSpace (notes 48, 49: a situation added and deleted) among them;
+    // at 48000 the notes played as keys, a scale and a mapping taking over
+    // meanwhile.
     if (kCounts) {
         // The counter sees the C library's allocations and new alike.
         allocations = 0;
@@ -591,6 +622,8 @@ TEST(Plugin, RunAllocatesNothing) {
     window.map(&lv2host::World::get().mapFeature);
     for (double rate : {22050.0, 48000.0}) {
         Instance inst(rate);
+        bool keys = rate == 48000;
+        if (!keys) inst.send(lv2host::patchSet("keys", false));
         // Tuned notes both ways, through a port too small for a unit's.
         inst.tuning = rate == 48000 ? 1 : 0;
         inst.midiOutRoom = 256;
@@ -610,11 +643,17 @@ TEST(Plugin, RunAllocatesNothing) {
             saved = instrumentText(inst);
         });
         std::vector<Input> play = randomPlay(31, 48000, 2000);
-        long made = countedPlay(inst, play, [&](uint32_t) { inst.runWorker(); }, true);
+        int files = 0;  // the scale after a third of a second, the mapping after two thirds
+        long made = countedPlay(inst, play, [&](uint32_t t) {
+            const char* const file[2][2] = {{"scale", "just-major.scl"}, {"map", "d-linear.kbm"}};
+            if (keys && files < 2 && t > 16000u * (files + 1)) inst.send(lv2host::patchSet(file[files][0], kData + file[files][1])), files++;
+            inst.runWorker();
+        }, true);
         saver.join();
         made += countedPlay(inst, play, [&](uint32_t) { inst.runWorker(); }, true);  // once more after the save
         EXPECT_EQ(made, 0) << rate;
         EXPECT_EQ(saved.rfind("quorvanel instrument 1\n", 0), 0u);
+        EXPECT_EQ(inst.save().count(std::string(lv2host::kUri) + "#mapText"), keys ? 1u : 0u) << "the mapping took over";
         if (!kCounts) GTEST_SKIP() << "AddressSanitizer's allocator is not counted";
     }
 }
@@ -675,7 +714,10 @@ TEST(Plugin, TunedNotesComeOutWithTheDelayedSound) {
 
 TEST(Plugin, RandomAtomMidiThroughRun) {
     // Any bytes as MIDI events (lengths 0..8, running status, system
-    // messages) at any frame: no crash, no sanitizer finding, finite output.
+    // messages) at any frame: no crash, no sanitizer finding, finite output
+    // within what the converter can make of full-scale samples (its
+    // weights sum, in magnitude, to at most 2.39 at any phase; notes and
+    // axes together clip).
     std::mt19937 rng(99);
     Instance inst(96000);
     for (int b = 0; b < 400; b++) {
@@ -693,7 +735,7 @@ TEST(Plugin, RandomAtomMidiThroughRun) {
         if (rng() % 8 == 0) in.push_back(Input{0, {}, static_cast<int>(rng() % 5), static_cast<float>(int(rng() % 400) - 200)});
         std::vector<float> l, r;
         inst.block(n, in, l, r);
-        for (float v : l) ASSERT_TRUE(std::isfinite(v) && std::fabs(v) <= 1.5f);
+        for (float v : l) ASSERT_TRUE(std::isfinite(v) && std::fabs(v) <= 2.39f) << v << " block " << b;
     }
 }
 
@@ -712,6 +754,7 @@ TEST(Plugin, PresetsAreTheExamplePatchesAtStart) {
         ASSERT_NE(state, nullptr) << name;
         Instance inst(44100);
         lilv_state_restore(state, inst.instance, nullptr, nullptr, 0, nullptr);
+        EXPECT_TRUE(keysOf(inst)) << name << ": a preset leaves a new instance's keys on";
         LaceyBanks engine;
         std::string path = kSource + "/patches/" + name + ".texte";
         std::vector<char> file(path.begin(), path.end());
@@ -730,6 +773,100 @@ TEST(Plugin, PresetsAreTheExamplePatchesAtStart) {
     lilv_node_free(presetClass);
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"demo", "fmbells", "justchord", "wander"}));
+}
+
+// A session's continuation: random MIDI of every mapped kind for two
+// seconds at 48 kHz, the control ports as the session left them; a hash
+// (FNV-1a) of the samples and the tuned notes with their frames.
+uint64_t playOn(Instance& inst) {
+    std::vector<Input> play = randomPlay(78, 96000, 300);
+    play.erase(std::remove_if(play.begin(), play.end(), [](const Input& i) { return i.port >= 0; }), play.end());
+    Out o = playFixed(inst, play, 96000, 512);
+    uint64_t h = 14695981039346656037ull;
+    auto add = [&h](const void* p, size_t n) {
+        for (size_t k = 0; k < n; k++) h = (h ^ static_cast<const uint8_t*>(p)[k]) * 1099511628211ull;
+    };
+    add(o.left.data(), o.left.size() * sizeof(float));
+    add(o.right.data(), o.right.size() * sizeof(float));
+    for (const Instance::Tuned& t : inst.tuned) {
+        add(&t.frame, sizeof t.frame);
+        add(t.bytes.data(), t.bytes.size());
+    }
+    return h;
+}
+
+// Keys on or off, and what they play, as a host restores them: a new
+// instance plays keys; a session saved before they played notes (by the
+// plugin of then, through lilv, the control ports with it) restores with
+// keys off and plays on exactly as it did then (the hash of what that
+// plugin played on from it, taken when it was saved); a session saved
+// since keeps keys on or off and the texts of the scale and the mapping,
+// whose files may be gone; a preset and a host's empty default state leave
+// the keys as they are.
+TEST(Plugin, KeysAreOnInANewInstanceOffInAnOldSessionAndAsASessionKeepsThem) {
+    const uint64_t kAsThen = 5186785966995670692ull;
+    char dir[] = "/tmp/quorvanel-keys-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    const std::string files[2] = {std::string(dir) + "/just-major.scl", std::string(dir) + "/d-linear.kbm"};
+    const std::string texts[2] = {slurp(kData + "just-major.scl"), slurp(kData + "d-linear.kbm")};
+    auto savedWith = [&](bool keys) {
+        Instance a(48000);
+        a.send(lv2host::patchSet("keys", keys));
+        for (int t = 0; t < 2 && keys; t++) {
+            std::FILE* f = std::fopen(files[t].c_str(), "w");
+            std::fputs(texts[t].c_str(), f);
+            std::fclose(f);
+            a.send(lv2host::patchSet(t ? "map" : "scale", files[t]));
+        }
+        Out ignore = playFixed(a, {}, 1024, 512);
+        for (const std::string& f : files) std::remove(f.c_str());
+        return a.saveSession();
+    };
+    enum class From { Nothing, Session, Preset, EmptyState };
+    const struct {
+        const char* name;
+        From from;
+        std::string session;
+        bool keysBefore, keys, files;
+    } cases[] = {
+        {"a new instance", From::Nothing, "", true, true, false},
+        {"a session saved before keys played notes", From::Session, slurp(kData + "session-before-keys.ttl"), true, false, false},
+        {"a session saved with keys off", From::Session, savedWith(false), true, false, false},
+        {"a session saved with keys on, a scale and a mapping", From::Session, savedWith(true), false, true, true},
+        {"a preset", From::Preset, "", false, false, false},
+        {"a host's empty default state", From::EmptyState, "", true, true, false},
+    };
+    rmdir(dir);
+    lv2host::World& w = lv2host::World::get();
+    for (const auto& c : cases) {
+        Instance inst(48000);
+        Out ignore;
+        if (!c.keysBefore) {
+            inst.send(lv2host::patchSet("keys", false));
+            inst.block(512, {}, ignore.left, ignore.right);
+        }
+        if (c.from == From::Session) ASSERT_TRUE(inst.restoreSession(c.session)) << c.name;
+        if (c.from == From::EmptyState) EXPECT_EQ(inst.restore({}), LV2_STATE_ERR_NO_PROPERTY) << c.name;
+        if (c.from == From::Preset) {
+            LilvNode* fmbells = lilv_new_uri(w.world, (std::string(lv2host::kUri) + ":preset:fmbells").c_str());
+            lilv_world_load_resource(w.world, fmbells);
+            LilvState* preset = lilv_state_new_from_world(w.world, &w.mapFeature, fmbells);
+            lilv_state_restore(preset, inst.instance, nullptr, nullptr, 0, nullptr);
+            lilv_state_free(preset);
+            lilv_node_free(fmbells);
+        }
+        EXPECT_EQ(keysOf(inst), c.keys) << c.name;
+        if (c.session == cases[1].session) EXPECT_EQ(playOn(inst), kAsThen) << c.name;
+        Instance::State kept = inst.save();
+        for (int t = 0; t < 2; t++) {
+            auto text = kept.find(std::string(lv2host::kUri) + (t ? "#mapText" : "#scaleText"));
+            EXPECT_EQ(text == kept.end() ? "" : std::string(text->second.second.c_str()), c.files ? texts[t] : "") << c.name;
+        }
+        if (c.files) {
+            inst.block(512, {}, ignore.left, ignore.right);
+            EXPECT_EQ(inst.told(), "keys:1 path:" + files[0] + " path:" + files[1]) << c.name;
+        }
+    }
 }
 
 }  // namespace

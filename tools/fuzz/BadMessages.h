@@ -22,9 +22,9 @@ namespace badmessages {
 using Bytes = std::vector<uint8_t>;
 
 struct Message {
-    enum Kind { WindowEvent, BankPath, PicturePart };
+    enum Kind { WindowEvent, BankPath, PicturePart, KeysOff, ScalePath };
     const char* name;
-    Kind kind;  // what the well-formed one is: an Opened event, a patch:Set of the bank, a picture
+    Kind kind;  // what the well-formed one is: an Opened event, a patch:Set of the bank, a picture, of keys off, of the keys' scale
     Bytes good, bad;
 };
 
@@ -62,10 +62,10 @@ inline Bytes cut(Bytes m, uint32_t size) {
     return m;
 }
 
-// The five ways the plugin once read past a message, and a picture part of
-// the plugin's own cut short. `bankPath`: the file the well-formed patch:Set
-// names.
-inline std::vector<Message> all(LV2_URID_Map* map, const std::string& bankPath) {
+// The five ways the plugin once read past a message, a picture part of the
+// plugin's own cut short, and the keys' parameters cut short. `bankPath`,
+// `scalePath`: the files the well-formed patch:Sets name.
+inline std::vector<Message> all(LV2_URID_Map* map, const std::string& bankPath, const std::string& scalePath) {
     windowio::Uris u{};
     u.map(map);
     const Bytes opened = forged(map, [&](LV2_Atom_Forge* f) { windowio::forgeEvent(f, u, windowio::Event::Opened, 500, 500); });
@@ -79,14 +79,12 @@ inline std::vector<Message> all(LV2_URID_Map* map, const std::string& bankPath) 
     };
     const Bytes picture = pictureOf(static_cast<int32_t>(text.size()));
     const LV2_URID patchValue = map->map(map->handle, LV2_PATCH__value);
-    const Bytes setBank = forged(map, [&](LV2_Atom_Forge* f) {
-        LV2_Atom_Forge_Frame frame;
-        lv2_atom_forge_object(f, &frame, 0, map->map(map->handle, LV2_PATCH__Set));
-        lv2_atom_forge_key(f, map->map(map->handle, LV2_PATCH__property));
-        lv2_atom_forge_urid(f, map->map(map->handle, QUORVANEL_LV2_URI "#bank"));
-        lv2_atom_forge_key(f, patchValue);
-        lv2_atom_forge_path(f, bankPath.c_str(), static_cast<uint32_t>(bankPath.size()));
-        lv2_atom_forge_pop(f, &frame);
+    auto setFile = [&](const std::string& path) {
+        return forged(map, [&](LV2_Atom_Forge* f) { windowio::forgeFile(f, u, path); });
+    };
+    const Bytes setBank = setFile(bankPath), setScale = setFile(scalePath);
+    const Bytes keysOff = forged(map, [&](LV2_Atom_Forge* f) {
+        windowio::forgeSet(f, u, map->map(map->handle, QUORVANEL_LV2_URI "#keys"), [](LV2_Atom_Forge* g) { lv2_atom_forge_bool(g, false); });
     });
 
     std::vector<Message> out;
@@ -104,6 +102,13 @@ inline std::vector<Message> all(LV2_URID_Map* map, const std::string& bankPath) 
     Bytes longPath = setBank;
     atomAt(longPath, valueAt(setBank, patchValue))->size = 4000;
     out.push_back({"a path runs past the object", Message::BankPath, setBank, longPath});
+    Bytes longScale = setScale;
+    atomAt(longScale, valueAt(setScale, patchValue))->size = 4000;
+    out.push_back({"a scale's path runs past the object", Message::ScalePath, setScale, longScale});
+    const uint32_t keysAt = valueAt(keysOff, patchValue);
+    Bytes emptyBool = cut(keysOff, keysAt + static_cast<uint32_t>(sizeof(LV2_Atom)));
+    atomAt(emptyBool, keysAt)->size = 0;
+    out.push_back({"a Bool of 0 bytes ends the object", Message::KeysOff, keysOff, emptyBool});
     return out;
 }
 

@@ -1,9 +1,10 @@
 // A small VST3 host on the plain C interface of dpf-source ("travesty"),
 // for the VST3 fuzzer and the plugin's tests: makes the one class of a
 // factory, activates it at a rate, runs blocks with a host's parameter
-// points and note events, calls the edit controller's parameter functions
-// as a host's UI thread does, and hands states in and out through memory
-// streams. The host's objects (parameter changes, their queues, the event
+// points and note events and takes the events the plugin sends, calls the
+// edit controller's parameter functions as a host's UI thread does, asks
+// which parameter a MIDI controller is, and hands states in and out
+// through memory streams. The host's objects (parameter changes, their queues, the event
 // list, the streams) are plain tables of functions over this host's data;
 // the plugin holds none of them past a call, so none counts references.
 #pragma once
@@ -82,7 +83,25 @@ public:
         d.outputs = &out;
         d.input_params = reinterpret_cast<v3_param_changes**>(&changes);
         d.input_events = reinterpret_cast<v3_event_list**>(&events);
+        sent.events.clear();
+        d.output_events = reinterpret_cast<v3_event_list**>(&sent);
         (*processor)->proc.process(processor, &d);
+    }
+
+    // The events the plugin sent in the last block (a system exclusive's
+    // bytes are the plugin's, until its next block).
+    const std::vector<v3_event>& output() const { return sent.events; }
+
+    // The parameter MIDI controller `cc` of `channel` is, as a host asks
+    // the plugin's MIDI mapping (128 and up: VST3's aftertouch, bend and
+    // program change); false when it is none.
+    bool midiParameter(int16_t channel, int16_t cc, v3_param_id& id) {
+        v3_midi_mapping_cpp** mapping = nullptr;
+        if ((*component)->query_interface(component, v3_midi_mapping_iid, reinterpret_cast<void**>(&mapping)) != V3_OK)
+            return false;
+        bool found = (*mapping)->map.get_midi_controller_assignment(mapping, 0, channel, cc, &id) == V3_OK;
+        (*mapping)->unref(mapping);
+        return found;
     }
 
     // The edit controller's side, as a host's UI thread calls it.
@@ -180,7 +199,10 @@ private:
              *out = e->events[k];
              return V3_OK;
          },
-         [](void*, v3_event*) -> v3_result { return V3_NOT_IMPLEMENTED; }}};
+         [](void* self, v3_event* e) -> v3_result {
+             of<Events>(self)->events.push_back(*e);
+             return V3_OK;
+         }}};
     // Read back a few bytes at a time, as a stream from a file may give them.
     static inline const StreamTable kStream = {
         {query, one, one},
@@ -207,7 +229,7 @@ private:
     v3_audio_processor_cpp** processor = nullptr;
     v3_edit_controller_cpp** controller = nullptr;
     Changes changes{&kChanges, {}};
-    Events events{&kEvents, {}};
+    Events events{&kEvents, {}}, sent{&kEvents, {}};
 };
 
 }  // namespace vst3host

@@ -149,7 +149,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     view = new PictureView();
     windowUris.map(&map);
     closed = badmessages::forged(&map, [](LV2_Atom_Forge* f) { windowio::forgeEvent(f, windowUris, windowio::Event::Closed, 0, 0); });
-    std::vector<badmessages::Message> seeds = badmessages::all(&map, "/nonexistent/quorvanel-fuzz.texte");
+    std::vector<badmessages::Message> seeds = badmessages::all(&map, "/nonexistent/quorvanel-fuzz.texte", "/nonexistent/quorvanel-fuzz.scl");
     std::vector<std::pair<std::string, std::string>> named;
     std::string series;  // every message in turn, as one sequence carries them
     for (size_t k = 0; k < seeds.size(); k++)

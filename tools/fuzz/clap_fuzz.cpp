@@ -8,8 +8,9 @@
 // past it is a sanitizer's finding; blocks are 256 frames. One instance
 // serves every input, given back its starting state before each.
 // Seeds: events of each type whole, a byte short, as a header alone and
-// shorter than a header, and values that are not numbers, written into
-// the corpus folders named on the command line. Built by `make fuzz`.
+// shorter than a header, and values that are not numbers, and keys turned
+// on and off among notes, written into the corpus folders named on the
+// command line. Built by `make fuzz`.
 #include <clap/entry.h>
 #include <clap/ext/params.h>
 #include <clap/ext/state.h>
@@ -54,8 +55,8 @@ void run(bool flush) {
 }
 
 // An event of `type` as the fuzzer's bytes give it: L, the block byte, then
-// the event cut to L bytes.
-std::string seed(uint16_t type, double value, uint32_t cut, uint8_t block = 1) {
+// the event cut to L bytes. A parameter value is parameter `param`'s.
+std::string seed(uint16_t type, double value, uint32_t cut, uint8_t block = 1, clap_id param = 0) {
     union {
         clap_event_header_t header;
         clap_event_param_value_t param;
@@ -63,7 +64,7 @@ std::string seed(uint16_t type, double value, uint32_t cut, uint8_t block = 1) {
         clap_event_midi_t midi;
         uint8_t bytes[kLongest];
     } e{};
-    e.param = {{}, 0, nullptr, -1, -1, -1, -1, value};
+    e.param = {{}, param, nullptr, -1, -1, -1, -1, value};
     if (type == CLAP_EVENT_NOTE_ON || type == CLAP_EVENT_NOTE_OFF) e.note = {{}, -1, 0, 0, 60, value};
     if (type == CLAP_EVENT_MIDI) e.midi = {{}, 0, {0xb0, 1, 127}};
     uint32_t whole = type == CLAP_EVENT_PARAM_VALUE ? sizeof e.param : type == CLAP_EVENT_MIDI ? sizeof e.midi : sizeof e.note;
@@ -96,7 +97,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
          {"note", seed(CLAP_EVENT_NOTE_ON, 1, 0, 0) + seed(CLAP_EVENT_NOTE_ON, nan, 1) + seed(CLAP_EVENT_NOTE_OFF, 1, 0)},
          {"midi", seed(CLAP_EVENT_MIDI, 0, 0, 0) + seed(CLAP_EVENT_MIDI, 0, sizeof(clap_event_midi_t) - header - 2)},
          {"short", seed(CLAP_EVENT_PARAM_VALUE, 1, sizeof(clap_event_param_value_t) - header) +
-                       seed(CLAP_EVENT_PARAM_VALUE, 1, sizeof(clap_event_param_value_t) - 8)}});
+                       seed(CLAP_EVENT_PARAM_VALUE, 1, sizeof(clap_event_param_value_t) - 8)},
+         {"keys", seed(CLAP_EVENT_NOTE_ON, 0.5, 0, 0) + seed(CLAP_EVENT_PARAM_VALUE, 0, 0, 0, 6) +
+                      seed(CLAP_EVENT_PARAM_VALUE, nan, 0, 0, 6) + seed(CLAP_EVENT_PARAM_VALUE, 1, 0, 1, 7) +
+                      seed(CLAP_EVENT_PARAM_VALUE, 1, 0, 0, 6) + seed(CLAP_EVENT_NOTE_OFF, 0.5, 0)}});
     return 0;
 }
 

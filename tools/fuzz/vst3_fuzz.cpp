@@ -16,8 +16,9 @@
 // any file as its bank: it is only ever read.
 // Seeds: the messages that once went out of bounds or hung (an id of
 // 0xFFFFFFFF, NaN, infinite and out-of-range values, a state naming
-// /dev/zero), written into the corpus folders named on the command line.
-// Built by `make fuzz`.
+// /dev/zero), keys turned off and on, the sustain pedal, and states with
+// a scale that is one and one that is not, written into the corpus
+// folders named on the command line. Built by `make fuzz`.
 #include "FuzzInput.h"
 #include "Vst3Host.h"
 
@@ -75,7 +76,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
                            {"midi", block(2000, 2.0) + block(2007, -kInf) + block(2008, kNaN)},
                            {"axis", block(0, kNaN) + value(5, kInf) + typed + "nan"},
                            {"bank-dev-zero", state(std::string("\0bank /dev/zero\n", 16))},
-                           {"preset", state(std::string("\0preset wander\naxis0 1e308\npitch nan\n", 37))}});
+                           {"preset", state(std::string("\0preset wander\naxis0 1e308\npitch nan\n", 37))},
+                           {"keys", value(6, kNaN) + block(6, 0.4) + block(7, 2.0) + block(2144, 2.0) + value(6, 1)},
+                           {"scale", state(std::string("\0keys 1\nscale a.scl\n|!\n|a\n| 2\n| 5/4\n| 2/1\n", 42))},
+                           {"scale-short", state(std::string("\0keys 1\nscale a.scl\n|a\n| 3\n| 5/4\nmap a.kbm\n|0\n", 46))}});
     return 0;
 }
 
