@@ -22,6 +22,8 @@ int l2 = 0;
 
 int pcm_buffer_units = 0;
 int pcm_units_max = 4;
+unsigned long pcm_write_step = 0;
+unsigned long pcm_unit_left = 0;
 unsigned long pcm_period = 0;
 long pcm_room = 0;
 long long pcm_room_grew_ns = 0;
@@ -87,6 +89,11 @@ void note_room(long room) {
     if (room < 0 || room > room_left) pcm_room_grew_ns = pcm_clock_ns();
     room_left = room < 0 ? 0 : room;
 }
+
+// Where the rest of the unit in `data` (pcm_unit_left frames) begins.
+unsigned long unit_sent = 0;
+
+unsigned long write_step() { return pcm_write_step > 0 && pcm_write_step < frames ? pcm_write_step : frames; }
 
 long alsa_write(const unsigned char* unit, unsigned long count) {
     long written = snd_pcm_writei(playback_handle, unit, count);
@@ -181,6 +188,12 @@ void open_pcm() {
     snd_pcm_uframes_t avail_frames = frames;
     if (period_asked && pcm_period > 0 && pcm_period < avail_frames) avail_frames = pcm_period;
     snd_pcm_sw_params_set_avail_min(playback_handle, sw_params, avail_frames);
+    // In a buffer of two units, writing whole units left the stream as little
+    // as one unit (11.6 ms), no more than a sound server's sink renders ahead
+    // at that latency: it ran dry a few times a minute on a quiet machine.
+    // Topping up a period at a time keeps a unit and a half in it.
+    pcm_write_step = avail_frames;
+    pcm_unit_left = 0;
     snd_pcm_sw_params(playback_handle, sw_params);
 
     data = new unsigned char[periodsize]();
@@ -235,27 +248,48 @@ void pcm_start() {
 }
 
 int pcm_fill(long avail, const PcmSink& sink) {
-    int units = 0;
-    note_room(avail);
-    while (static_cast<unsigned long>(avail) >= frames && units < pcm_units_max) {
-        if (pcm_before_unit) pcm_before_unit();
-        for (l2 = 0; l2 < static_cast<int>(frames); l2++) {
-            int* pair = abstr->gingness(l2, static_cast<int>(frames));
-            pcm_convert_frame(pair, data + 4 * l2);
-        }
-        pcmreturn = sink.write(data, frames);
-        abstr->beging();
-        if (pcm_after_unit) pcm_after_unit();
+    // Writes what the room takes of the unit's frames not yet written.
+    auto write_part = [&sink](unsigned long room) {
+        unsigned long count = room < pcm_unit_left ? room : pcm_unit_left;
+        pcmreturn = sink.write(data + 4 * unit_sent, count);
         if (pcmreturn < 0) {
-            // The unit is lost; the refilled buffer restarts playback at the
-            // start threshold.
+            // The rest of the unit is lost; the refilled buffer restarts
+            // playback at the start threshold.
             sink.recover();
             pcm_underruns++;
             pcm_units_lost++;
+            pcm_unit_left = 0;
+            return;
         }
-        units++;
-        pcm_units_written++;
-        if (pcmreturn > 0) room_left -= pcmreturn;
+        room_left -= pcmreturn;
+        // A short write is not a failure, but what it left out is not
+        // offered again: the next unit follows it.
+        unit_sent += count;
+        pcm_unit_left = static_cast<unsigned long>(pcmreturn) < count ? 0 : pcm_unit_left - count;
+    };
+    int units = 0;
+    note_room(avail);
+    for (;;) {
+        // Read as unsigned, a failed query counts as room.
+        unsigned long room = static_cast<unsigned long>(avail);
+        if (pcm_unit_left > 0) {
+            if (room == 0) break;
+            write_part(room);
+        } else {
+            if (room < write_step() || units >= pcm_units_max) break;
+            if (pcm_before_unit) pcm_before_unit();
+            for (l2 = 0; l2 < static_cast<int>(frames); l2++) {
+                int* pair = abstr->gingness(l2, static_cast<int>(frames));
+                pcm_convert_frame(pair, data + 4 * l2);
+            }
+            unit_sent = 0;
+            pcm_unit_left = frames;
+            write_part(room);
+            abstr->beging();
+            if (pcm_after_unit) pcm_after_unit();
+            units++;
+            pcm_units_written++;
+        }
         avail = sink.room();
         note_room(avail);
     }
@@ -318,8 +352,11 @@ void pcm_report_underruns(long long now_ms) {
 
 long pcm_wait_us(long long now_ns) {
     if (rate == 0) return 0;
-    if (pcm_room < 0 || static_cast<unsigned long>(pcm_room) >= frames) return 0;
-    long long missing = static_cast<long long>(frames) - pcm_room;
+    // What the next write needs: the rest of a unit begun, else a step.
+    unsigned long need = write_step();
+    if (pcm_unit_left > 0 && pcm_unit_left < need) need = pcm_unit_left;
+    if (pcm_room < 0 || static_cast<unsigned long>(pcm_room) >= need) return 0;
+    long long missing = static_cast<long long>(need) - pcm_room;
     long long unit_us = static_cast<long long>(frames) * 1000000 / rate;
     if (pcm_period == 0) {
         long long us = (missing * 1000000 + rate - 1) / rate;
@@ -356,6 +393,8 @@ void pcm_closz() {
     sw_params = nullptr;
     delete[] data;
     data = nullptr;
+    pcm_write_step = 0;
+    pcm_unit_left = 0;
     free(pcm_name);
     pcm_name = nullptr;
 }

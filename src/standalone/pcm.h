@@ -38,6 +38,15 @@ bool pcm_latency_units(const char* text, int& units);
 // (1024 / 256 = 4 with the defaults). A device that always reports room (the
 // null plugin) or keeps failing would otherwise hold the loop for ever.
 extern int pcm_units_max;
+// The room, in frames, that has the loop make the next unit: 0 (or a unit
+// or more) for a unit's room. Shorter, the unit is made once that much room
+// has come and written as room comes, so the buffer is topped up step by
+// step instead of a unit at a time; open_pcm sets the device's period when
+// that is shorter than a unit (a buffer of two units).
+extern unsigned long pcm_write_step;
+// Frames of the unit in `data` not yet written: only a write step shorter
+// than a unit leaves any between two fill passes.
+extern unsigned long pcm_unit_left;
 // The device's period in frames, 0 until known: room appears in steps of it.
 extern unsigned long pcm_period;
 // Room the device reported at the last query of a fill pass, in frames;
@@ -73,7 +82,7 @@ void open_pcm();
 // bank is loaded: the silence plays while the loop starts.
 void pcm_start();
 // Writes every unit the device has room for (at most pcm_units_max);
-// returns the number of units written.
+// returns the number of units made.
 int pcm_runnus();
 // Drains and closes the device and frees what open_pcm allocated, so it can
 // be opened again (the tests do).
@@ -88,9 +97,11 @@ struct PcmSink {
 };
 
 // One fill pass starting from `avail` frames of room: while the room, read as
-// an unsigned count (so a failed query counts as room), holds a unit, fill
-// `data` from the engine, write it, call beging, recover from a failed write
-// and read the room again. Returns the number of units written.
+// an unsigned count (so a failed query counts as room), takes the rest of a
+// unit begun, write it; while it holds a write step (pcm_write_step), fill
+// `data` from the engine, write what fits, call beging, recover from a failed
+// write (the rest of that unit is lost) and read the room again. Returns the
+// number of units made.
 int pcm_fill(long avail, const PcmSink& sink);
 
 // Called by the fill loop around each unit it makes: before the first
@@ -101,10 +112,11 @@ extern void (*pcm_before_unit)();
 extern void (*pcm_after_unit)();
 
 // Microseconds from `now_ns` (pcm_clock_ns) until the device will have room
-// for a unit, judged from the room of the last fill pass and the rate; 0 when
-// it has room now (or the query failed). When the period is known, room comes
-// a period at a time: the wait ends just after the period that completes the
-// unit, counted from when the last period was seen to come. Without a
+// for the next write (a unit, a write step or the rest of a unit begun),
+// judged from the room of the last fill pass and the rate; 0 when it has
+// room now (or the query failed). When the period is known, room comes a
+// period at a time: the wait ends just after the period that completes that
+// room, counted from when the last period was seen to come. Without a
 // period, the time the missing frames take to play. Never longer than one
 // unit (about 11.6 ms).
 long pcm_wait_us(long long now_ns);

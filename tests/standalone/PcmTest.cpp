@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -104,6 +105,8 @@ protected:
         data = unit;
         frames = 256;
         pcm_units_max = 4;
+        pcm_write_step = 0;
+        pcm_unit_left = 0;
         pcm_underruns = 0;
         pcm_clock_ns = fakeClock;
         fakeNow = 1000000000;
@@ -111,6 +114,11 @@ protected:
     void TearDown() override {
         data = nullptr;
         pcm_clock_ns = savedClock;
+        // Left pending, a later pass through the real device would report
+        // them against the real clock.
+        pcm_underruns = 0;
+        pcm_write_step = 0;
+        pcm_unit_left = 0;
     }
     // A pass over a device with no room, so the next pass compares with 0.
     void startEmpty() {
@@ -223,6 +231,67 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// In a buffer of two units the loop writes a period at a time (128 frames):
+// a unit is made once a step's room has come and written as room comes, so
+// the device never holds less than a unit and a half. Each row is one pass:
+// the room it finds, the units it makes, the frames of each write, and what
+// is left of the unit begun.
+TEST_F(PcmFill, AWriteStepShorterThanAUnitTopsTheBufferUp) {
+    pcm_write_step = 128;
+    struct Pass { long room; int units; std::vector<long> writes; unsigned long left; };
+    const Pass passes[] = {
+        {127, 0, {}, 0},               // less than a step: nothing made
+        {128, 1, {128}, 128},          // a unit made, half of it written
+        {100, 0, {100}, 28},           // the rest as room comes, nothing new
+        {150, 0, {28}, 0},             // 122 left: less than a step
+        {130, 1, {130}, 126},
+        {600, 2, {126, 256, 218}, 38}, // the rest, a whole unit, a part
+        {0, 0, {}, 38},
+    };
+    FakeDevice::reset(0);
+    long frame = 0;  // the ramp's frames written so far: the units follow on
+    for (const Pass& p : passes) {
+        SCOPED_TRACE("room " + std::to_string(p.room));
+        size_t before = FakeDevice::written.size();
+        int writesBefore = FakeDevice::writes;
+        FakeDevice::room = p.room;
+        EXPECT_EQ(pcm_fill(p.room, fakeSink), p.units);
+        EXPECT_EQ(FakeDevice::writes - writesBefore, static_cast<int>(p.writes.size()));
+        long total = 0;
+        for (long w : p.writes) total += w;
+        ASSERT_EQ(FakeDevice::written.size() - before, static_cast<size_t>(total) * 4);
+        EXPECT_EQ(pcm_unit_left, p.left);
+        for (; frame < static_cast<long>(FakeDevice::written.size() / 4); frame++) {
+            const unsigned char* f = reinterpret_cast<const unsigned char*>(FakeDevice::written.data()) + 4 * frame;
+            ASSERT_EQ(f[0] | f[1] << 8, frame) << "frame " << frame;
+        }
+    }
+    EXPECT_EQ(engine.count("beging"), 4);
+    // The wait is for the rest of the unit begun (38 frames) when that is
+    // less than a step, else for a step: either is one period of 128 away,
+    // 5804988 ns and the half millisecond after a period was last seen.
+    pcm_period = 128;
+    pcm_room_grew_ns = 2000000000;
+    const struct { unsigned long left; long room, us; } waits[] = {
+        {38, 0, 6305}, {38, 37, 6305}, {38, 38, 0}, {0, 127, 6305}, {0, 128, 0}};
+    for (const auto& w : waits) {
+        pcm_unit_left = w.left;
+        pcm_room = w.room;
+        EXPECT_EQ(pcm_wait_us(2000000000), w.us) << w.left << " left, room " << w.room;
+    }
+    pcm_period = 0;
+    // A write that fails loses the rest of its unit; the next pass begins anew.
+    pcm_unit_left = 0;
+    FakeDevice::reset(128);
+    EXPECT_EQ(pcm_fill(128, fakeSink), 1);
+    FakeDevice::writeResult = -EPIPE;
+    FakeDevice::room = 64;
+    EXPECT_EQ(pcm_fill(64, fakeSink), 0);
+    EXPECT_EQ(pcm_unit_left, 0u);
+    EXPECT_EQ(FakeDevice::recovers, 1);
+    EXPECT_EQ(pcm_underruns, 1);
+}
+
 // The --latency values: whole milliseconds 23..371, rounded up to units of
 // 256 frames at 22050 (one unit is 11.61 ms).
 TEST(PcmLatency, MillisecondsToUnitsAndRefusals) {
@@ -286,6 +355,7 @@ TEST(PcmDevice, BufferPeriodAndPrimingForEachLatency) {
         snd_pcm_uframes_t availMin = 0;
         snd_pcm_sw_params_get_avail_min(sw_params, &availMin);
         EXPECT_EQ(availMin, r.period);
+        EXPECT_EQ(pcm_write_step, r.period);  // topped up a period at a time in a buffer of two units
         EXPECT_EQ(snd_pcm_state(playback_handle), SND_PCM_STATE_PREPARED);  // not started yet
         int max = static_cast<int>(r.buffer / 256);
         EXPECT_EQ(pcm_units_max, max);
@@ -337,6 +407,8 @@ protected:
         rate = 22050;
         frames = 256;
         pcm_period = 0;
+        pcm_write_step = 0;
+        pcm_unit_left = 0;
         pcm_room_grew_ns = t0;
     }
     void TearDown() override {
