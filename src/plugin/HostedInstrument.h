@@ -122,13 +122,7 @@ public:
         instrument->keySources(texts[0], texts[1]);
         for (int t = 0; t < 2; t++) {
             if (!texts[t].given()) continue;
-            out += std::string(t ? "map " : "scale ") + texts[t].name + "\n";
-            const std::string& text = texts[t].text;
-            for (size_t at = 0; at < text.size();) {
-                size_t stop = std::min(text.find('\n', at), text.size());
-                out += "|" + text.substr(at, stop - at) + "\n";
-                at = stop + 1;
-            }
+            out += std::string(t ? "map " : "scale ") + texts[t].name + "\n" + EventScript::carriedLines(texts[t].text);
         }
         return true;
     }

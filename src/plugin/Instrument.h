@@ -631,8 +631,8 @@ private:
             unsigned char bytes[4];
             for (int f = 0; f < kUnit; f++) {
                 pcm_convert_frame(pairs + 2 * f, bytes);
-                unit[2 * f] = static_cast<int16_t>(bytes[0] | bytes[1] << 8) / 32768.0f;
-                unit[2 * f + 1] = static_cast<int16_t>(bytes[2] | bytes[3] << 8) / 32768.0f;
+                unit[2 * f] = pcm_sample_float(bytes);
+                unit[2 * f + 1] = pcm_sample_float(bytes + 2);
             }
         }
         engine->beging();

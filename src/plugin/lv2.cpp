@@ -46,10 +46,9 @@ namespace {
 
 constexpr const char* kUri = QUORVANEL_LV2_URI;
 constexpr const char* kInstrumentKey = QUORVANEL_LV2_URI "#instrument";
-constexpr const char* kBankKey = QUORVANEL_LV2_URI "#bank";
-// Keys on or off; the keys' scale and mapping files, and their texts.
+// Keys on or off; the texts of the keys' scale and mapping files (the files
+// themselves, as the bank file, are the window messages' File keys).
 constexpr const char* kKeysKey = QUORVANEL_LV2_URI "#keys";
-constexpr const char* kFileKeys[2] = {QUORVANEL_LV2_URI "#scale", QUORVANEL_LV2_URI "#map"};
 constexpr const char* kTextKeys[2] = {QUORVANEL_LV2_URI "#scaleText", QUORVANEL_LV2_URI "#mapText"};
 constexpr const char* kPresetKey = QUORVANEL_LV2_URI "#preset";
 // Read by the test host: how many inputs came late and units were made early.
@@ -63,16 +62,13 @@ constexpr size_t kPathRoom = 4096;
 
 struct Uris {
     LV2_URID atomPath, atomObject, atomUrid, atomString, atomBool, atomInt, midiEvent, patchSet, patchGet,
-        patchProperty, patchValue, bank, instrument, keys, files[2], texts[2], preset;
+        patchProperty, patchValue, instrument, keys, texts[2], preset;
 
     void map(LV2_URID_Map* m) {
         atomBool = m->map(m->handle, LV2_ATOM__Bool);
         atomInt = m->map(m->handle, LV2_ATOM__Int);
         keys = m->map(m->handle, kKeysKey);
-        for (int t = 0; t < 2; t++) {
-            files[t] = m->map(m->handle, kFileKeys[t]);
-            texts[t] = m->map(m->handle, kTextKeys[t]);
-        }
+        for (int t = 0; t < 2; t++) texts[t] = m->map(m->handle, kTextKeys[t]);
         preset = m->map(m->handle, kPresetKey);
         atomPath = m->map(m->handle, LV2_ATOM__Path);
         atomObject = m->map(m->handle, LV2_ATOM__Object);
@@ -83,7 +79,6 @@ struct Uris {
         patchGet = m->map(m->handle, LV2_PATCH__Get);
         patchProperty = m->map(m->handle, LV2_PATCH__property);
         patchValue = m->map(m->handle, LV2_PATCH__value);
-        bank = m->map(m->handle, kBankKey);
         instrument = m->map(m->handle, kInstrumentKey);
     }
 };
@@ -132,6 +127,12 @@ struct Plugin {
     uint32_t tell = 0;              // Tell bits: what to send on the notify port
     Work message{};                 // built here rather than on the audio thread's stack
     Work reply{};                   // a worker's answer, taken on the audio thread
+
+    LV2_URID bankKey() const { return windowUris.files[static_cast<int>(windowio::File::Bank)]; }
+    // The keys' scale (0) or mapping (1) file.
+    LV2_URID keyFileKey(int t) const {
+        return windowUris.files[static_cast<int>(t ? windowio::File::Map : windowio::File::Scale)];
+    }
 };
 
 LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const* features) {
@@ -230,11 +231,11 @@ void tell(Plugin* p) {
     lv2_atom_forge_set_buffer(&p->forge, reinterpret_cast<uint8_t*>(p->notify), room);
     LV2_Atom_Forge_Frame sequence;
     lv2_atom_forge_sequence_head(&p->forge, &sequence, 0);
-    if (p->tell & kTellBank) tellPath(p, u.bank, p->bankPath);
+    if (p->tell & kTellBank) tellPath(p, p->bankKey(), p->bankPath);
     if (p->tell & kTellKeys)
         tellSet(p, u.keys, [p](LV2_Atom_Forge* f) { lv2_atom_forge_bool(f, p->keys.load(std::memory_order_relaxed)); });
     if (p->tell & kTellFiles)
-        for (int t = 0; t < 2; t++) tellPath(p, u.files[t], p->keyPaths[t]);
+        for (int t = 0; t < 2; t++) tellPath(p, p->keyFileKey(t), p->keyPaths[t]);
     p->tell = 0;
     windowio::forgePictures(p->instrument->pictures(), &p->forge, p->windowUris);
     lv2_atom_forge_pop(&p->forge, &sequence);
@@ -445,10 +446,10 @@ LV2_State_Status save(LV2_Handle h, LV2_State_Store_Function store, LV2_State_Ha
         status = store(handle, u.texts[t], texts[t].text.c_str(), texts[t].text.size() + 1, u.atomString, flags);
         if (status != LV2_STATE_SUCCESS) return status;
         if (!texts[t].name.empty() && paths.mapped(texts[t].name.c_str(), true, abstract))
-            store(handle, u.files[t], abstract.c_str(), abstract.size() + 1, u.atomPath, flags);
+            store(handle, p->keyFileKey(t), abstract.c_str(), abstract.size() + 1, u.atomPath, flags);
     }
     if (p->bankPath[0] && paths.mapped(p->bankPath, true, abstract))
-        store(handle, u.bank, abstract.c_str(), abstract.size() + 1, u.atomPath, flags);
+        store(handle, p->bankKey(), abstract.c_str(), abstract.size() + 1, u.atomPath, flags);
     return LV2_STATE_SUCCESS;
 }
 
@@ -481,7 +482,7 @@ LV2_State_Status restore(LV2_Handle h, LV2_State_Retrieve_Function retrieve, LV2
             const void* v = retrieve(handle, u.texts[t], &size, &type, &flags);
             if (!v || type != u.atomString) continue;
             texts[t].text.assign(static_cast<const char*>(v), strnlen(static_cast<const char*>(v), size));
-            texts[t].name = pathOf(u.files[t]);
+            texts[t].name = pathOf(p->keyFileKey(t));
         }
         keys.reset(Instrument::makeKeys(texts[0], texts[1], why));
         if (!keys) {
@@ -504,7 +505,7 @@ LV2_State_Status restore(LV2_Handle h, LV2_State_Retrieve_Function retrieve, LV2
         p->instrument->offerKeys(keys.release());
     }
     // Only told to the host: the banks came with the text.
-    std::string bank = pathOf(u.bank);
+    std::string bank = pathOf(p->bankKey());
     if (!bank.empty()) std::strncpy(p->bankPath, bank.c_str(), kPathRoom - 1);
     p->tell = kTellAll;
     return LV2_STATE_SUCCESS;

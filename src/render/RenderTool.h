@@ -152,8 +152,7 @@ public:
         if (keyOptions.on(script)) {
             std::string problem;
             keyScale.emplace();
-            if (!keyOptions.build(script, scriptPath, *keyScale, problem, "quorvanel-render", err) ||
-                (!pitchGiven && !keyOptions.pitchFrom(*keyScale, pitch, problem))) {
+            if (!keyOptions.prepare(script, scriptPath, *keyScale, pitch, pitchGiven, problem, "quorvanel-render", err)) {
                 std::fprintf(err, "quorvanel-render: %s\n", problem.c_str());
                 return kBadInput;
             }

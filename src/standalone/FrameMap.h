@@ -56,7 +56,6 @@ public:
     bool converting() const { return converts; }
     // L, in host frames.
     uint32_t latency() const { return latencyFrames; }
-    long long firstFrame() const { return first; }
 
     // The host frame engine frame `f` (≥ F0) leaves at, after `silence` (D).
     uint64_t hostFrameOf(long long f, uint64_t silence) const {

@@ -79,11 +79,7 @@ uint64_t silenceSaid = 0;
 uint32_t midiLostSaid = 0;
 long long lastLineMs = -1000000;
 
-long long now_ms() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
+long long now_ms() { return monotonic_ns() / 1000000; }
 
 void wake() {
     uint64_t one = 1;
@@ -247,7 +243,7 @@ long ringWrite(const unsigned char* unit, unsigned long count) {
     float in[2 * FrameMap::kUnit];
     bool silent = true;
     for (unsigned long f = 0; f < 2 * count; f++) {
-        in[f] = static_cast<int16_t>(unit[2 * f] | unit[2 * f + 1] << 8) / 32768.0f;
+        in[f] = pcm_sample_float(unit + 2 * f);
         silent = silent && in[f] == 0;
     }
     if (!frameMap.converting()) {

@@ -139,8 +139,8 @@ int main(int argc, char** argv) {
     bool keys = options.keys.on(script);
     if (keys) {
         std::string problem;
-        if (!options.keys.build(script, options.play, keyScale, problem, "quorvanel", stderr) ||
-            (!options.pitchGiven && !options.keys.pitchFrom(keyScale, options.pitch, problem))) {
+        if (!options.keys.prepare(script, options.play, keyScale, options.pitch, options.pitchGiven, problem, "quorvanel",
+                                  stderr)) {
             fprintf(stderr, "quorvanel: %s\n", problem.c_str());
             return 2;
         }

@@ -10,6 +10,7 @@
 #include "engine/InstrumentState.h"
 #include "engine/PatchFile.h"
 #include "standalone/grax.h"
+#include "standalone/pcm.h"
 
 #include <lo/lo.h>
 #include <sys/stat.h>
@@ -30,11 +31,7 @@ std::string clientId, file, whole;  // the JACK client's name, PATH.texte, PATH.
 LaceyBanks* kept = nullptr;
 bool announced = false, opened = false, dirty = false;
 
-long long now_ms() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
+long long now_ms() { return monotonic_ns() / 1000000; }
 
 // Every answer goes out from the socket the announce went from.
 void reply(const char* path, const char* message) {

@@ -20,6 +20,12 @@ long pcmreturn = 0;
 snd_pcm_sw_params_t* sw_params = nullptr;
 int l2 = 0;
 
+long long monotonic_ns() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
 int pcm_buffer_units = 0;
 int pcm_units_max = 4;
 unsigned long pcm_write_step = 0;
@@ -72,12 +78,6 @@ void count_delay() {
 }
 
 double frames_ms(long f) { return rate ? f * 1000.0 / rate : -1; }
-
-long long monotonic_ns() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
-}
 
 // The room the last query left, less the frames written since: what the next
 // query finds when no period has come in between.

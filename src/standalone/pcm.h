@@ -52,6 +52,8 @@ extern unsigned long pcm_period;
 // Room the device reported at the last query of a fill pass, in frames;
 // negative when the query failed. The idle wait reads it.
 extern long pcm_room;
+// The monotonic clock in nanoseconds, for every timing of the host's.
+long long monotonic_ns();
 // When (pcm_clock_ns) a room query last found more room than the query
 // before it left after its writes: the moment a period was last seen to
 // come. The idle wait counts the following periods from it.

@@ -79,10 +79,9 @@ TEST(Clap, SamplesEqualTheLv2sWhateverTheBlocks) {
 // A scale or mapping file as the state of the CLAP and VST3 plugins
 // carries it: its path, then its lines after '|'.
 std::string carried(const char* what, const std::string& path) {
-    std::string text, out = std::string(what) + " " + path + "\n";
+    std::string text;
     EXPECT_TRUE(EventScript::readFile(path.c_str(), text));
-    for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) out += "|" + text.substr(at, text.find('\n', at) - at) + "\n";
-    return out;
+    return std::string(what) + " " + path + "\n" + EventScript::carriedLines(text);
 }
 
 // The same notes through the three formats, keys on as in a new instance,

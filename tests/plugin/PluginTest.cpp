@@ -315,7 +315,8 @@ TEST(Plugin, AOneToOneVoiceAt48kHzSoundsAtThePitchControl) {
         float pitch;
         int key;  // -1: axis 0
         double ratio;
-        const char *scale, *map;
+        const char* scale = nullptr;
+        const char* map = nullptr;
     } cases[] = {{689.0625f, -1, 1}, {440, -1, 1}, {261.63f, -1, 1}, {689.0625f, 64, 1.25}, {440, 64, 1.25},
                  {689.0625f, 65, 4 / 3.0, "just-major.scl", "d-linear.kbm"}};
     for (const auto& c : cases) {
@@ -845,8 +846,12 @@ TEST(Plugin, KeysAreOnInANewInstanceOffInAnOldSessionAndAsASessionKeepsThem) {
             inst.send(lv2host::patchSet("keys", false));
             inst.block(512, {}, ignore.left, ignore.right);
         }
-        if (c.from == From::Session) ASSERT_TRUE(inst.restoreSession(c.session)) << c.name;
-        if (c.from == From::EmptyState) EXPECT_EQ(inst.restore({}), LV2_STATE_ERR_NO_PROPERTY) << c.name;
+        if (c.from == From::Session) {
+            ASSERT_TRUE(inst.restoreSession(c.session)) << c.name;
+        }
+        if (c.from == From::EmptyState) {
+            EXPECT_EQ(inst.restore({}), LV2_STATE_ERR_NO_PROPERTY) << c.name;
+        }
         if (c.from == From::Preset) {
             LilvNode* fmbells = lilv_new_uri(w.world, (std::string(lv2host::kUri) + ":preset:fmbells").c_str());
             lilv_world_load_resource(w.world, fmbells);
@@ -856,7 +861,9 @@ TEST(Plugin, KeysAreOnInANewInstanceOffInAnOldSessionAndAsASessionKeepsThem) {
             lilv_node_free(fmbells);
         }
         EXPECT_EQ(keysOf(inst), c.keys) << c.name;
-        if (c.session == cases[1].session) EXPECT_EQ(playOn(inst), kAsThen) << c.name;
+        if (c.session == cases[1].session) {
+            EXPECT_EQ(playOn(inst), kAsThen) << c.name;
+        }
         Instance::State kept = inst.save();
         for (int t = 0; t < 2; t++) {
             auto text = kept.find(std::string(lv2host::kUri) + (t ? "#mapText" : "#scaleText"));

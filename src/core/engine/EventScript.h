@@ -182,6 +182,22 @@ public:
     // Room for every line but a save with a very long path.
     static constexpr size_t kLineRoom = 256;
 
+    // A carried text (a bank, a scale, a mapping) as scripts and the
+    // plugins' state write it under its head line: each of its lines after
+    // a '|', with its line feed.
+    static std::string carriedLines(const std::string& text) {
+        std::string out;
+        for (size_t at = 0; at < text.size();) {
+            size_t stop = text.find('\n', at);
+            if (stop == std::string::npos) stop = text.size();
+            out += '|';
+            out.append(text, at, stop - at);
+            out += '\n';
+            at = stop + 1;
+        }
+        return out;
+    }
+
     // A key as the script writes it: printable characters as they stand
     // (but '#', which would start a comment), every other byte as a
     // three-digit code.

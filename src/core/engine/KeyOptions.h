@@ -66,9 +66,17 @@ public:
         return true;
     }
 
-    // The pitch of 1/1 the mapping's reference gives, into `pitch` when
-    // there is one; false, with `error` said, when it lies outside the
-    // pitches the instrument can have. For a command line without --pitch.
+    // What the program and the renderer do before anything is opened: builds
+    // `out` as build does and, unless the pitch was given (--pitch), takes
+    // the pitch of 1/1 the mapping's reference gives into `pitch`; false,
+    // with `error` said, when a file cannot be read or that pitch lies
+    // outside the pitches the instrument can have.
+    bool prepare(const EventScript& script, const char* scriptName, KeyScale& out, double& pitch, bool pitchGiven,
+                 std::string& error, const char* who, FILE* err) {
+        return build(script, scriptName, out, error, who, err) && (pitchGiven || pitchFrom(out, pitch, error));
+    }
+
+private:
     bool pitchFrom(const KeyScale& scale, double& pitch, std::string& error) const {
         double hz = scale.mapPitch();
         if (hz == 0) return true;
@@ -82,7 +90,6 @@ public:
         return true;
     }
 
-private:
     // A text, and how to name one of its lines: a file's own, or the
     // script's lines it was carried on.
     struct Text {

@@ -60,15 +60,8 @@ private:
         if (cut != std::string::npos) word.erase(cut);
         if (word.empty()) word = "-";
         std::fprintf(file, "%s %s\n", head, word.c_str());
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            std::fputc('|', file);
-            std::fwrite(text.data() + start, 1, end - start, file);
-            std::fputc('\n', file);
-            start = end + 1;
-        }
+        std::string lines = EventScript::carriedLines(text);
+        std::fwrite(lines.data(), 1, lines.size(), file);
         check();
     }
 

@@ -5,6 +5,8 @@
 // convert here, so they agree to the byte.
 #pragma once
 
+#include <cstdint>
+
 // Converts one engine value to the two bytes of its 16-bit little-endian
 // sample: shift by 4, low byte as it falls, high byte clamped to -126..126.
 // `out` receives low byte then high byte. Returns what is left of the value
@@ -24,4 +26,10 @@ inline int pcm_convert(int v, unsigned char* out) {
 inline void pcm_convert_frame(int* pair, unsigned char* frame) {
     pair[0] = pcm_convert(pair[0], frame);
     pair[1] = pcm_convert(pair[1], frame + 2);
+}
+
+// A converted sample's two bytes as the float hosts that take floats are
+// given (the plugins, JACK): -1 ≤ x < 1.
+inline float pcm_sample_float(const unsigned char* sample) {
+    return static_cast<int16_t>(sample[0] | sample[1] << 8) / 32768.0f;
 }

@@ -296,10 +296,6 @@ public:
         return 0;
     }
 
-    // Whether some voice plays a key's note, or has just ended one and its
-    // level is still ramping down this period.
-    bool keysSound() const { return keyed; }
-
     // Band thickness of the marks, 9 - bitshift. A patch file can bring a
     // bitshift outside 0..9; the thickness is then held to 0..9 so no fill
     // ever gets a negative width or height.
