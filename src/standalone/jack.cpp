@@ -431,8 +431,10 @@ void jack_before_unit() {
         lastMidiUnit = at;
         jack_ringbuffer_read_advance(midiRing, sizeof m);
         host_input.midi(m.bytes, m.length);
-        // A key command edits the instrument, as a typed key does.
-        if (MidiMap::whole(m.bytes, m.length) && MidiMap::of(m.bytes).act == MidiMap::Act::Key) nsm_edited();
+        // A key command edits the instrument, as a typed key does; with
+        // keys on, notes play and edit nothing.
+        if (MidiMap::whole(m.bytes, m.length) && MidiMap::of(m.bytes, host_input.keys() != nullptr).act == MidiMap::Act::Key)
+            nsm_edited();
     }
 }
 

@@ -37,7 +37,8 @@ constexpr double kRate = 48000;
 
 // The test's end of the graph: records "quorvanel:left" from the moment
 // asked and the frame of the first note on of "quorvanel:tuned out"; sends one MIDI message
-// to "quorvanel:midi in" when asked. Frames are the server's (jack_last_frame_time).
+// to "quorvanel:midi in" when asked (another client's ports when named). Frames are the
+// server's (jack_last_frame_time).
 class Peer {
 public:
     static constexpr size_t kTake = 3 * 48000;
@@ -60,11 +61,11 @@ public:
         return jack_activate(rec) == 0 && jack_activate(send) == 0;
     }
     // Connects to the program once its ports are there.
-    bool connect() {
-        return waitFor([&] { return jack_port_by_name(rec, "quorvanel:tuned out") != nullptr; }, 10000) &&
-               jack_connect(rec, "quorvanel:left", "qv-rec:left") == 0 &&
-               jack_connect(rec, "quorvanel:tuned out", "qv-rec:notes") == 0 &&
-               jack_connect(send, "qv-send:out", "quorvanel:midi in") == 0;
+    bool connect(const std::string& client = "quorvanel") {
+        return waitFor([&] { return jack_port_by_name(rec, (client + ":tuned out").c_str()) != nullptr; }, 10000) &&
+               jack_connect(rec, (client + ":left").c_str(), "qv-rec:left") == 0 &&
+               jack_connect(rec, (client + ":tuned out").c_str(), "qv-rec:notes") == 0 &&
+               jack_connect(send, "qv-send:out", (client + ":midi in").c_str()) == 0;
     }
     ~Peer() {
         for (jack_client_t* c : {rec, send})
@@ -371,15 +372,16 @@ private:
 // leaves a patch the renderer's check accepts and the whole instrument (a
 // second bank played too), a switch to another session and back, which
 // restores every bank as saved, and SIGTERM, which ends the program with
-// status 0.
+// status 0. Keys are on: a note played from another client edits nothing.
 TEST_F(JackProgram, TakesPartInASession) {
     LiveProgram prog("");
     SessionServer nsm;
     const std::string a = prog.home + "/quorvanel.nA", b = prog.home + "/quorvanel.nB";
     std::ofstream(a + ".texte") << hosttest::slurp(std::string(QUORVANEL_SOURCE_DIR) + "/patches/justchord.texte");
     setenv("NSM_URL", nsm.url().c_str(), 1);
-    prog.start();
+    prog.start("", {"--keys"});
     unsetenv("NSM_URL");
+    Peer peer;
     Display* d = XOpenDisplay(nullptr);
     ASSERT_NE(d, nullptr);
     auto hasPorts = [](const char* client) {
@@ -407,7 +409,11 @@ TEST_F(JackProgram, TakesPartInASession) {
          [&] {
              EXPECT_TRUE(hasPorts("nA"));
              EXPECT_NE(prog.out().find("inputfile " + a + ".texte\n"), std::string::npos) << prog.out();
+             ASSERT_TRUE(peer.open() && peer.connect("nA"));
          }},
+        // A key's note, not the key command its number is without keys: the
+        // session stays clean until Return adds a situation.
+        {"note", {}, 0, "", nullptr},
         {"key", {}, XK_Return, "/nsm/client/is_dirty", nullptr},
         {"key", {}, XK_2, "", nullptr},
         {"key", {}, XK_Return, "", nullptr},
@@ -429,6 +435,7 @@ TEST_F(JackProgram, TakesPartInASession) {
     for (const Step& step : steps) {
         SCOPED_TRACE(step.send + " " + step.answer);
         if (step.send == "key") hosttest::sendKey(d, hosttest::findWindow(d, dis ? win : 0, 5000), step.key, 0);
+        else if (step.send == "note") peer.sendMidi(0x90, 60, 100);
         else if (!step.send.empty()) nsm.send(step.send, step.args);
         XFlush(d);
         std::string heard = nsm.next(step.answer.empty() ? 300 : 10000);
